@@ -1,0 +1,111 @@
+// Run-wide data: everything the set-up fills and the tile loop reads for the
+// whole run. The driver owns one of each; routines take what they need as
+// explicit arguments. Names follow the system's own: _g per image slot,
+// _f per filter slot, _cg per chip and image slot, _b per bright star.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "core/array.h"
+#include "core/limits.h"
+
+namespace zeb {
+
+// Run mode, switches, window, tile and iteration ranges, per-iteration tables.
+struct Settings {
+  char cmode = ' ';          // R, D, A or C
+  std::string label = "       ";  // run label, 7 characters
+  bool oneoff = false;
+  int oneoffx = 0, oneoffy = 0;
+  int lognimfo = 0, logfinfo = 0;
+  int verbose = 0;
+  int mosaic_x1 = 1, mosaic_x2 = 1;
+  int show_tile = 0, show_tiles = 0;
+  int umin = 0, umax = 1200, vmin = 0, vmax = 1200;   // reference-frame window
+  std::array<int, 4> ijtminmaxu{-1, -1, -1, -1};      // IT min, IT max, JT min, JT max
+  std::array<int, 2> nitminmaxu{-1, -1};              // NITMIN, NITMAX
+  std::string direct;        // directory prefix
+  int ndirect = 0;
+
+  // Per-iteration settings, 1-based NIT 1..10; entry 11 ("NIT00") exists for
+  // the region style only.
+  Array1<int> hmin_nit{NITDIM + 1};
+  Array1<float> ssig_nit{NITDIM + 1};
+  Array1<int> qmin_nit{NITDIM + 1};
+  Array1<float> qsel_nit{NITDIM + 1};
+  Array1<float> qsep_nit{NITDIM + 1};
+  Array1<int> pmin_nit{NITDIM + 1};
+  Array1<float> psep_nit{NITDIM + 1};
+  Array1<int> dmin_nit{NITDIM + 1};
+  Array1<float> dsep_nit{NITDIM + 1};
+  Array1<float> oprx_nit{NITDIM + 1};
+  Array1<float> oprv_nit{NITDIM + 1};
+  Array1<float> rsiz_nit{NITDIM + 1};
+  Array1<int> rwid_nit{NITDIM + 1};
+  Array1<std::string> rcol_nit{NITDIM + 1};  // 7 characters, blank-padded
+
+  Settings();  // fills the per-iteration defaults
+};
+
+// One entry per image slot G = 1..Gs, and the per-chip arrays (C = 1..2, G).
+struct ImageSlots {
+  int gs = 0;  // slots defined so far (the set-up grows it up to the pre-scan count)
+  Array1<std::string> filename_g, subdir_g, filepsf_g, filegcs_g, filemat_g;
+  Array1<int> nsubdir_g, fff_g, rap_g, kkk_g, flt_g;
+  Array1<std::string> pos_g, fnd_g;  // 9 characters each
+  Array1<float> sky_g, zpu_g, msk_g, oth_g, exp_g;
+
+  Array2<double> ucen_cg, vcen_cg, xcen_cg, ycen_cg;
+  Array2<int> icen_cg, jcen_cg;
+  Array2<double> ag_cg, bg_cg, cg_cg, dg_cg, ga_cg, gb_cg, gc_cg, gd_cg;
+  Array2<float> zp_cg, sc_cg;
+
+  // Allocates for `gs_alloc` slots (from the pre-scan) and `cs` chips per slot.
+  void allocate(int gs_alloc, int cs);
+  int allocated() const { return filename_g.n(); }
+};
+
+// Per filter slot F = 1..2.
+struct FilterSlots {
+  int fs = 0;
+  Array1<float> exp_f, scl_f;
+  void allocate(int fs_alloc);
+};
+
+// Bright reference stars, 1..Bs.
+struct BrightStars {
+  int bs = 0;
+  Array1<double> uref_b{BDIM}, vref_b{BDIM};
+  Array2<float> zref_bf{BDIM, FDIM};
+  Array1<int> nref_b{BDIM};
+};
+
+// The master star list, indexed by identifier 1..NSTMAX.
+struct MasterList {
+  int nmasti = 0;  // stars after the set-up
+  int nmasts = 0;  // stars now
+  Array1<double> umast0, vmast0;
+  Array1<float> xmast0, ymast0;
+  Array1<int> wmast0;
+  Array2<float> zmast0, szmast0, smast0, ssmast0;
+  Array2<short> fmast0, gmast0;
+  Array2<float> zmast1, szmast1, qmast1, omast1;
+  Array2<short> fmast1, gmast1;
+  Array2<float> zmast2, szmast2, qmast2, omast2;
+  Array2<short> fmast2, gmast2;
+  Array2<float> zmast3, szmast3, qmast3, omast3;
+  Array2<short> fmast3, gmast3;
+  Array2<float> barsky, rmssky;
+  void allocate(int fs);
+};
+
+// Artificial stars 1..NARTs.
+struct ArtificialStars {
+  int narts = 0;
+  Array1<double> uart0, vart0;
+  Array2<double> zart0;
+  void allocate(int fs);
+};
+
+}  // namespace zeb

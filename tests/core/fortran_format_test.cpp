@@ -1,0 +1,123 @@
+#include "core/fortran_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using zeb::fortran_record;
+
+TEST(FortranFormat, IntegerWidthsAndZeroPadding) {
+  EXPECT_EQ(fortran_record("(i4)", 42), "  42");
+  EXPECT_EQ(fortran_record("(i4)", -42), " -42");
+  EXPECT_EQ(fortran_record("(i3.3)", 7), "007");
+  EXPECT_EQ(fortran_record("(1x,'IT',i3.3,1x,'JT',i3.3)", 1, 12), " IT001 JT012");
+  EXPECT_EQ(fortran_record("(i20.4)", 301), "                0301");
+  EXPECT_EQ(fortran_record("(i5.4)", -3), "-0003");
+  EXPECT_EQ(fortran_record("(3i7.4)", 1, 76, 151), "   0001   0076   0151");
+}
+
+TEST(FortranFormat, IntegerOverflowGivesAsterisks) {
+  EXPECT_EQ(fortran_record("(i2)", 100), "**");
+  EXPECT_EQ(fortran_record("(i2)", -10), "**");
+  EXPECT_EQ(fortran_record("(i1)", 9), "9");
+  EXPECT_EQ(fortran_record("(i3.3)", 1000), "***");
+}
+
+TEST(FortranFormat, FixedRoundingAndWidths) {
+  EXPECT_EQ(fortran_record("(f8.3)", 1.5), "   1.500");
+  EXPECT_EQ(fortran_record("(f4.2)", 2.5f), "2.50");
+  EXPECT_EQ(fortran_record("(f6.2)", 99.999), "100.00");
+  EXPECT_EQ(fortran_record("(f5.2)", 99.999), "*****");
+  // Correct rounding from the binary value: 0.125 is exact and rounds to even,
+  // 2.675 is stored just below and rounds down.
+  EXPECT_EQ(fortran_record("(f5.2)", 0.125), " 0.12");
+  EXPECT_EQ(fortran_record("(f5.2)", 2.675), " 2.67");
+  EXPECT_EQ(fortran_record("(f10.2)", 1e6), "1000000.00");
+  EXPECT_EQ(fortran_record("(f9.2)", 1e6), "*********");
+}
+
+TEST(FortranFormat, FixedDropsLeadingZeroWhenNarrow) {
+  EXPECT_EQ(fortran_record("(f5.3)", -0.123), "-.123");
+  EXPECT_EQ(fortran_record("(f4.3)", 0.5), ".500");
+  EXPECT_EQ(fortran_record("(f6.3)", -0.123), "-0.123");
+  EXPECT_EQ(fortran_record("(f4.3)", 1.5), "****");
+}
+
+TEST(FortranFormat, FixedSignOfZero) {
+  EXPECT_EQ(fortran_record("(f5.2)", -0.001), "-0.00");
+  EXPECT_EQ(fortran_record("(f5.2)", -0.0), " 0.00");
+  EXPECT_EQ(fortran_record("(f7.3)", 0.0f), "  0.000");
+  EXPECT_EQ(fortran_record("(f6.0)", 3.0), "    3.");
+}
+
+TEST(FortranFormat, Exponent) {
+  EXPECT_EQ(fortran_record("(e20.7)", 1.0), "       0.1000000E+01");
+  EXPECT_EQ(fortran_record("(e20.7)", 0.0), "       0.0000000E+00");
+  EXPECT_EQ(fortran_record("(e20.7)", 0.5), "       0.5000000E+00");
+  EXPECT_EQ(fortran_record("(e12.4)", -12345.678), " -0.1235E+05");
+  EXPECT_EQ(fortran_record("(e10.3)", 1.0e-120), " 0.100-119");
+  EXPECT_EQ(fortran_record("(e9.3)", -1.0), "-.100E+01");
+  EXPECT_EQ(fortran_record("(e8.3)", -1.0), "********");
+  EXPECT_EQ(fortran_record("(e11.4)", 0.99996), " 0.1000E+01");
+}
+
+TEST(FortranFormat, TextCutAndRightJustify) {
+  EXPECT_EQ(fortran_record("(a5)", "ab"), "   ab");
+  EXPECT_EQ(fortran_record("(a3)", "abcdef"), "abc");
+  EXPECT_EQ(fortran_record("('FILE: ',a)", "x.fits"), "FILE: x.fits");
+  EXPECT_EQ(fortran_record("('DATATYPE= ',9a)", " 'INTEGER*2 '"), "DATATYPE=  'INTEGER*2 '");
+  EXPECT_EQ(fortran_record("(a05)", "     "), "     ");
+  EXPECT_EQ(fortran_record("(l1,l2)", true, false), "T F");
+}
+
+TEST(FortranFormat, GroupsRepeatsAndSlash) {
+  EXPECT_EQ(fortran_record("(2(2x,f15.5,1x,i3))", 1.0, 2, 3.5, 4),
+            "          1.00000   2          3.50000   4");
+  EXPECT_EQ(fortran_record("('A',/,'B')"), "A\nB");
+  EXPECT_EQ(fortran_record("(2i6)", 0, 1200), "     0  1200");
+  EXPECT_EQ(fortran_record("(5x,'         No: ',i6)", 0), "              No:      0");
+}
+
+TEST(FortranFormat, RecordEndsAtFirstDescriptorWithoutValue) {
+  EXPECT_EQ(fortran_record("('A',i3,'B',i3,'C')", 1), "A  1B");
+  EXPECT_EQ(fortran_record("('ONLY LITERAL ',i3)"), "ONLY LITERAL ");
+  // Repeated group stops midway.
+  EXPECT_EQ(fortran_record("(1x,f9.3,10(3x,f9.1,1x,f7.3))", 1.0, 2.0, 3.0),
+            "     1.000         2.0   3.000");
+  EXPECT_EQ(fortran_record("('ZEB_SETUP LINE',i3.3,3x,200a)", 1, "MODE=R"), "ZEB_SETUP LINE001   MODE=R");
+}
+
+TEST(FortranFormat, TrailingSkipWritesNoBlanks) {
+  EXPECT_EQ(fortran_record("(i3,5x)", 1), "  1");
+  EXPECT_EQ(fortran_record("(2(f4.1,1x))", 1.0, 2.0), " 1.0  2.0");
+  EXPECT_EQ(fortran_record("(5x,'A ',3x)"), "     A ");
+}
+
+TEST(FortranFormat, ReversionStartsANewLine) {
+  EXPECT_EQ(fortran_record("(i2)", 1, 2, 3), " 1\n 2\n 3");
+  EXPECT_EQ(fortran_record("('X',2(i2))", 1, 2, 3), "X 1 2\n 3");
+}
+
+TEST(FortranFormat, BlanksInsideFormatAreIgnored) {
+  EXPECT_EQ(fortran_record("(i4.4,'.',i1,4x,    a3  ,  2x , 2i4)", 3, 1, "abc", 1, 2), "0003.1    abc     1   2");
+  EXPECT_EQ(fortran_record("('PSEP=',F4.2)", 0.75f), "PSEP=0.75");
+}
+
+TEST(FortranFormat, NonFiniteValues) {
+  EXPECT_EQ(fortran_record("(f8.2)", std::nan("")), "     NaN");
+  EXPECT_EQ(fortran_record("(f9.2)", -HUGE_VAL), "-Infinity");
+  EXPECT_EQ(fortran_record("(f2.0)", HUGE_VAL), "**");
+}
+
+TEST(FortranFormat, BadFormatIsAProgrammingError) {
+  EXPECT_THROW(fortran_record("(q5)", 1), std::logic_error);
+  EXPECT_THROW(fortran_record("(i5", 1), std::logic_error);
+  EXPECT_THROW(fortran_record("(f5)", 1.0), std::logic_error);
+}
+
+TEST(ListOutput, ItemsSeparatedByBlanks) {
+  EXPECT_EQ(zeb::list_record("NARTs: ", 12), " NARTs:  12");
+  EXPECT_EQ(zeb::list_record("x", 0.1), " x 0.1");
+  EXPECT_EQ(zeb::list_record(0.1f), " 0.1");
+  EXPECT_EQ(zeb::list_record(true, -3), " T -3");
+}

@@ -1,0 +1,122 @@
+#include "support/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <stdexcept>
+
+#include "core/stop.h"
+
+namespace zeb::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  old_cwd_ = fs::current_path();
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path p = fs::temp_directory_path() / ("zebtest_" + std::to_string(::getpid()) + "_" + std::to_string(rd()));
+    if (fs::create_directory(p)) {
+      dir_ = p;
+      fs::current_path(dir_);
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary directory");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::current_path(old_cwd_, ec);
+  fs::remove_all(dir_, ec);
+}
+
+void write_file(const std::string& path, const std::string& content) {
+  std::ofstream f(path, std::ios::binary);
+  f << content;
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string cur;
+  for (char c : text) {
+    if (c == '\n') {
+      lines.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) lines.push_back(cur);
+  return lines;
+}
+
+std::vector<std::string> read_lines(const std::string& path) { return split_lines(read_file(path)); }
+
+Captured capture(const std::function<void()>& f) {
+  Captured c;
+  std::ostringstream out, err;
+  std::streambuf* old_out = std::cout.rdbuf(out.rdbuf());
+  std::streambuf* old_err = std::cerr.rdbuf(err.rdbuf());
+  try {
+    f();
+  } catch (const RunStop& s) {
+    c.status = finish_stop(s);
+    c.stopped = true;
+  } catch (const RunError& e) {
+    c.status = finish_error(e);
+    c.errored = true;
+  } catch (...) {
+    std::cout.rdbuf(old_out);
+    std::cerr.rdbuf(old_err);
+    throw;
+  }
+  std::cout.rdbuf(old_out);
+  std::cerr.rdbuf(old_err);
+  c.out = out.str();
+  c.err = err.str();
+  return c;
+}
+
+std::string binary_path(const std::string& relative) { return std::string(ZEB_BINARY_DIR) + "/" + relative; }
+
+Captured run_program(const std::string& program, const std::vector<std::string>& args) {
+  Captured c;
+  std::string out_file = (fs::temp_directory_path() / ("zebrun_out_" + std::to_string(::getpid()))).string();
+  std::string err_file = out_file + ".err";
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (!std::freopen(out_file.c_str(), "w", stdout) || !std::freopen(err_file.c_str(), "w", stderr)) _exit(127);
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  c.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  c.out = read_file(out_file);
+  c.err = read_file(err_file);
+  fs::remove(out_file);
+  fs::remove(err_file);
+  return c;
+}
+
+}  // namespace zeb::test
