@@ -109,3 +109,17 @@ struct ArtificialStars {
 };
 
 }  // namespace zeb
+
+namespace zeb {
+
+// Everything the set-up fills for the driver, grouped.
+struct RunState {
+  Settings settings;
+  ImageSlots slots;
+  FilterSlots filters;
+  BrightStars bright;
+  MasterList master;
+  ArtificialStars art;
+};
+
+}  // namespace zeb
