@@ -70,6 +70,9 @@ struct ImageSlots {
 struct FilterSlots {
   int fs = 0;
   Array1<float> exp_f, scl_f;
+  // Camera PSF file requested for the filter slot (PSF3UV, PSF3IR, PSFHRC,
+  // PSFACS: the keyword in psfkind_f, "" when none) and its name.
+  Array1<std::string> psfkind_f, psffile_f;
   void allocate(int fs_alloc);
 };
 
