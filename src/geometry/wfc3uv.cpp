@@ -97,7 +97,7 @@ double uv_residual(double x, double y, int k, const Array2<std::int16_t>& tab) {
 
 // Polynomial and residual of internal chip k at raw (x, y), chip-local rows.
 void wfc3uv_gc(double x, double y, int flt, int k, double& xg, double& yg) {
-  const UvFilterSolution& s = uv_filter(flt == 12 ? 0 : flt);
+  const UvFilterSolution& s = uv_filter(flt);
   const UvTables& tabs = uv_tables();
   const double X = (x - 2048.0) / 2048.0;
   const double Y = (y - 1024.0) / 1024.0;
