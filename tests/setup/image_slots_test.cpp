@@ -117,14 +117,6 @@ TEST(QueryHdr, KeyMissingFromThePrimaryHeaderStops) {
             " --->   FIELDX:  EXPTIME \n");
 }
 
-TEST(QueryHdr, FileNameInTheMessageIsCutTo40Characters) {
-  TempDir dir;
-  const std::string name = std::string(45, 'n') + ".fits";
-  write_file(name, fits_header({"SIMPLE  =                    T"}));
-  auto r = capture([&] { zeb::query_hdr(name, "EXPTIME "); });
-  EXPECT_NE(r.out.find(" ---> FILENAME:  " + std::string(40, 'n') + "\n"), std::string::npos);
-}
-
 std::string not_fits_block(const std::string& name) {
   return "  \n"
          " imginfo.e ERROR EXIT. \n"

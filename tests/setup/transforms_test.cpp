@@ -72,24 +72,6 @@ TEST(IjCen, ReferencePixelsAndStops) {
   EXPECT_EQ(capture([] { zeb::ij_cen(1, 1, 11); }).err, "STOP KKK.lt.1.or.KKK.gt.10\n");
 }
 
-TEST(GlobFit, RecoversAnExactLinearMap) {
-  std::vector<double> u, v, x, y;
-  for (int k = 0; k < 12; ++k) {
-    u.push_back(37.0 * k + 0.5 * (k % 3));
-    v.push_back(11.0 * (k % 4) - 3.0 * k);
-    x.push_back(7.0 + 0.98 * u.back() + 0.05 * v.back());
-    y.push_back(-3.0 - 0.04 * u.back() + 1.02 * v.back());
-  }
-  double a, b, c, d, ub, vb, xb, yb;
-  EXPECT_TRUE(zeb::glob_fit6nrdp(u, v, x, y, 12, a, b, c, d, ub, vb, xb, yb));
-  EXPECT_NEAR(a, 0.98, 1e-12);
-  EXPECT_NEAR(b, 0.05, 1e-12);
-  EXPECT_NEAR(c, -0.04, 1e-12);
-  EXPECT_NEAR(d, 1.02, 1e-12);
-  EXPECT_NEAR(xb, 7.0 + 0.98 * ub + 0.05 * vb, 1e-9);
-  EXPECT_NEAR(yb, -3.0 - 0.04 * ub + 1.02 * vb, 1e-9);
-}
-
 TEST(GlobFit, TooFewOrDegeneratePointsGiveTheIdentity) {
   std::vector<double> u{1, 2, 3}, v{4, 5, 9}, x{10, 20, 30}, y{7, 8, 9};
   double a = 5, b = 5, c = 5, d = 5, ub = 5, vb = 5, xb = 5, yb = 5;
