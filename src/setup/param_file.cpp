@@ -249,12 +249,9 @@ int ParamFileReader::require_slot(const ParamLine& line, int k, int g) const {
 }
 
 std::string ParamFileReader::compose_name(int g, const std::string& value, const std::string& what) const {
-  const Settings& st = run_.settings;
-  const ImageSlots& s = run_.slots;
-  std::string name = st.direct.substr(0, static_cast<std::size_t>(st.ndirect)) +
-                     s.subdir_g(g).substr(0, static_cast<std::size_t>(s.nsubdir_g(g))) + value;
-  return fit_field(name, 80, what + " of image slot " + std::to_string(g) + " (" + infile_ + " line " +
-                                 std::to_string(line_no_) + ")");
+  return slot_file_path(run_.settings, run_.slots, g, value,
+                        what + " of image slot " + std::to_string(g) + " (" + infile_ + " line " +
+                            std::to_string(line_no_) + ")");
 }
 
 void ParamFileReader::set_mask(const std::string& value, std::string& line_mask, std::string& current,
