@@ -142,6 +142,31 @@ void write_master_entry(const LocalList& local, int l, int n, MasterList& master
   }
 }
 
+// Enters master star n as local star l of the tile, seeding its fluxes from
+// the master list.
+void enter_starting_star(int l, int n, const TileLimits& tile, const MasterList& master, LocalList& local) {
+  const double uu = master.umast0(n);
+  const double vv = master.vmast0(n);
+  local.uu_l(l) = uu;
+  local.vv_l(l) = vv;
+  local.u0_l(l) = static_cast<float>(2.0 * (uu - tile.uref_t) + 151.0);
+  local.v0_l(l) = static_cast<float>(2.0 * (vv - tile.vref_t) + 151.0);
+  local.uf_l(l) = local.u0_l(l);
+  local.vf_l(l) = local.v0_l(l);
+  local.o0_l(l) = 0;
+  local.y0_l(l) = 0;
+  local.b0_l(l) = 0;
+  local.w0_l(l) = master.wmast0(n);
+  local.n0_l(l) = n;
+  local.gg_l(l) = in_inner_region(uu, vv, tile.uref_t, tile.vref_t) ? 1 : 0;
+  for (int k = 1; k <= FDIM; ++k) {
+    local.z0_lf(l, k) = master.zmast0(n, k);
+    local.z1_lf(l, k) = master.zmast0(n, k);
+    local.z2_lf(l, k) = master.zmast0(n, k);
+    local.sz0_lf(l, k) = 0.0f;
+  }
+}
+
 }  // namespace
 
 std::size_t SpatialHash::storage_bytes() const {
@@ -251,24 +276,7 @@ int load_local_list(const TileLimits& tile, const SpatialHash& hash_000, const M
         if (!(tile.umin_t < uu && uu < tile.umax_t && tile.vmin_t < vv && vv < tile.vmax_t)) continue;
         if (ls == LDIM) stop_local_list_full(tile);
         const int l = ++ls;
-        local.uu_l(l) = uu;
-        local.vv_l(l) = vv;
-        local.u0_l(l) = static_cast<float>(2.0 * (uu - tile.uref_t) + 151.0);
-        local.v0_l(l) = static_cast<float>(2.0 * (vv - tile.vref_t) + 151.0);
-        local.uf_l(l) = local.u0_l(l);
-        local.vf_l(l) = local.v0_l(l);
-        local.o0_l(l) = 0;
-        local.y0_l(l) = 0;
-        local.b0_l(l) = 0;
-        local.w0_l(l) = master.wmast0(n);
-        local.n0_l(l) = n;
-        local.gg_l(l) = in_inner_region(uu, vv, tile.uref_t, tile.vref_t) ? 1 : 0;
-        for (int k = 1; k <= FDIM; ++k) {
-          local.z0_lf(l, k) = master.zmast0(n, k);
-          local.z1_lf(l, k) = master.zmast0(n, k);
-          local.z2_lf(l, k) = master.zmast0(n, k);
-          local.sz0_lf(l, k) = 0.0f;
-        }
+        enter_starting_star(l, n, tile, master, local);
         if (verbose)
           write_record(std::cout,
                        "('L',i4.4,1x,'R',i7.7,1x,l1,1x,f12.5,1x,f12.5,1x,f12.5,1x,f12.5,1x,2(f15.5))", l, n,
@@ -284,7 +292,8 @@ int commit_tile(char cmode, const TileLimits& tile, int ls, LocalList& local, Ma
   if (!master.allocated()) master.allocate(FDIM);
   const int nmasts_before = master.nmasts;
   for (int l = 1; l <= ls; ++l) {
-    // The reference-frame position of the grid position, in double precision.
+    // The reference-frame position of the grid position, summed in double
+    // precision so that the committed position keeps every digit of u0_l.
     local.uu_l(l) = 0.5 * (static_cast<double>(local.u0_l(l)) - 151.0) + tile.uref_t;
     local.vv_l(l) = 0.5 * (static_cast<double>(local.v0_l(l)) - 151.0) + tile.vref_t;
     if (cmode != 'A' && local.n0_l(l) == 0) {

@@ -190,7 +190,7 @@ LineNumbers read_item_numbers(const ParamLine& line, int k, const char* keyword)
   return n;
 }
 
-void write_list_log_line(std::ostream& out, const char* format, double u, double v, float z1, float z2, int n) {
+void write_star_log_line(std::ostream& out, const char* format, double u, double v, float z1, float z2, int n) {
   write_record(out, format, u, v, log_magnitude(z1), log_magnitude(z2), n, z1, z2);
 }
 
@@ -386,7 +386,7 @@ void log_source_lists(const BrightStars& bright, const MasterList& master) {
     const std::string name = "LOGK.BRITE";
     std::ofstream out = create_log(name);
     for (int b = 1; b <= bright.bs; ++b)
-      write_list_log_line(out,
+      write_star_log_line(out,
                           "(1x,f9.3,1x,f9.3,5x,2(f8.3,1x),5x,'B',i6.6,                                        5x,2(f11.1,1x))",
                           bright.uref_b(b), bright.vref_b(b), bright.zref_bf(b, 1), bright.zref_bf(b, 2), b);
     close_log(out, name);
@@ -396,7 +396,7 @@ void log_source_lists(const BrightStars& bright, const MasterList& master) {
     const std::string name = "LOGK.PREMAG";
     std::ofstream out = create_log(name);
     for (int n = 1; n <= master.nmasti; ++n)
-      write_list_log_line(out,
+      write_star_log_line(out,
                           "(1x,f9.3,1x,f9.3,5x,2(f8.3,1x),5x,'N',i6.6,                                        5x,2(f11.1,1x))",
                           master.umast0(n), master.vmast0(n), master.zmast0(n, 1), master.zmast0(n, 2), n);
     close_log(out, name);
