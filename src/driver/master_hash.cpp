@@ -59,10 +59,6 @@ void write_i2_image(const std::string& name, const Array2<short>& image) {
   }
 }
 
-constexpr std::size_t cell_offset(int it, int jt) {
-  return static_cast<std::size_t>(it - 1) + static_cast<std::size_t>(HASHDM) * (jt - 1);
-}
-
 [[noreturn]] void stop_out_of_grid(const HashCell& c, double u, double v) {
   write_list(std::cout, "HASH PROB  it.lt.1 or it.gt._HASHDIM  ");
   write_list(std::cout, "        or jt.lt.1 or jt.gt._HASHDIM: ");
@@ -208,7 +204,7 @@ void push_hash(SpatialHash& hash, int no, int ns, const Array1<double>& u, const
       out_of_grid = true;
       break;
     }
-    const std::size_t at = cell_offset(c.it, c.jt);
+    const std::size_t at = SpatialHash::offset(c.it, c.jt);
     if (hash.nash(c.it, c.jt) + added[at] >= HASH_CELL_MAX) {
       bad = k;
       break;
@@ -218,7 +214,7 @@ void push_hash(SpatialHash& hash, int no, int ns, const Array1<double>& u, const
   }
   for (std::size_t at = 0; at < added.size(); ++at)
     if (added[at] > 0) hash.members[at].reserve(hash.members[at].size() + added[at]);
-  short* counts = hash.nash.data();
+  short* counts = hash.nash.data();  // laid out like the member lists, it fastest
   int k = no;
   for (std::size_t at : cell_of) {
     hash.members[at].push_back(++k);

@@ -25,9 +25,10 @@ struct SpatialHash {
   // its entries, so memory follows the number of stars, not the grid's capacity.
   std::vector<std::vector<int>> members = std::vector<std::vector<int>>(static_cast<std::size_t>(HASHDM) * HASHDM);
 
-  const std::vector<int>& cell(int it, int jt) const {
-    return members[static_cast<std::size_t>(it - 1) + static_cast<std::size_t>(HASHDM) * (jt - 1)];
+  static constexpr std::size_t offset(int it, int jt) {
+    return static_cast<std::size_t>(it - 1) + static_cast<std::size_t>(HASHDM) * (jt - 1);
   }
+  const std::vector<int>& cell(int it, int jt) const { return members[offset(it, jt)]; }
   // Bytes held by the counts image and the member lists.
   std::size_t storage_bytes() const;
 };
