@@ -74,7 +74,7 @@ void start_up_and_run(int argc, char** argv) {
   zeb_setup(infile, counts, run);
 
   SpatialHash hash_000, hash_art;
-  build_hashes(run, hash_000, hash_art);
+  build_hashes(run.settings.cmode, run.master, run.art, hash_000, hash_art);
 
   Settings& st = run.settings;
   if (st.cmode == 'D') {

@@ -26,14 +26,14 @@ constexpr const char* STARS = "('***********************************************
 // read error naming the line.
 template <typename T>
 T field_number(const ParamLine& line, int k, const char* what) {
-  ListReader r(line.field(k), line.context + " (" + what + ")");
+  ListReader r(line.field(k), line.context() + " (" + what + ")");
   T v{};
   Got g;
   if constexpr (std::is_integral_v<T>)
     g = r.read_int(v);
   else
     g = r.read_real(v);
-  if (g != Got::Value) run_error(line.context, std::string("missing value for ") + what);
+  if (g != Got::Value) run_error(line.context(), std::string("missing value for ") + what);
   return v;
 }
 
@@ -46,7 +46,7 @@ int iteration_limit(const ParamLine& line, int k, const char* what, int lowest) 
   if (v >= lowest && v <= 9) return v;
   if (v < 0 && lowest == 1) return v;
   write_list(std::cout, what, " MUST LIE IN ", lowest, " .. 9: ", v);
-  write_list(std::cout, line.context);
+  write_list(std::cout, line.context());
   stop_run();
 }
 
@@ -169,7 +169,7 @@ void ParamFileReader::iteration_line(const ParamLine& line) {
   Settings& st = run_.settings;
   char digit = line.text[4];
   if (!std::isdigit(static_cast<unsigned char>(digit)))
-    run_error(line.context, std::string("bad iteration number '") + digit + "'");
+    run_error(line.context(), std::string("bad iteration number '") + digit + "'");
   const int nit = digit == '0' ? NITDIM + 1 : digit - '0';
   for (int k = 2; k + 1 <= line.count(); k += 2) {
     const std::string name = line.field(k).substr(0, 4);

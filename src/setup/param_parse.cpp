@@ -10,7 +10,7 @@ int strlen(const std::string& s) { return strlen_blank(s); }
 ParamLine parse(const std::string& line, const std::string& context) {
   ParamLine out;
   out.text = pad(line, PARAM_LINE_WIDTH);
-  out.context = context;
+  out.where = context;
   std::string s = out.text;
   for (char& c : s)
     if (c == '=') c = ' ';

@@ -101,6 +101,7 @@ struct MasterList {
   Array2<short> fmast3, gmast3;
   Array2<float> barsky, rmssky;
   void allocate(int fs);
+  bool allocated() const { return umast0.n() == NSTMAX && zmast0.ny() >= FDIM; }
 };
 
 // Artificial stars 1..NARTs.
@@ -109,6 +110,7 @@ struct ArtificialStars {
   Array1<double> uart0, vart0;
   Array2<double> zart0;
   void allocate(int fs);
+  bool allocated() const { return uart0.n() == ARTMAX && zart0.ny() >= FDIM; }
 };
 
 }  // namespace zeb
