@@ -22,7 +22,7 @@ namespace {
   write_list(std::cout);
   write_list(std::cout, "READFITS ERROR: ");
   write_list(std::cout);
-  write_record_v(std::cout, "('   could not read in file:   ',80a)", fits_detail::chars(pad(name, 80)));
+  write_record_v(std::cout, "('   could not read in file:   ',80a)", fits_detail::chars(rtrim(name)));
   write_list(std::cout);
   stop_run();
 }
