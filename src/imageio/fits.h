@@ -147,13 +147,16 @@ struct FitsCarryOver {
 
 // The tables as the last reader left them.
 FitsCarryOver& fits_carry_over();
-// The entry of `hdr` for a keyword of hdr_keywords() (empty view otherwise).
+// The entry of `hdr` for a keyword of hdr_keywords() (empty string otherwise).
 std::string hdr_entry(std::string_view keyword);
 // Blanks every entry of both tables (also the state at program start).
 void reset_fits_carry_over();
 // Copies columns 11..30 of every card whose keyword has an entry into the first
 // 20 characters of that entry (rest blank); later cards overwrite earlier ones.
 void copy_carry_over(const FitsHeader& header);
+// What every image reader does with the header it parsed: blank both tables,
+// then copy.
+void refill_carry_over(const FitsHeader& header);
 
 // ---------------------------------------------------------------------------
 // Whole images. The explicit dimensions are those of the image; the views must

@@ -32,8 +32,7 @@ FitsRecords open_image(const std::string& name, FitsHeader& header) {
   std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Read);
   if (!file) readfits_open_failure(name);
   header = parse_fits_header(*file, 1);
-  reset_fits_carry_over();
-  copy_carry_over(header);
+  refill_carry_over(header);
   return std::move(*file);
 }
 

@@ -22,7 +22,9 @@ std::optional<FitsRecords> FitsRecords::open(const std::string& path, Access acc
   int flags = access == Access::Read ? O_RDONLY : access == Access::Update ? O_RDWR : (O_RDWR | O_CREAT | O_TRUNC);
   // A file that is created is emptied first: rewriting a smaller image over a
   // larger one must not leave the old records behind the new data unit.
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  // O_NONBLOCK: a name that leads to a pipe must not hang the run (it is then
+  // refused below as no regular file); regular files are not affected.
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -293,6 +295,11 @@ std::string hdr_entry(std::string_view keyword) {
   for (std::size_t k = 0; k < keys.size(); ++k)
     if (keys[k] == keyword) return fits_carry_over().hdr[k];
   return std::string();
+}
+
+void refill_carry_over(const FitsHeader& header) {
+  reset_fits_carry_over();
+  copy_carry_over(header);
 }
 
 void copy_carry_over(const FitsHeader& header) {

@@ -2,6 +2,7 @@
 // BITPIX and NAXIS values. Each ends the run with a message naming the file
 // and a non-zero status; none reads or allocates beyond what the file holds.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 
@@ -152,6 +153,13 @@ TEST_F(HostileFits, ReadingARecordBeyondTheEndIsAnError) {
   c = capture([&] { f->read(0, rec); });
   expect_error(c, "one.fits", "beyond the end");
   EXPECT_FALSE(FitsRecords::open(".", FitsRecords::Access::Read));  // a directory is no FITS file
+}
+
+TEST_F(HostileFits, APipeIsRefusedWithoutWaitingForAWriter) {
+  ASSERT_EQ(::mkfifo("pipe.fits", 0600), 0);
+  Captured c = read_r4("pipe.fits");
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.out.find("READFITS ERROR"), std::string::npos);
 }
 
 TEST_F(HostileFits, ExtensionHeadersFollowTheDataUnit) {
