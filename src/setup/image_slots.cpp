@@ -142,12 +142,13 @@ std::string abbrev(const std::string& path) {
   return out;
 }
 
-std::string slot_file_path(const Settings& settings, const ImageSlots& slots, int g, const std::string& name) {
+std::string slot_file_path(const Settings& settings, const ImageSlots& slots, int g, const std::string& name,
+                           const std::string& what) {
   const int ndirect = settings.ndirect > 0 ? settings.ndirect : 0;
   const int nsubdir = slots.nsubdir_g(g) > 0 ? slots.nsubdir_g(g) : 0;
   const std::string path = pad(settings.direct, static_cast<std::size_t>(ndirect)) +
                            pad(slots.subdir_g(g), static_cast<std::size_t>(nsubdir)) + rtrim(name);
-  return fit_field(path, 80, "file path of image slot " + std::to_string(g));
+  return fit_field(path, 80, what.empty() ? "file path of image slot " + std::to_string(g) : what);
 }
 
 void report_image_slots(const ImageSlots& slots) {

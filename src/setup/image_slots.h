@@ -37,7 +37,8 @@ std::string abbrev(const std::string& path);
 // settings.ndirect characters), the slot's sub-directory (its first
 // nsubdir_g characters), then the name. A path longer than 80 characters
 // stops the run rather than opening a cut name.
-std::string slot_file_path(const Settings& settings, const ImageSlots& slots, int g, const std::string& name);
+std::string slot_file_path(const Settings& settings, const ImageSlots& slots, int g, const std::string& name,
+                           const std::string& what = std::string());
 
 // The REPORT ON IMAGE SLOTS block on standard output and "LOGK.INFO_zeb".
 void report_image_slots(const ImageSlots& slots);
