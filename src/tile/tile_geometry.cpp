@@ -50,9 +50,9 @@ int table_cell(float f) {
 // Tile-grid coordinate of a reference-frame coordinate.
 double grid_of(double u, int uref_t) { return 2.0 * (u - uref_t) + 151.0; }
 
-// A raw position that no chip can reach from the tile: the raster around it
-// would lie far outside every detector (and its nearest pixel would not fit an
-// int).
+// A position so far outside every detector (the largest is 4096 pixels) that
+// no raster around it can reach a chip; beyond it the nearest pixel would not
+// even fit an int.
 constexpr double kFarAway = 1.0e6;
 
 void stop_too_many_exposures(int ns) {
@@ -194,15 +194,18 @@ void init_tile_a(int /*it*/, int /*jt*/, int uref_t, int vref_t, const ImageSlot
                         (vref_t - s.vcen_cg(c, g)) * s.bg_cg(c, g);
       const double yc = s.ycen_cg(c, g) + (uref_t - s.ucen_cg(c, g)) * s.cg_cg(c, g) +
                         (vref_t - s.vcen_cg(c, g)) * s.dg_cg(c, g);
-      double x = 0.0, y = 0.0;
-      cg_cf(xc, yc, x, y, kkk, s.flt_g(g), c, s.filegcs_g(g));
-      if (!std::isfinite(x) || !std::isfinite(y)) {
-        write_list(std::cout, "init_tile_a: image slot ", g, " chip ", c,
-                   " maps the tile centre to no finite raw position");
+      if (!std::isfinite(xc) || !std::isfinite(yc)) {
+        write_list(std::cout, "init_tile_a: the transformation of image slot ", g, " chip ", c,
+                   " maps the tile centre to no finite position");
         write_list(std::cout, "  UREF_T: ", uref_t, vref_t);
         stop_run("init_tile_a: transformation gives no position");
       }
-      if (std::fabs(x) > kFarAway || std::fabs(y) > kFarAway) continue;
+      // Far outside every detector the distortion polynomials mean nothing
+      // (their inverse may not even converge): such a chip cannot reach the tile.
+      if (std::fabs(xc) > kFarAway || std::fabs(yc) > kFarAway) continue;
+      double x = 0.0, y = 0.0;
+      cg_cf(xc, yc, x, y, kkk, s.flt_g(g), c, s.filegcs_g(g));
+      if (!(std::fabs(x) <= kFarAway && std::fabs(y) <= kFarAway)) continue;
       const int itil = static_cast<int>(x + 0.5);  // truncation toward zero
       const int jtil = static_cast<int>(y + 0.5);
 
