@@ -45,7 +45,8 @@ std::vector<int> psf_fiducials(int n);
 void write_exposure(const Field& field, const Exposure& e, const RawPositions& raw, const std::string& path);
 void write_psf_files(const Field& field, int f, const std::string& dir);
 // The MAT file of an exposure: the brightest unsaturated stars well inside the
-// detector, their true corrected positions and magnitudes with small errors.
+// detector (at most mat_stars), their true corrected positions and magnitudes
+// with small errors.
 void write_mat(const Field& field, const Exposure& e, const RawPositions& raw, const std::string& path);
 void write_truth(const Field& field, const std::string& path);
 void write_bright_list(const Field& field, const std::string& path);

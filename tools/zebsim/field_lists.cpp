@@ -70,7 +70,6 @@ void write_mat(const Field& field, const Exposure& e, const RawPositions& raw, c
   for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
     const Star& s = field.stars_list[k];
     const double x = raw.x[k], y = raw.y[k];
-    if (s.mag[f] >= field.spec.mag_faint - 2.0) continue;
     if (x < 1.0 + kMatEdge || x > cam.nx - kMatEdge || y < 1.0 + kMatEdge || y > cam.ny - kMatEdge) continue;
     const double peak = star_signal(field, e, s, f, x, y) * psf.pixel_fraction(0.0, 0.0, x, y) + sky;
     if (peak > kMatPeakFraction * cam.saturation) continue;
