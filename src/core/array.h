@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 #include <vector>
 
 namespace zeb {
@@ -32,6 +33,9 @@ class View2 {
  public:
   View2() = default;
   View2(T* data, long nx, long ny) : data_(data), nx_(nx), ny_(ny) {}
+  // A view of mutable elements also serves where read-only elements are asked for.
+  template <typename U, typename = std::enable_if_t<std::is_same_v<const U, T> && !std::is_const_v<U>>>
+  View2(const View2<U>& other) : data_(other.data()), nx_(other.nx()), ny_(other.ny()) {}
   T& operator()(long i, long j) const {
     detail::check_index("1st", i, nx_);
     detail::check_index("2nd", j, ny_);
@@ -96,6 +100,7 @@ class Array2 {
   }
   void fill(const T& x) { std::fill(v_.begin(), v_.end(), x); }
   View2<T> view() { return View2<T>(v_.data(), nx_, ny_); }
+  View2<const T> view() const { return View2<const T>(v_.data(), nx_, ny_); }
   long nx() const { return nx_; }
   long ny() const { return ny_; }
   T* data() { return v_.data(); }

@@ -1,22 +1,108 @@
 #include "driver/run.h"
 
 #include <iostream>
+#include <string>
 
+#include "core/fortran_format.h"
+#include "core/limits.h"
 #include "core/stop.h"
+#include "core/text.h"
+#include "driver/master_hash.h"
+#include "driver/prescan.h"
+#include "setup/param_file.h"
+#include "setup/run_state.h"
 
 namespace zeb {
 
+
+void print_run_summary(const RunState& run) {
+  const Settings& st = run.settings;
+  write_record(std::cout, "('               ')");
+  write_record(std::cout, "('ZEB_SETUP HAS BEEN DONE...')");
+  write_record(std::cout, "('               ')");
+  write_record(std::cout, "('        CMODE: ',a1)", st.cmode);
+  write_record(std::cout, "('    U MIN/MAX: ',2i6)", st.umin, st.umax);
+  write_record(std::cout, "('    V MIN/MAX: ',2i6)", st.vmin, st.vmax);
+  write_record(std::cout, "('           Fs: ',i2)", run.filters.fs);
+  write_record(std::cout, "('           Bs: ',i8)", run.bright.bs);
+  write_record(std::cout, "('       NMASTi: ',i8)", run.master.nmasti);
+  write_record(std::cout, "('        NARTs: ',i8)", run.art.narts);
+  write_record(std::cout, "('               ')");
+  write_record(std::cout, "('   ITERATIONS: ')");
+  write_record(std::cout, "('       NITMIN: ',i2)", st.nitminmaxu[0]);
+  write_record(std::cout, "('       NITMAX: ',i2)", st.nitminmaxu[1]);
+  write_record(std::cout, "('               ')");
+}
+
+void print_iteration_settings(const Settings& st) {
+  // Only iterations that have settings are listed: an unset range (-1) or one
+  // reaching outside 1..10 prints nothing for the missing entries.
+  const int first = std::max(st.nitminmaxu[0], 1);
+  const int last = std::min(st.nitminmaxu[1], NITDIM);
+  for (int nit = first; nit <= last; ++nit) {
+    write_record(std::cout,
+                 "(16x,'NIT',i2.2,1x,'HMIN=',i1,1x,'SSIG=',f4.2,4x,'QMIN=',i3.3,1x,'QSEL=',f4.2,1x,'QSEP=',f4.2,4x,"
+                 "'DMIN=',i3.3,1x,'DSEP=',f4.2,4x,'PMIN=',i3.3,1x,'PSEP=',F4.2,4x,'OPRX=',f4.2,1x,'OPRV=',f4.2,4x,"
+                 "'RSIZ=',f4.2,1x,'RWID=',i1,1x,'RCOL=',a7)",
+                 nit, st.hmin_nit(nit), st.ssig_nit(nit), st.qmin_nit(nit), st.qsel_nit(nit), st.qsep_nit(nit),
+                 st.dmin_nit(nit), st.dsep_nit(nit), st.pmin_nit(nit), st.psep_nit(nit), st.oprx_nit(nit),
+                 st.oprv_nit(nit), st.rsiz_nit(nit), st.rwid_nit(nit), st.rcol_nit(nit));
+  }
+  std::cout << '\n';
+}
+
+namespace {
+
+void start_up_and_run(int argc, char** argv) {
+  std::cout << "           \n ZEB BEGIN! \n           \n";
+  if (argc != 2) {
+    write_list(std::cout, "NEED 1 ARG... INPUT FILE NAME!");
+    stop_run();
+  }
+  const std::string infile = fit_field(argv[1], 80, "the parameter file name");
+  RunState run;
+  PrescanCounts counts = extract_gsfscs(infile, run.settings.verbose);
+  write_record(std::cout, "('TOTAL IN FILE',a80)", pad(infile, 80));
+  write_record(std::cout, "(' Gs: ',i4)", counts.gs);
+  write_record(std::cout, "(' Fs: ',i4)", counts.fs);
+  write_record(std::cout, "(' Cs: ',i4)", counts.cs);
+  if (counts.gs > GDIM) stop_run("Gs.gt._GDIM_");
+  if (counts.fs > FDIM) stop_run("Fs.gt._FDIM_");
+
+  run.master.allocate(FDIM);
+  run.art.allocate(FDIM);
+  zeb_setup(infile, counts, run);
+
+  SpatialHash hash_000, hash_art;
+  build_hashes(run.settings.cmode, run.master, run.art, hash_000, hash_art);
+
+  Settings& st = run.settings;
+  if (st.cmode == 'D') {
+    st.rsiz_nit(1) = 0.5f;
+    st.rwid_nit(1) = 1;
+    st.rcol_nit(1) = "green  ";
+  }
+  print_run_summary(run);
+  print_iteration_settings(st);
+  run.master.nmasts = run.master.nmasti;
+
+  // The mosaics, the catalogue logs and the tile loop follow here as they are built.
+  stop_run_normally();
+}
+
+}  // namespace
+
 int run_main(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
   try {
-    std::cout << "           ZEB BEGIN!            \n";
-    stop_run_normally();
+    start_up_and_run(argc, argv);
   } catch (const RunStop& s) {
     return finish_stop(s);
   } catch (const RunError& e) {
     return finish_error(e);
+  } catch (const std::bad_alloc&) {
+    return finish_error(RunError("memory for the run's arrays could not be allocated"));
   }
+  return 0;
 }
 
 }  // namespace zeb

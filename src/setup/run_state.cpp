@@ -56,6 +56,8 @@ void FilterSlots::allocate(int fs_alloc) {
   const int n = fs_alloc > FDIM ? fs_alloc : FDIM;
   exp_f.resize(n, 0.0f);
   scl_f.resize(n, 1.0f);
+  psfkind_f.resize(n, "");
+  psffile_f.resize(n, "");
 }
 
 void MasterList::allocate(int fs) {

@@ -70,6 +70,9 @@ struct ImageSlots {
 struct FilterSlots {
   int fs = 0;
   Array1<float> exp_f, scl_f;
+  // Camera PSF file requested for the filter slot (PSF3UV, PSF3IR, PSFHRC,
+  // PSFACS: the keyword in psfkind_f, "" when none) and its name.
+  Array1<std::string> psfkind_f, psffile_f;
   void allocate(int fs_alloc);
 };
 
@@ -98,6 +101,7 @@ struct MasterList {
   Array2<short> fmast3, gmast3;
   Array2<float> barsky, rmssky;
   void allocate(int fs);
+  bool allocated() const { return umast0.n() == NSTMAX && zmast0.ny() >= FDIM; }
 };
 
 // Artificial stars 1..NARTs.
@@ -106,6 +110,7 @@ struct ArtificialStars {
   Array1<double> uart0, vart0;
   Array2<double> zart0;
   void allocate(int fs);
+  bool allocated() const { return uart0.n() == ARTMAX && zart0.ny() >= FDIM; }
 };
 
 }  // namespace zeb

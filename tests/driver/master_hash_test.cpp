@@ -1,0 +1,450 @@
+// The spatial hashes, loading a tile's local list through them, and the commit
+// of a tile into the master list.
+#include "driver/master_hash.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace zeb {
+namespace {
+
+using test::capture;
+using test::Captured;
+using test::read_file;
+using test::split_lines;
+using test::TempDir;
+using test::write_file;
+
+// A master list with the given starting stars (u, v, flux in both filters).
+struct Start {
+  double u, v;
+  float z;
+};
+MasterList master_with(const std::vector<Start>& stars) {
+  MasterList m;
+  m.allocate(2);
+  for (const Start& s : stars) {
+    const int n = ++m.nmasti;
+    m.umast0(n) = s.u;
+    m.vmast0(n) = s.v;
+    m.zmast0(n, 1) = s.z;
+    m.zmast0(n, 2) = 2.0f * s.z;
+  }
+  m.nmasts = m.nmasti;
+  return m;
+}
+
+SpatialHash hash_of(const MasterList& m) {
+  SpatialHash h;
+  Captured c = capture([&] { push_hash(h, 0, m.nmasti, m.umast0, m.vmast0); });
+  EXPECT_FALSE(c.stopped) << c.out;
+  return h;
+}
+
+TEST(HashCell, NearestTileCentreWithTiesGoingUp) {
+  EXPECT_EQ(hash_index(135.999), 1);
+  EXPECT_EQ(hash_index(136.0), 2);
+  EXPECT_EQ(hash_index(76.0), 1);
+  EXPECT_EQ(hash_index(16.0), 1);
+  EXPECT_EQ(hash_index(-103.9), 1);  // truncation toward zero keeps -104 < u < 16 in cell 1
+  EXPECT_EQ(hash_index(-104.0), 0);
+  EXPECT_EQ(hash_index(11895.999), 99);  // the centre of tile 99 is 11836
+  EXPECT_EQ(hash_index(11896.0), 100);
+  EXPECT_FALSE(hash_cell(1.0e300, 5.0).in_grid());  // no overflow of the integer index
+  EXPECT_FALSE(hash_cell(5.0, -1.0e300).in_grid());
+  EXPECT_TRUE(hash_cell(11835.0, -100.0).in_grid());
+}
+
+TEST(Hash, PushEntersMembersInInsertionOrder) {
+  MasterList m = master_with({{135.999, 10, 1}, {136.0, 10, 1}, {100, 10, 1}, {136.5, 10, 1}, {5000, 7000, 1}});
+  SpatialHash h;
+  Captured c = capture([&] { push_hash(h, 0, 5, m.umast0, m.vmast0); });
+  ASSERT_FALSE(c.stopped);
+  EXPECT_EQ(c.out, "     enter push_hash... \n              No:      0\n              Ns:      5\n");
+  EXPECT_EQ(h.nash(1, 1), 2);
+  EXPECT_EQ(h.nash(2, 1), 2);
+  EXPECT_EQ(h.cell(1, 1), (std::vector<int>{1, 3}));
+  EXPECT_EQ(h.cell(2, 1), (std::vector<int>{2, 4}));
+  EXPECT_EQ(h.cell(42, 59), (std::vector<int>{5}));  // trunc(4924/120 + 0.5) + 1, trunc(6924/120 + 0.5) + 1
+  EXPECT_EQ(h.nash(42, 59), 1);
+
+  // A later push appends entries No + 1 .. Ns.
+  m.umast0(6) = 100.0;
+  m.vmast0(6) = 20.0;
+  capture([&] { push_hash(h, 5, 6, m.umast0, m.vmast0); });
+  EXPECT_EQ(h.cell(1, 1), (std::vector<int>{1, 3, 6}));
+  EXPECT_EQ(h.nash(1, 1), 3);
+
+  init_hash(h);
+  EXPECT_EQ(h.nash(1, 1), 0);
+  EXPECT_TRUE(h.cell(42, 59).empty());
+}
+
+TEST(Hash, AStarOutsideTheGridStopsKeepingTheEntriesBeforeIt) {
+  MasterList m = master_with({{10, 10, 1}, {300, 10, 1}, {11896, 76, 1}, {20, 20, 1}});
+  SpatialHash h;
+  Captured c = capture([&] { push_hash(h, 0, 4, m.umast0, m.vmast0); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(c.err, "");  // no stop text
+  EXPECT_EQ(c.out,
+            "     enter push_hash... \n"
+            "              No:      0\n"
+            "              Ns:      4\n"
+            " HASH PROB  it.lt.1 or it.gt._HASHDIM  \n"
+            "         or jt.lt.1 or jt.gt._HASHDIM: \n"
+            " --->       it:  100 11896\n"
+            " --->       jt:  1 76\n"
+            " ---> _HASHDM_:  99\n");
+  EXPECT_EQ(h.cell(1, 1), (std::vector<int>{1}));
+  EXPECT_EQ(h.cell(3, 1), (std::vector<int>{2}));
+  EXPECT_EQ(h.nash(1, 1), 1);
+
+  MasterList below = master_with({{10, -104.0, 1}});
+  SpatialHash h2;
+  EXPECT_TRUE(capture([&] { push_hash(h2, 0, 1, below.umast0, below.vmast0); }).stopped);
+}
+
+TEST(Hash, ACellBeyond32767MembersStopsInsteadOfOverflowingItsCount) {
+  std::vector<Start> stars(HASH_CELL_MAX + 1, Start{200.0, 300.0, 1.0f});
+  MasterList m = master_with(stars);
+  SpatialHash h;
+  Captured c = capture([&] { push_hash(h, 0, m.nmasti, m.umast0, m.vmast0); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(c.err, "STOP nash.gt.32767\n");
+  EXPECT_EQ(h.nash(2, 3), 32767);
+  EXPECT_EQ(h.cell(2, 3).size(), 32767u);
+  EXPECT_EQ(h.cell(2, 3).back(), 32767);
+}
+
+TEST(Hash, MemberStorageFollowsTheEntries) {
+  std::vector<Start> stars;
+  for (int n = 0; n < 10000; ++n) stars.push_back({10.0 + n % 1000, 10.0 + n / 10, 1.0f});
+  MasterList m = master_with(stars);
+  SpatialHash h = hash_of(m);
+  const std::size_t fixed = 99 * 99 * (sizeof(short) + sizeof(std::vector<int>));
+  EXPECT_EQ(h.storage_bytes(), fixed + 10000 * sizeof(int));
+}
+
+// The hash image read back with astropy equals a count of the list made in Python.
+TEST(HashImage, ReadBackWithAstropyEqualsAnIndependentCount) {
+  TempDir dir;
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<double> pos(-100.0, 11835.0);
+  std::vector<Start> stars;
+  for (int n = 0; n < 3000; ++n) stars.push_back({pos(rng), pos(rng), 1.0f});
+  for (int n = 0; n < 700; ++n) stars.push_back({400.0 + n * 0.01, 650.0, 1.0f});  // a count above 255
+  stars.push_back({135.999, 136.0, 1.0f});
+  MasterList m = master_with(stars);
+  std::string list;
+  char buf[80];
+  for (int n = 1; n <= m.nmasti; ++n) {
+    std::snprintf(buf, sizeof buf, "%.17g %.17g\n", m.umast0(n), m.vmast0(n));
+    list += buf;
+  }
+  write_file("positions.txt", list);
+  ArtificialStars art;
+  SpatialHash h000, hart;
+  Captured c = capture([&] { build_hashes('R', m, art, h000, hart); });
+  ASSERT_FALSE(c.stopped) << c.out;
+  EXPECT_EQ(c.out, "     enter push_hash... \n              No:      0\n              Ns:   3701\n");
+
+  write_file("check.py",
+             "import sys, warnings\n"
+             "warnings.simplefilter('ignore')\n"
+             "import numpy as np\n"
+             "from astropy.io import fits\n"
+             "with fits.open(sys.argv[1]) as f:\n"
+             "    h = f[0].header\n"
+             "    d = f[0].data\n"
+             "    print(h['BITPIX'], h['NAXIS1'], h['NAXIS2'], d.dtype.kind, d.dtype.itemsize)\n"
+             "    want = np.zeros((99, 99), dtype=np.int64)\n"
+             "    for line in open(sys.argv[2]):\n"
+             "        u, v = map(float, line.split())\n"
+             "        want[int((v - 76.0) / 120.0 + 0.5), int((u - 76.0) / 120.0 + 0.5)] += 1\n"
+             "    print('equal' if np.array_equal(d.astype(np.int64), want) else 'differ', int(d.max()), int(d.sum()))\n");
+  ASSERT_EQ(std::system("/usr/bin/python3 check.py LOGR.HASH_000.fits positions.txt > out.txt 2>&1"), 0)
+      << read_file("out.txt");
+  EXPECT_EQ(read_file("out.txt"), "16 99 99 i 2\nequal 700 3701\n");
+  EXPECT_FALSE(std::filesystem::exists("LOGA.HASH_ART.fits"));  // mode R has no artificial-star hash
+}
+
+TEST(HashImage, AnEmptyStartingListWritesAnAllZeroImage) {
+  TempDir dir;
+  MasterList m;  // nothing read, nothing allocated
+  ArtificialStars art;
+  SpatialHash h000, hart;
+  Captured c = capture([&] { build_hashes('D', m, art, h000, hart); });
+  ASSERT_FALSE(c.stopped) << c.out;
+  const std::string bytes = read_file("LOGR.HASH_000.fits");
+  // One header record, then 99 x 99 x 2 = 19602 data bytes in 7 records.
+  ASSERT_EQ(bytes.size(), 8u * 2880u);
+  EXPECT_EQ(bytes.substr(0, 80), "SIMPLE  = T" + std::string(69, ' '));
+  EXPECT_EQ(bytes.substr(80, 80), "BITPIX  =  16" + std::string(67, ' '));
+  EXPECT_EQ(bytes.substr(240, 80), "NAXIS1  =           99" + std::string(58, ' '));
+  EXPECT_EQ(bytes.substr(400, 20), "DATATYPE=  'INTEGER ");
+  EXPECT_EQ(bytes.substr(33 * 80, 80), "END" + std::string(77, ' '));
+  EXPECT_EQ(bytes.find_first_not_of('\0', 2880), std::string::npos);
+}
+
+TEST(HashImage, ModesAAndCAlsoHashTheArtificialStars) {
+  TempDir dir;
+  MasterList m = master_with({{100, 100, 1}});
+  ArtificialStars art;
+  art.allocate(2);
+  art.narts = 2;
+  art.uart0(1) = 200.0;
+  art.vart0(1) = 200.0;
+  art.uart0(2) = 201.0;
+  art.vart0(2) = 80.0;
+  SpatialHash h000, hart;
+  Captured c = capture([&] { build_hashes('C', m, art, h000, hart); });
+  ASSERT_FALSE(c.stopped) << c.out;
+  EXPECT_EQ(c.out,
+            "     enter push_hash... \n              No:      0\n              Ns:      1\n"
+            " NARTs:  2\n"
+            "     enter push_hash... \n              No:      0\n              Ns:      2\n");
+  EXPECT_EQ(hart.cell(2, 2), (std::vector<int>{1}));
+  EXPECT_EQ(hart.cell(2, 1), (std::vector<int>{2}));
+  const std::string bytes = read_file("LOGA.HASH_ART.fits");
+  ASSERT_EQ(bytes.size(), 8u * 2880u);
+  // Pixel (it, jt) is data pixel (it - 1) + 99 (jt - 1), big-endian.
+  const std::size_t at21 = 2880 + 2 * 1, at22 = 2880 + 2 * (1 + 99);
+  EXPECT_EQ(bytes.substr(at21, 2), std::string("\0\1", 2));
+  EXPECT_EQ(bytes.substr(at22, 2), std::string("\0\1", 2));
+}
+
+TEST(TileLimits, WindowGivesTheLoadingLimits) {
+  const TileLimits full = tile_limits(2, 3);
+  EXPECT_EQ(full.uref_t, 196);
+  EXPECT_EQ(full.vref_t, 316);
+  EXPECT_EQ(full.umin_t, 121);
+  EXPECT_EQ(full.umax_t, 271);
+  EXPECT_EQ(full.vmin_t, 241);
+  EXPECT_EQ(full.vmax_t, 391);
+  const TileLimits part = tile_limits(2, 3, 100, 181, 140, 141);
+  EXPECT_EQ(part.umin_t, 170);  // -25.5 + 196 truncated
+  EXPECT_EQ(part.umax_t, 211);
+  EXPECT_EQ(part.vmin_t, 310);  // -5.5 + 316
+  EXPECT_EQ(part.vmax_t, 311);
+  EXPECT_TRUE(in_inner_region(136.0, 16.0, 196, 76));
+  EXPECT_FALSE(in_inner_region(256.0, 76.0, 196, 76));  // UREF_T + 60 belongs to the next tile
+  EXPECT_FALSE(in_inner_region(200.0, 15.999, 196, 76));
+}
+
+TEST(LoadLocal, TakesStarsStrictlyInsideTheLimitsFromTheThreeByThreeCells) {
+  MasterList m = master_with({{130, 130, 100},      // 1: cell (1,1), outside the inner region
+                              {121, 200, 1},        // 2: on the loading limit: not taken
+                              {200, 140, 3},        // 3: cell (2,1), inner
+                              {270.5, 270.5, 4},    // 4: cell (3,3)
+                              {250, 250, 5},        // 5: cell (2,2), inner
+                              {400, 196, 6},        // 6: cell (4,2), not visited
+                              {130, 260, 7},        // 7: cell (1,3)
+                              {131, 131, 8}});      // 8: cell (1,1) after star 1
+  m.wmast0(3) = 4;
+  SpatialHash h = hash_of(m);
+  LocalList local;
+  reset_local(local);
+  int ls = 0;
+  Captured c = capture([&] { ls = load_local_list(tile_limits(2, 2), h, m, local, true); });
+  ASSERT_FALSE(c.stopped);
+  ASSERT_EQ(ls, 6);
+  const std::vector<int> order{1, 8, 7, 3, 5, 4};
+  for (int l = 1; l <= ls; ++l) EXPECT_EQ(local.n0_l(l), order[l - 1]) << l;
+  EXPECT_EQ(local.gg_l(1), 0);
+  EXPECT_EQ(local.gg_l(4), 1);
+  EXPECT_EQ(local.gg_l(5), 1);
+  EXPECT_EQ(local.gg_l(6), 0);
+  EXPECT_EQ(local.w0_l(4), 4);
+  EXPECT_EQ(local.u0_l(1), 19.0f);  // 2 (130 - 196) + 151
+  EXPECT_EQ(local.v0_l(4), 39.0f);  // 2 (140 - 196) + 151
+  EXPECT_EQ(local.uf_l(6), 300.0f);
+  EXPECT_EQ(local.vf_l(6), 300.0f);
+  EXPECT_DOUBLE_EQ(local.uu_l(6), 270.5);
+  EXPECT_EQ(local.z0_lf(4, 1), 3.0f);
+  EXPECT_EQ(local.z1_lf(4, 2), 6.0f);
+  EXPECT_EQ(local.z2_lf(4, 1), 3.0f);
+  EXPECT_EQ(local.sz0_lf(4, 1), 0.0f);
+  EXPECT_EQ(local.su0_l(4), 9.99f);  // untouched by loading
+  const std::vector<std::string> out = split_lines(c.out);
+  ASSERT_EQ(out.size(), 6u);
+  // ('L',i4.4,1x,'R',i7.7,1x,l1,1x,4(f12.5,1x),2(f15.5))
+  EXPECT_EQ(out[0], "L0001 R0000001 F    130.00000    130.00000     19.00000     19.00000       100.00000      200.00000");
+  EXPECT_EQ(out[3], "L0004 R0000003 T    200.00000    140.00000    159.00000     39.00000         3.00000        6.00000");
+
+  // At the edge of the grid the cells are clipped.
+  LocalList edge;
+  reset_local(edge);
+  int ls1 = 0;
+  capture([&] { ls1 = load_local_list(tile_limits(1, 1), h, m, edge, false); });
+  ASSERT_EQ(ls1, 2);  // stars 1 and 8; 2, 3 and 7 lie beyond 151 in u or v
+  EXPECT_EQ(edge.n0_l(1), 1);
+  EXPECT_EQ(edge.n0_l(2), 8);
+}
+
+TEST(LoadLocal, MoreStartingStarsThanTheLocalListHoldsStops) {
+  std::vector<Start> stars(LDIM + 1, Start{196.0, 196.0, 1.0f});
+  MasterList m = master_with(stars);
+  SpatialHash h = hash_of(m);
+  LocalList local;
+  Captured c = capture([&] { load_local_list(tile_limits(2, 2), h, m, local, false); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.err, "STOP Ls.gt._LDIM_\n");
+  MasterList fits = master_with(std::vector<Start>(LDIM, Start{196.0, 196.0, 1.0f}));
+  SpatialHash hf = hash_of(fits);
+  int ls = 0;
+  EXPECT_FALSE(capture([&] { ls = load_local_list(tile_limits(2, 2), hf, fits, local, false); }).stopped);
+  EXPECT_EQ(ls, LDIM);
+}
+
+// A found star appended to the local list by the finding step.
+void add_found(LocalList& local, int& ls, float u0, float v0) {
+  ++ls;
+  local.u0_l(ls) = u0;
+  local.v0_l(ls) = v0;
+  local.n0_l(ls) = 0;
+  local.gg_l(ls) = 0;
+  local.z0_lf(ls, 1) = 10.0f * ls;
+}
+
+TEST(Commit, OnlyTheTileWhoseInnerRegionHoldsAStarRewritesItAndNewIdentifiersFollowTileOrder) {
+  MasterList m = master_with({{140.0, 100.0, 500}});  // in tile (1,1)'s outer and tile (2,1)'s inner region
+  SpatialHash h = hash_of(m);
+
+  // Tile (1,1) loads the star but does not own it.
+  const TileLimits t11 = tile_limits(1, 1);
+  LocalList local;
+  reset_local(local);
+  int ls = load_local_list(t11, h, m, local, false);
+  ASSERT_EQ(ls, 1);
+  EXPECT_EQ(local.gg_l(1), 0);
+  local.u0_l(1) = 280.0f;  // moved by the measurement
+  local.z0_lf(1, 1) = 999.0f;
+  add_found(local, ls, 101.0f, 101.0f);  // (51, 51): inner
+  add_found(local, ls, 281.0f, 101.0f);  // (141, 51): outside the inner region
+  add_found(local, ls, 151.5f, 151.0f);  // (76.25, 76): inner
+  int added = 0;
+  capture([&] { added = commit_tile('R', t11, ls, local, m); });
+  EXPECT_EQ(added, 2);
+  EXPECT_EQ(m.nmasts, 3);
+  EXPECT_EQ(local.n0_l(2), 2);
+  EXPECT_EQ(local.n0_l(3), 0);
+  EXPECT_EQ(local.gg_l(3), 0);
+  EXPECT_EQ(local.n0_l(4), 3);
+  EXPECT_DOUBLE_EQ(m.umast0(1), 140.0);  // untouched by tile (1,1)
+  EXPECT_FLOAT_EQ(m.zmast0(1, 1), 500.0f);
+  EXPECT_DOUBLE_EQ(m.umast0(2), 51.0);
+  EXPECT_DOUBLE_EQ(m.vmast0(2), 51.0);
+  EXPECT_FLOAT_EQ(m.zmast0(2, 1), 20.0f);
+  EXPECT_DOUBLE_EQ(m.umast0(3), 76.25);
+  EXPECT_DOUBLE_EQ(m.vmast0(3), 76.0);
+  EXPECT_FLOAT_EQ(m.xmast0(3), 151.5f);
+  EXPECT_DOUBLE_EQ(m.umast0(4), 0.0);  // the outside star got no entry
+
+  // Tile (2,1) owns it and writes every result into entry 1.
+  const TileLimits t21 = tile_limits(2, 1);
+  reset_local(local);
+  ls = load_local_list(t21, h, m, local, false);
+  ASSERT_EQ(ls, 1);
+  EXPECT_EQ(local.gg_l(1), 1);
+  local.u0_l(1) = 39.5f;  // 140.25
+  local.w0_l(1) = 0;
+  for (int k = 1; k <= 2; ++k) {
+    local.z0_lf(1, k) = 777.0f * k;
+    local.sz0_lf(1, k) = 1.5f;
+    local.f0_lf(1, k) = 3;
+    local.g0_lf(1, k) = 2;
+    local.z1_lf(1, k) = 11.0f;
+    local.q1_lf(1, k) = 0.25f;
+    local.o1_lf(1, k) = 0.125f;
+    local.g1_lf(1, k) = 5;
+    local.z2_lf(1, k) = 22.0f;
+    local.f2_lf(1, k) = 7;
+    local.z3_lf(1, k) = 33.0f;
+    local.sz3_lf(1, k) = 3.5f;
+    local.barsky_lf(1, k) = 1.5f;
+    local.rmssky_lf(1, k) = 0.25f;
+  }
+  add_found(local, ls, 151.0f, 151.0f);  // (196, 76)
+  capture([&] { added = commit_tile('R', t21, ls, local, m); });
+  EXPECT_EQ(added, 1);
+  EXPECT_EQ(m.nmasts, 4);
+  EXPECT_EQ(local.n0_l(2), 4);
+  EXPECT_DOUBLE_EQ(m.umast0(1), 140.25);
+  EXPECT_DOUBLE_EQ(m.vmast0(1), 100.0);
+  EXPECT_FLOAT_EQ(m.xmast0(1), 39.5f);
+  EXPECT_FLOAT_EQ(m.ymast0(1), 199.0f);
+  EXPECT_EQ(m.wmast0(1), 0);
+  EXPECT_FLOAT_EQ(m.zmast0(1, 2), 1554.0f);
+  EXPECT_FLOAT_EQ(m.szmast0(1, 1), 1.5f);
+  EXPECT_EQ(m.fmast0(1, 1), 3);
+  EXPECT_EQ(m.gmast0(1, 2), 2);
+  EXPECT_FLOAT_EQ(m.zmast1(1, 1), 11.0f);
+  EXPECT_FLOAT_EQ(m.qmast1(1, 2), 0.25f);
+  EXPECT_FLOAT_EQ(m.omast1(1, 1), 0.125f);
+  EXPECT_EQ(m.gmast1(1, 1), 5);
+  EXPECT_FLOAT_EQ(m.zmast2(1, 1), 22.0f);
+  EXPECT_EQ(m.fmast2(1, 2), 7);
+  EXPECT_FLOAT_EQ(m.zmast3(1, 2), 33.0f);
+  EXPECT_FLOAT_EQ(m.szmast3(1, 1), 3.5f);
+  EXPECT_FLOAT_EQ(m.barsky(1, 2), 1.5f);
+  EXPECT_FLOAT_EQ(m.rmssky(1, 1), 0.25f);
+  EXPECT_DOUBLE_EQ(m.umast0(4), 196.0);
+  EXPECT_DOUBLE_EQ(m.vmast0(4), 76.0);
+}
+
+TEST(Commit, ModeAWritesOnlyTheChosenEntryAndGivesNoNewIdentifiers) {
+  MasterList m;
+  m.allocate(2);
+  LocalList local;
+  reset_local(local);
+  int ls = 0;
+  add_found(local, ls, 151.0f, 151.0f);
+  add_found(local, ls, 161.0f, 141.0f);
+  local.n0_l(2) = 17;  // the artificial star's identifier
+  local.gg_l(2) = 1;
+  int added = -1;
+  capture([&] { added = commit_tile('A', tile_limits(3, 3), ls, local, m); });
+  EXPECT_EQ(added, 0);
+  EXPECT_EQ(m.nmasts, 0);
+  EXPECT_EQ(local.n0_l(1), 0);
+  EXPECT_DOUBLE_EQ(m.umast0(17), 321.0);  // 0.5 (161 - 151) + 316
+  EXPECT_DOUBLE_EQ(m.vmast0(17), 311.0);
+  EXPECT_FLOAT_EQ(m.zmast0(17, 1), 20.0f);
+}
+
+TEST(Commit, AFullMasterListStopsAfterTheStarsCommittedBeforeIt) {
+  MasterList m;
+  m.allocate(2);
+  m.nmasts = NSTMAX - 1;
+  LocalList local;
+  reset_local(local);
+  int ls = 0;
+  add_found(local, ls, 103.0f, 101.0f);
+  add_found(local, ls, 101.0f, 101.0f);
+  Captured c = capture([&] { commit_tile('R', tile_limits(1, 1), ls, local, m); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+  const std::string blanks = " " + std::string(14, ' ') + "\n";
+  EXPECT_EQ(c.out, blanks +
+                       " --->      L :  2\n"
+                       " --->   uu_L :  51\n"
+                       " --->   vv_L :  51\n"
+                       " ---> NMASTs :  200000\n"
+                       " --->_NSTMAX_:  199999\n" +
+                       blanks);
+  EXPECT_EQ(c.err, "STOP NMASTs.gt._NSTMAX_\n");
+  EXPECT_DOUBLE_EQ(m.umast0(NSTMAX), 52.0);
+  EXPECT_FLOAT_EQ(m.zmast0(NSTMAX, 1), 10.0f);
+}
+
+}  // namespace
+}  // namespace zeb
