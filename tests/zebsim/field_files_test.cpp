@@ -11,6 +11,8 @@
 
 #include "field_files.h"
 #include "project_geometry.h"
+#include "setup/run_state.h"
+#include "setup/transforms.h"
 #include "sim_files.h"
 #include "support/test_support.h"
 #include "tile/calibration_maps.h"
@@ -53,11 +55,12 @@ struct StarCheck {
   double sum_flux_error = 0.0;  // sum of measured / true - 1
 };
 
-// For the isolated stars of one exposure brighter than -12.9: the light-weighted
-// centroid within 4 pixels of the position predicted from the MAT file's linear
-// fit and the project's inverse distortion, and the sky-subtracted sum within the
-// aperture radius, corrected with the zero-point map (WFC3/IR) and the MAT zero
-// point.
+// For the isolated stars of one exposure brighter than -12.9 and clear of flagged
+// pixels (the bad pixels of WFC3/IR): the light-weighted
+// centroid within 4 pixels of the position predicted by zeb's transformation
+// fitted from the MAT file and zeb's inverse distortion, and the sky-subtracted
+// sum within the aperture radius, corrected with the zero-point map (WFC3/IR)
+// and the zero point of the MAT file.
 StarCheck check_exposure(const Field& field, const Exposure& e, const std::vector<bool>& isolated) {
   const CameraModel& cam = field.spec.camera;
   const bool ir = cam.kind == CameraKind::Wfc3Ir;
@@ -66,12 +69,18 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
   auto pixel = [&](long i, long j) { return ir ? img.r4(i, j) : static_cast<double>(img.i4(i, j)); };
   const double sky = ir ? e.sky_rate : e.sky_rate * e.exptime;
 
-  std::vector<test::MatLine> mat = test::read_mat_lines(mat_file(e));
-  const test::LinearMap map = test::fit_linear(mat);
-  double zp = 0.0;
-  for (const auto& l : mat) zp += l.m1 - l.m2;
-  zp /= static_cast<double>(mat.size());
-  const double p = std::pow(10.0, zp / 2.5);
+  // The transformation and zero point as zeb's set-up fits them from the MAT file.
+  zeb::ImageSlots slots;
+  slots.allocate(e.slot, 2);
+  slots.zp_cg(1, e.slot) = -99.0f;
+  auto fit = zeb::test::capture([&] { zeb::read_mat(mat_file(e), cam.kkk, e.flt, "NULL", e.slot, slots); });
+  EXPECT_FALSE(fit.stopped || fit.errored) << fit.out;
+  const int g = e.slot;
+  auto corrected = [&](double u, double v, double& xc, double& yc) {
+    xc = slots.xcen_cg(1, g) + slots.ag_cg(1, g) * (u - slots.ucen_cg(1, g)) + slots.bg_cg(1, g) * (v - slots.vcen_cg(1, g));
+    yc = slots.ycen_cg(1, g) + slots.cg_cg(1, g) * (u - slots.ucen_cg(1, g)) + slots.dg_cg(1, g) * (v - slots.vcen_cg(1, g));
+  };
+  const double p = std::pow(10.0, slots.zp_cg(1, g) / 2.5);
   EXPECT_NEAR(p, e.units_per_flux(cam, field.spec.filters[e.filter].exp_f), 0.003 * p) << e.stem;
 
   const double r_ap = aperture_radius(field.spec.filters[e.filter]);
@@ -80,11 +89,15 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
   for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
     const Star& s = field.stars_list[k];
     if (!isolated[k] || s.mag[e.filter] > -12.9) continue;
-    double x, y;
-    zeb::cg_cf(map.x0 + map.a * s.u + map.b * s.v, map.y0 + map.c * s.u + map.d * s.v, x, y, cam.kkk, e.flt, 1,
-               "NULL");
+    double xc, yc, x, y;
+    corrected(s.u, s.v, xc, yc);
+    zeb::cg_cf(xc, yc, x, y, cam.kkk, e.flt, 1, "NULL");
     if (x < 25 || y < 25 || x > cam.nx - 25 || y > cam.ny - 25) continue;
     const long ic = std::lround(x), jc = std::lround(y);
+    bool flagged = false;
+    for (long j = jc - box; ir && j <= jc + box; ++j)
+      for (long i = ic - box; i <= ic + box; ++i) flagged = flagged || hdus.at(3).i2(i, j) != 0;
+    if (flagged) continue;
     double w = 0.0, wx = 0.0, wy = 0.0, sum = 0.0;
     for (long j = jc - box; j <= jc + box; ++j)
       for (long i = ic - box; i <= ic + box; ++i) {
@@ -266,6 +279,24 @@ TEST_F(IrField, ExposuresAreCalibratedMultiExtensionFilesWithFlags) {
   EXPECT_NEAR(corner[corner.size() / 2], e.sky_rate, 0.01);
   const double expected_err = std::sqrt(e.sky_rate * e.exptime + 15.0 * 15.0) / e.exptime;
   EXPECT_NEAR(h[2].r4(30, 30), expected_err, 0.2 * expected_err);
+}
+
+TEST_F(IrField, MatFilesListTheBrightestStarsWithSmallErrors) {
+  const Field field = plan_field(field_preset("e2e-ir"));
+  for (const Exposure& e : field.exposures) {
+    std::vector<test::MatLine> mat = test::read_mat_lines(mat_file(e));
+    EXPECT_EQ(mat.size(), 150u) << e.stem;
+    const double m2_offset = -2.5 * std::log10(e.units_per_flux(field.spec.camera, 500.0));
+    for (const auto& l : mat) {
+      double xc, yc;
+      e.corrected(l.u, l.v, xc, yc);
+      EXPECT_NEAR(l.xc, xc, 0.1);  // 0.02 pixel errors
+      EXPECT_NEAR(l.yc, yc, 0.1);
+      EXPECT_NEAR(l.m2 - l.m1, m2_offset, 0.07);  // 0.01 magnitude errors on each
+    }
+    // Brightest first, down to stars of the faint half of the list.
+    EXPECT_LT(mat.front().m1, mat.back().m1);
+  }
 }
 
 TEST_F(IrField, TheSameSeedWritesTheSameBytes) {

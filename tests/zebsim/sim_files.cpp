@@ -17,35 +17,12 @@ std::uint32_t be32(const std::string& d, std::size_t off) {
   return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
 }
 
-// Solves the 3 x 3 system m x = r by Cramer's rule.
-std::array<double, 3> solve3(const double m[3][3], const double r[3]) {
-  auto det = [](const double a[3][3]) {
-    return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
-           a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
-  };
-  const double d = det(m);
-  std::array<double, 3> x{};
-  for (int c = 0; c < 3; ++c) {
-    double t[3][3];
-    std::memcpy(t, m, sizeof t);
-    for (int r0 = 0; r0 < 3; ++r0) t[r0][c] = r[r0];
-    x[c] = det(t) / d;
-  }
-  return x;
-}
-
 }  // namespace
 
 std::string Hdu::value(const std::string& key) const {
   for (const auto& c : cards)
     if (zeb::rtrim(c.substr(0, 8)) == key) return zeb::trim(c.substr(10));
   return "";
-}
-
-bool Hdu::has(const std::string& key) const {
-  for (const auto& c : cards)
-    if (zeb::rtrim(c.substr(0, 8)) == key) return true;
-  return false;
 }
 
 double Hdu::r4(long i, long j, long k) const {
@@ -122,20 +99,6 @@ std::vector<MatLine> read_mat_lines(const std::string& path) {
     v.push_back(m);
   }
   return v;
-}
-
-LinearMap fit_linear(const std::vector<MatLine>& mat) {
-  double m[3][3] = {}, rx[3] = {}, ry[3] = {};
-  for (const MatLine& l : mat) {
-    const double t[3] = {1.0, l.u, l.v};
-    for (int a = 0; a < 3; ++a) {
-      for (int b = 0; b < 3; ++b) m[a][b] += t[a] * t[b];
-      rx[a] += t[a] * l.xc;
-      ry[a] += t[a] * l.yc;
-    }
-  }
-  auto px = solve3(m, rx), py = solve3(m, ry);
-  return LinearMap{px[0], px[1], px[2], py[0], py[1], py[2]};
 }
 
 }  // namespace zebsim::test

@@ -1,6 +1,5 @@
 // Reading back what the simulator wrote, independently of its writers: FITS
-// files as header-data units, MAT files, and the linear transformation a MAT
-// file defines.
+// files as header-data units and MAT files.
 #pragma once
 
 #include <array>
@@ -19,7 +18,6 @@ struct Hdu {
   std::size_t header_records = 0;
 
   std::string value(const std::string& key) const;  // columns 11-80 of the first card with that keyword, trimmed
-  bool has(const std::string& key) const;
   double r4(long i, long j = 1, long k = 1) const;  // 1-based pixel of a BITPIX -32 unit
   long i2(long i, long j = 1) const;
   long i4(long i, long j = 1) const;
@@ -32,11 +30,5 @@ struct MatLine {
   double u, v, xc, yc, m1, m2;
 };
 std::vector<MatLine> read_mat_lines(const std::string& path);
-
-// Least-squares fit xc = x0 + a u + b v, yc = y0 + c u + d v.
-struct LinearMap {
-  double x0, a, b, y0, c, d;
-};
-LinearMap fit_linear(const std::vector<MatLine>& m);
 
 }  // namespace zebsim::test
