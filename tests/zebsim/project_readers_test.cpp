@@ -1,0 +1,109 @@
+// The simulator's files through zeb's own readers: the exposure-time query of
+// the set-up, the MAT-file fit of the transformations, and the whole-image FITS
+// readers that take the PSF files and the ACS/HRC exposures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "core/list_directed.h"
+#include "field_files.h"
+#include "imageio/fits.h"
+#include "project_geometry.h"
+#include "setup/run_state.h"
+#include "setup/transforms.h"
+#include "sim_files.h"
+#include "support/test_support.h"
+
+namespace zebsim {
+namespace {
+
+using zeb::test::capture;
+using zeb::test::TempDir;
+
+double header_real(const std::string& file, const std::string& key) {
+  double v = 0.0;
+  zeb::ListReader(zeb::query_hdr(file, key)).read_real(v);
+  return v;
+}
+
+// read_mat recovers each exposure's linear map, its zero point (the exposure's
+// units per reference flux) and the reference position of the chip's centre.
+void check_transformations(const Field& field) {
+  const CameraModel& cam = field.spec.camera;
+  zeb::ImageSlots slots;
+  slots.allocate(static_cast<int>(field.exposures.size()), 2);
+  for (const Exposure& e : field.exposures) {
+    const int g = e.slot;
+    slots.zp_cg(1, g) = -99.0f;
+    auto c = capture([&] { zeb::read_mat(mat_file(e), cam.kkk, e.flt, "NULL", g, slots); });
+    ASSERT_FALSE(c.stopped || c.errored) << e.stem << c.out;
+    EXPECT_NEAR(slots.ag_cg(1, g), e.a, 1e-4) << e.stem;
+    EXPECT_NEAR(slots.bg_cg(1, g), e.b, 1e-4) << e.stem;
+    EXPECT_NEAR(slots.cg_cg(1, g), e.c, 1e-4) << e.stem;
+    EXPECT_NEAR(slots.dg_cg(1, g), e.d, 1e-4) << e.stem;
+    const double units = e.units_per_flux(cam, field.spec.filters[e.filter].exp_f);
+    EXPECT_NEAR(slots.zp_cg(1, g), 2.5 * std::log10(units), 0.003) << e.stem;
+    // The chip centre (XCEN, YCEN) back through the exposure's true map.
+    const double det = e.a * e.d - e.b * e.c;
+    const double dx = slots.xcen_cg(1, g) - e.xc0, dy = slots.ycen_cg(1, g) - e.yc0;
+    EXPECT_NEAR(slots.ucen_cg(1, g), e.uc + (e.d * dx - e.b * dy) / det, 0.01) << e.stem;
+    EXPECT_NEAR(slots.vcen_cg(1, g), e.vc + (-e.c * dx + e.a * dy) / det, 0.01) << e.stem;
+  }
+}
+
+TEST(ProjectReaders, IrFieldThroughHeaderQueryAndMatFit) {
+  TempDir dir;
+  write_field(field_preset("e2e-ir"), dir.path().string());
+  const Field field = plan_field(field_preset("e2e-ir"));
+  for (const Exposure& e : field.exposures) EXPECT_NEAR(header_real(exposure_file(e), "EXPTIME "), e.exptime, 1e-6);
+  check_transformations(field);
+}
+
+TEST(ProjectReaders, HrcFieldThroughHeaderQueryMatFitAndTheIntegerReader) {
+  TempDir dir;
+  const FieldSpec spec = field_preset("e2e-hrc");
+  write_field(spec, dir.path().string());
+  const Field field = plan_field(spec);
+  for (const Exposure& e : field.exposures) EXPECT_NEAR(header_real(exposure_file(e), "EXPTIME "), e.exptime, 1e-6);
+  check_transformations(field);
+
+  const Exposure& e = field.exposures[1];
+  zeb::Array2<std::int32_t> img(1024, 1024);
+  auto c = capture([&] { zeb::readfits_i4(exposure_file(e), img.view(), 1024, 1024); });
+  ASSERT_FALSE(c.stopped || c.errored) << c.out;
+  std::vector<test::Hdu> own = test::read_fits(exposure_file(e));
+  long saturated = 0;
+  for (long j = 1; j <= 1024; j += 7)
+    for (long i = 1; i <= 1024; ++i) {
+      ASSERT_EQ(img(i, j), own[0].i4(i, j));
+      saturated += img(i, j) == 120000;
+    }
+  EXPECT_GT(saturated, 0);
+}
+
+TEST(ProjectReaders, PsfFilesThroughTheWholeImageReaders) {
+  TempDir dir;
+  const FieldSpec spec = field_preset("e2e-hrc");
+  write_field(spec, dir.path().string());
+  const PsfModel m = psf_model(spec, 0);
+  const zeb::Array2<float> centre = psf_grid(m, 512.5, 512.5);
+
+  zeb::Array2<float> single(101, 101);
+  zeb::readfits_r4("psf_101_f555w.fits", single.view(), 101, 101);
+  zeb::Array2<std::int32_t> fine(1201, 1201);
+  zeb::readfits_i4("psf_int_f555w.fits", fine.view(), 1201, 1201);
+  // The library cube read as an image gives its first plane: fiducial (1, 1) at raw (0, 0).
+  zeb::Array2<float> first(101, 101);
+  zeb::readfits_r4("psf_lib_f555w.fits", first.view(), 101, 101);
+  const zeb::Array2<float> corner = psf_grid(m, 0.0, 0.0);
+  for (int b = 1; b <= 101; ++b)
+    for (int a = 1; a <= 101; ++a) {
+      ASSERT_EQ(single(a, b), centre(a, b));
+      ASSERT_EQ(first(a, b), corner(a, b));
+      // What the HRC PSF reader takes from the integer PSF.
+      ASSERT_NEAR(fine(601 + 10 * (a - 51), 601 + 10 * (b - 51)) / 1.0e6, centre(a, b), 6e-7);
+    }
+}
+
+}  // namespace
+}  // namespace zebsim
