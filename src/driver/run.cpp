@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "core/text.h"
 #include "driver/master_hash.h"
 #include "driver/prescan.h"
+#include "driver/tile_loop.h"
 #include "setup/param_file.h"
 #include "setup/run_state.h"
 
@@ -53,6 +55,13 @@ void print_iteration_settings(const Settings& st) {
 
 namespace {
 
+// A log of the run, created or overwritten in the working directory.
+std::ofstream open_log(const std::string& name) {
+  std::ofstream log(name, std::ios::out | std::ios::trunc);
+  if (!log) run_error(name, "cannot be created");
+  return log;
+}
+
 void start_up_and_run(int argc, char** argv) {
   std::cout << "           \n ZEB BEGIN! \n           \n";
   if (argc != 2) {
@@ -86,7 +95,9 @@ void start_up_and_run(int argc, char** argv) {
   print_iteration_settings(st);
   run.master.nmasts = run.master.nmasti;
 
-  // The mosaics, the catalogue logs and the tile loop follow here as they are built.
+  std::ofstream setup_log = open_log("LOGK.SETUP");
+  write_record(std::cout, "('OPEN INPUT FILES...  ')");
+  run_tile_loop(run, hash_000, hash_art, setup_log);
   stop_run_normally();
 }
 
