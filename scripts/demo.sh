@@ -8,7 +8,7 @@ scripts/install-deps.sh
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DZEB_BUILD_TESTS=OFF >/dev/null
 cmake --build build-release -j "$(nproc 2>/dev/null || echo 2)" --target zeb
 rm -rf demo-run && mkdir demo-run && cd demo-run
-cp "$root/examples/params.txt" .
+cp -r "$root/examples/." .
 status=0
 "$root/build-release/src/driver/zeb" params.txt || status=$?
 echo
