@@ -129,6 +129,41 @@ TEST(AddStarMask, ReachAndCutOffAt1150RawPixels) {
   EXPECT_EQ(below(181, 3), 0.0f);
 }
 
+// The templates keep only the lit span of each row; every pixel must still be
+// what the definition gives: bin r = trunc(sqrt(dx^2 + dy^2) + 1) up to 1001,
+// the halo profile, and the spike profile within the half-width of the line.
+TEST(MaskTemplates, SpansHoldEveryLitPixelOfTheDefinition) {
+  std::vector<float> halo(1002), spike(1002);
+  std::vector<int> width(1002);
+  for (int r = 1; r <= 1001; ++r) {
+    halo[r] = rprof_ik(r, 9);
+    spike[r] = sprof_ik(r, 9);
+    width[r] = wprof_ik(r, 9);
+  }
+  for (auto [a, b] : {std::pair{48.1f, -48.1f}, std::pair{0.0f, 90.0f}}) {
+    const MaskTemplates t = build_mask_templates(halo.data(), spike.data(), width.data(), a, b);
+    const float ra = a * 3.14159f / 180.0f, rb = b * 3.14159f / 180.0f;
+    long lit = 0;
+    for (int y = 1; y <= 2001; ++y) {
+      for (int x = 1; x <= 2001; ++x) {
+        const int dx = x - 1001, dy = y - 1001;
+        const int r = static_cast<int>(std::sqrt(static_cast<float>(dx * dx + dy * dy)) + 1.0f);
+        float h = 0, sa = 0, sb = 0;
+        if (r <= 1001) {
+          h = halo[r];
+          if (std::fabs(dx * std::sin(ra) - dy * std::cos(ra)) < width[r]) sa = spike[r];
+          if (std::fabs(dx * std::sin(rb) - dy * std::cos(rb)) < width[r]) sb = spike[r];
+        }
+        lit += sa > 0;
+        ASSERT_EQ(t.halo.at(x, y), h > 0 ? h : 0.0f) << x << ' ' << y;
+        ASSERT_EQ(t.spike_a.at(x, y), sa > 0 ? sa : 0.0f) << a << ' ' << x << ' ' << y;
+        ASSERT_EQ(t.spike_b.at(x, y), sb > 0 ? sb : 0.0f) << b << ' ' << x << ' ' << y;
+      }
+    }
+    EXPECT_GT(lit, 2 * 2 * 1000 * 5);  // both arms, about 2000 pixels long and 10 or more wide
+  }
+}
+
 struct MaskCase {
   TileExposures te;
   LocalBrightStars local;
