@@ -151,13 +151,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   progress_line({it, jt, t.uref_t, t.vref_t, 0});
 
   TileExposures& te = tile.exposures;
-  init_tile_a(it, jt, t.uref_t, t.vref_t, run.slots, te, verbose);
-  if (te.ns > NDIM) {
-    write_list(std::cout, "Ns.gt._NDIM_...");
-    write_list(std::cout, "    Ns: ", te.ns);
-    write_list(std::cout, "_NDIM_: ", NDIM);
-    stop_run();
-  }
+  init_tile_a(it, jt, t.uref_t, t.vref_t, run.slots, te, verbose);  // stops beyond NDIM exposures
   if (te.ns == 0) return;
   progress_line({it, jt, t.uref_t, t.vref_t, 0, tile.narti, tile.nartf, te.ns});
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);

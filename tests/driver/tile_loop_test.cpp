@@ -1,0 +1,157 @@
+// The tile loop's own decisions: the tile range, which tiles are skipped, the
+// hash-grid stops, and the lines it prints.
+#include "driver/tile_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/test_support.h"
+
+using zeb::test::capture;
+using zeb::test::Captured;
+using zeb::test::split_lines;
+
+namespace {
+
+struct EmptyRun {
+  zeb::RunState run;
+  zeb::SpatialHash hash_000, hash_art;
+  std::ostringstream setup_log;
+  EmptyRun() {
+    run.master.allocate(2);
+    run.art.allocate(2);
+    run.slots.allocate(zeb::GDIM, zeb::CDIM);
+    run.filters.allocate(2);
+    run.settings.cmode = 'R';
+  }
+  Captured loop() {
+    return capture([&] { zeb::run_tile_loop(run, hash_000, hash_art, setup_log); });
+  }
+};
+
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& l : split_lines(text))
+    if (l.rfind(prefix, 0) == 0) out.push_back(l);
+  return out;
+}
+
+}  // namespace
+
+TEST(TileRange, UnsetRangeCoversTenByTenTiles) {
+  zeb::Settings s;
+  zeb::TileRange r{};
+  Captured c = capture([&] { r = zeb::tile_range(s); });
+  EXPECT_EQ(r.itmin, 1);
+  EXPECT_EQ(r.itmax, 10);
+  EXPECT_EQ(r.jtmin, 1);
+  EXPECT_EQ(r.jtmax, 10);
+  std::vector<std::string> want = {"DETERMINE TILES ON THE FLY...  ",
+                                   "----->  _PXDIMX1_:  1200",
+                                   "----->  _PXDIMY1_:  1200",
+                                   "",
+                                   "TILES TO TO GO THROUGH...  ",
+                                   "-----> IT:    1  10",
+                                   "-----> JT:    1  10",
+                                   "",
+                                   "",
+                                   "START THE ITERATIONS...",
+                                   ""};
+  EXPECT_EQ(split_lines(c.out), want);
+}
+
+TEST(TileRange, GivenRangeIsKept) {
+  zeb::Settings s;
+  s.ijtminmaxu = {3, 4, 5, 7};
+  zeb::TileRange r{};
+  Captured c = capture([&] { r = zeb::tile_range(s); });
+  EXPECT_EQ(r.itmin, 3);
+  EXPECT_EQ(r.jtmax, 7);
+  EXPECT_EQ(split_lines(c.out).at(0), "TILES TO TO GO THROUGH...  ");
+  EXPECT_EQ(split_lines(c.out).at(1), "-----> IT:    3   4");
+}
+
+TEST(TileSkips, WindowMeetsTheInnerRegion) {
+  zeb::Settings s;
+  s.umin = 0;
+  s.umax = 1200;
+  s.vmin = 0;
+  s.vmax = 1200;
+  EXPECT_TRUE(zeb::tile_in_window(s, 76, 76));
+  // Tile 11 (UREF_T 1276): its inner region starts at 1216, beyond U MAX.
+  EXPECT_FALSE(zeb::tile_in_window(s, 1276, 76));
+  s.umax = 1216;  // U MAX >= UREF_T - 60 holds with equality
+  EXPECT_TRUE(zeb::tile_in_window(s, 1276, 76));
+  s.vmin = 137;  // V MIN <= VREF_T + 60 fails by one
+  EXPECT_FALSE(zeb::tile_in_window(s, 76, 76));
+}
+
+TEST(TileSkips, SinglePositionSelectsTilesWhoseInnerRegionHoldsIt) {
+  zeb::Settings s;
+  EXPECT_TRUE(zeb::tile_has_oneoff(s, 76, 76));
+  s.oneoff = true;
+  s.oneoffx = 136;
+  s.oneoffy = 16;
+  EXPECT_TRUE(zeb::tile_has_oneoff(s, 76, 76));   // both limits inclusive
+  EXPECT_TRUE(zeb::tile_has_oneoff(s, 196, 76));  // 136 = 196 - 60
+  EXPECT_FALSE(zeb::tile_has_oneoff(s, 76, 196));
+}
+
+TEST(TileLoop, TilesWithoutExposuresAreSkippedAfterTheirFirstProgressLine) {
+  EmptyRun r;
+  r.run.settings.ijtminmaxu = {1, 2, 3, 3};
+  Captured c = r.loop();
+  ASSERT_FALSE(c.stopped) << c.out;
+  std::vector<std::string> want = {" IT001 JT003      0076  0316     NIT0", " IT002 JT003      0196  0316     NIT0"};
+  EXPECT_EQ(lines_starting(c.out, " IT"), want);
+  EXPECT_EQ(r.setup_log.str(), "");
+  auto banner = lines_starting(c.out, "*****  VREF_T");
+  ASSERT_EQ(banner.size(), 1u);
+  EXPECT_EQ(banner[0], "*****  VREF_T =    316   *****");
+  EXPECT_EQ(lines_starting(c.out, " exit IT loop...").size(), 1u);
+}
+
+TEST(TileLoop, TilesOutsideTheWindowPrintNothing) {
+  EmptyRun r;
+  r.run.settings.ijtminmaxu = {1, 3, 1, 1};
+  r.run.settings.umin = 200;  // tile 1 (inner 16..136) is left out
+  r.run.settings.umax = 250;  // tile 3 (inner 256..376) too
+  Captured c = r.loop();
+  std::vector<std::string> want = {" IT002 JT001      0196  0076     NIT0"};
+  EXPECT_EQ(lines_starting(c.out, " IT"), want);
+}
+
+TEST(TileLoop, TileIndexBeyondTheHashGridStops) {
+  EmptyRun r;
+  r.run.settings.ijtminmaxu = {99, 100, 1, 1};
+  r.run.settings.umax = 99999;
+  Captured c = r.loop();
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(c.err, "STOP IT.gt._HASHDM_\n");
+  EXPECT_EQ(lines_starting(c.out, " IT").size(), 1u);  // tile 99 ran
+  r.run.settings.ijtminmaxu = {1, 1, 100, 100};
+  r.run.settings.vmax = 99999;
+  c = r.loop();
+  EXPECT_EQ(c.err, "STOP JT.gt._HASHDM_\n");
+}
+
+TEST(TileLoop, TileIndexBelowOneStops) {
+  EmptyRun r;
+  r.run.settings.ijtminmaxu = {0, 1, 1, 1};
+  Captured c = r.loop();
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+}
+
+TEST(TileLoop, ModeASkipsTilesWithoutArtificialStars) {
+  EmptyRun r;
+  r.run.settings.cmode = 'A';
+  r.run.settings.ijtminmaxu = {1, 2, 1, 1};
+  r.hash_art.members[zeb::SpatialHash::offset(2, 1)].push_back(1);
+  r.hash_art.nash(2, 1) = 1;
+  Captured c = r.loop();
+  std::vector<std::string> want = {" IT002 JT001      0196  0076     NIT0"};
+  EXPECT_EQ(lines_starting(c.out, " IT"), want);
+}
