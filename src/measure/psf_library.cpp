@@ -5,50 +5,38 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 
 #include "core/fortran_format.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
 #include "core/text.h"
+#include "imageio/fits.h"
 #include "measure/psf.h"
 
 namespace zeb {
 
 namespace {
 
-constexpr long long kRecordBytes = 2880;
-constexpr int kCardBytes = 80;
-constexpr int kCardsPerRecord = 36;
 constexpr long long kPlaneBytes = 4LL * PSF_NGRID;
 constexpr int kMaxFiducials = 10;
 
 View2<const float> fiducial(const CameraPsf& camera, int ip, int jp) { return camera.plane(ip, jp); }
-
-// The name a library is opened under: the field cut right after its first
-// ".fits" (text after it is ignored), else the field without trailing blanks.
-std::string cut_after_fits(const std::string& name) {
-  const std::string field = rtrim(name.substr(0, std::min<std::size_t>(name.size(), 80)));
-  const std::size_t p = field.find(".fits");
-  return p == std::string::npos ? field : field.substr(0, p + 5);
-}
 
 [[noreturn]] void library_open_failure(const std::string& routine_text, const std::string& cut_format,
                                        const std::string& name) {
   std::cout << " \n";  // a line holding one blank
   write_list(std::cout, routine_text);
   write_record(std::cout, "(' FILE : ',a80)", pad(name, 80));
-  write_record(std::cout, cut_format, pad(cut_after_fits(name), 80));
+  write_record(std::cout, cut_format, pad(fits_open_name(name), 80));
   std::cout << " \n";
   stop_run();
 }
 
-long long file_size(std::ifstream& in) {
-  in.seekg(0, std::ios::end);
-  const long long size = static_cast<long long>(in.tellg());
-  in.seekg(0, std::ios::beg);
-  return size;
+FitsRecords open_library(const std::string& name, const char* routine_text, const char* cut_format) {
+  std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Read);
+  if (!file) library_open_failure(routine_text, cut_format, name);
+  return std::move(*file);
 }
 
 float big_endian_float(const unsigned char* b) {
@@ -57,69 +45,38 @@ float big_endian_float(const unsigned char* b) {
   return std::bit_cast<float>(u);
 }
 
-// The keyword cards of a stdpsf header that the reader looks for.
-struct HeaderCards {
-  StdpsfHeader h;
-  bool has_bitpix = false, has_naxis1 = false, has_naxis2 = false;
-  int bitpix = 0, naxis1 = 0, naxis2 = 0;
-};
-
 int card_value(const std::string& card, const std::string& file) {
   ListReader reader(columns(card, 11, 30), file + ", card " + rtrim(card.substr(0, 8)));
   return reader.need_int();
 }
 
-// Takes the value of one card when its keyword is one the reader uses.
-void take_card(const std::string& card, const std::string& file, HeaderCards& cards) {
-  const std::string key = card.substr(0, 8);
-  // "NXPSFs" is the library's spelling; the all-capital form that FITS keywords
-  // normally have is taken as the same keyword.
-  if (key == "NXPSFs  " || key == "NXPSFS  ") {
-    cards.h.nxpsfs = card_value(card, file);
-  } else if (key == "NYPSFs  " || key == "NYPSFS  ") {
-    cards.h.nypsfs = card_value(card, file);
-  } else if (key == "BITPIX  ") {
-    cards.bitpix = card_value(card, file);
-    cards.has_bitpix = true;
-  } else if (key == "NAXIS1  ") {
-    cards.naxis1 = card_value(card, file);
-    cards.has_naxis1 = true;
-  } else if (key == "NAXIS2  ") {
-    cards.naxis2 = card_value(card, file);
-    cards.has_naxis2 = true;
-  } else {
-    for (int k = 1; k <= kMaxFiducials; ++k) {
-      const std::string nn = fortran_record("(i2.2)", k);
-      if (key == "IPSFX" + nn + " ") cards.h.ipsfx[k - 1] = card_value(card, file);
-      if (key == "JPSFY" + nn + " ") cards.h.jpsfy[k - 1] = card_value(card, file);
-    }
-  }
-}
-
-// Reads the header cards up to END. The library layout has its header in the
-// first 2880-byte record; a longer header (END in a later record) is read the
-// same way and the cube then starts in the record after END.
-HeaderCards read_header_cards(std::ifstream& in, const std::string& file, long long size) {
-  HeaderCards cards;
-  cards.h.ipsfx.fill(-999);
-  cards.h.jpsfy.fill(-999);
-  std::string record(static_cast<std::size_t>(kRecordBytes), ' ');
-  for (long long rec = 1;; ++rec) {
-    if (rec * kRecordBytes > size) {
-      run_error(file, rec == 1 ? "PSF library shorter than its 2880-byte header record"
-                               : "PSF library header has no END card");
-    }
-    in.read(record.data(), kRecordBytes);
-    if (!in) run_error(file, "PSF library header could not be read");
-    for (int c = 0; c < kCardsPerRecord; ++c) {
-      const std::string card = record.substr(static_cast<std::size_t>(c) * kCardBytes, kCardBytes);
-      if (card.substr(0, 8) == "END     ") {
-        cards.h.data_offset = rec * kRecordBytes;
-        return cards;
+// The library's keywords from the header cards (END excluded). Position cards
+// are set to -999 first, so a missing one is told from a given one.
+StdpsfHeader library_keywords(const FitsHeader& fh, const std::string& file) {
+  StdpsfHeader h;
+  h.ipsfx.fill(-999);
+  h.jpsfy.fill(-999);
+  for (std::size_t c = 0; c + 1 < fh.cards.size(); ++c) {
+    const std::string& card = fh.cards[c];
+    const std::string key = card.substr(0, 8);
+    // "NXPSFs" is the library's spelling; the all-capital form that FITS
+    // keywords normally have is taken as the same keyword.
+    if (key == "NXPSFs  " || key == "NXPSFS  ") {
+      h.nxpsfs = card_value(card, file);
+    } else if (key == "NYPSFs  " || key == "NYPSFS  ") {
+      h.nypsfs = card_value(card, file);
+    } else if (key.compare(0, 5, "IPSFX") == 0 || key.compare(0, 5, "JPSFY") == 0) {
+      for (int k = 1; k <= kMaxFiducials; ++k) {
+        const std::string nn = fortran_record("(i2.2)", k);
+        if (key == "IPSFX" + nn + " ") h.ipsfx[static_cast<std::size_t>(k - 1)] = card_value(card, file);
+        if (key == "JPSFY" + nn + " ") h.jpsfy[static_cast<std::size_t>(k - 1)] = card_value(card, file);
       }
-      take_card(card, file, cards);
     }
   }
+  // The header of the library layout is one record; a longer one is read the
+  // same way and the cube then starts in the record after END.
+  h.data_offset = static_cast<long long>(fh.data_record - 1) * kFitsRecordBytes;
+  return h;
 }
 
 // The cards the library must have, checked in the order of its messages.
@@ -135,7 +92,8 @@ void check_required_cards(const StdpsfHeader& h) {
 void check_fiducial_axis(const std::array<int, 10>& pos, int n, const char* count_name, const char* pos_name,
                          const std::string& file) {
   if (n > kMaxFiducials)
-    run_error(file, std::string(count_name) + " = " + std::to_string(n) + ": a library holds at most 10 fiducials per axis");
+    run_error(file, std::string(count_name) + " = " + std::to_string(n) +
+                        ": a library holds at most 10 fiducials per axis");
   // The interpolation divides by the distance of neighbouring fiducials and
   // searches them in ascending order: positions must increase.
   for (int k = 1; k < n; ++k) {
@@ -146,14 +104,14 @@ void check_fiducial_axis(const std::array<int, 10>& pos, int n, const char* coun
 }
 
 // Validates what the header says against the layout and the file's size.
-void check_header_consistency(const HeaderCards& cards, const std::string& file, long long size) {
-  const StdpsfHeader& h = cards.h;
+void check_header_consistency(const StdpsfHeader& h, const FitsHeader& fh, const std::string& file,
+                              long long size) {
   check_fiducial_axis(h.ipsfx, h.nxpsfs, "NXPSFs", "IPSFX", file);
   check_fiducial_axis(h.jpsfy, h.nypsfs, "NYPSFs", "JPSFY", file);
-  if (cards.has_bitpix && cards.bitpix != -32)
-    run_error(file, "PSF library has BITPIX = " + std::to_string(cards.bitpix) + ", its cube must be BITPIX -32");
-  if ((cards.has_naxis1 && cards.naxis1 != PSF_NPIX) || (cards.has_naxis2 && cards.naxis2 != PSF_NPIX))
-    run_error(file, "PSF library planes are " + std::to_string(cards.naxis1) + " x " + std::to_string(cards.naxis2) +
+  if (fh.value_field("BITPIX") && fh.bitpix != -32)
+    run_error(file, "PSF library has BITPIX = " + std::to_string(fh.bitpix) + ", its cube must be BITPIX -32");
+  if ((fh.value_field("NAXIS1") && fh.naxis1 != PSF_NPIX) || (fh.value_field("NAXIS2") && fh.naxis2 != PSF_NPIX))
+    run_error(file, "PSF library planes are " + std::to_string(fh.naxis1) + " x " + std::to_string(fh.naxis2) +
                         ", they must be 101 x 101");
   const long long need = h.data_offset + static_cast<long long>(h.nxpsfs) * h.nypsfs * kPlaneBytes;
   if (size < need)
@@ -267,34 +225,43 @@ PsfInterpolation mk_loc_psfwfc3uv(int i, int j, View2<float> psf, const CameraPs
 bool is_null_psf_name(const std::string& name) { return name.compare(0, 4, "NULL") == 0; }
 
 StdpsfHeader infofits_stdpsf(const std::string& name) {
-  const std::string file = cut_after_fits(name);
-  std::ifstream in(file, std::ios::binary);
-  if (!in) library_open_failure("ERROR ACCESSING FITS FILE IN infofits_stdpsf(): ", "(' FILEU: ',a80)", name);
-  const long long size = file_size(in);
-  const HeaderCards cards = read_header_cards(in, file, size);
-  check_required_cards(cards.h);
-  check_header_consistency(cards, file, size);
-  return cards.h;
+  const FitsRecords file =
+      open_library(name, "ERROR ACCESSING FITS FILE IN infofits_stdpsf(): ", "(' FILEU: ',a80)");
+  const FitsHeader fh = parse_fits_header(file, 1);
+  const StdpsfHeader h = library_keywords(fh, file.path());
+  check_required_cards(h);
+  check_header_consistency(h, fh, file.path(), file.size_bytes());
+  return h;
 }
 
 void grabfits_stdpsf(const std::string& name, View2<float> psf, int ip, int jp, const StdpsfHeader& header) {
-  const std::string file = cut_after_fits(name);
   if (ip < 1 || ip > header.nxpsfs || jp < 1 || jp > header.nypsfs)
-    run_error(file, "fiducial (" + std::to_string(ip) + "," + std::to_string(jp) + ") is not in the library's " +
-                        std::to_string(header.nxpsfs) + " x " + std::to_string(header.nypsfs));
-  std::ifstream in(file, std::ios::binary);
-  if (!in) library_open_failure("ERROR ACCESSING FITS FILE IN grabfits_pixpsf(): ", "(' FILEu: ',a80)", name);
-  // Plane k holds data words (k - 1) * 10201 + 1 .. k * 10201 of the cube.
+    run_error(fits_open_name(name), "fiducial (" + std::to_string(ip) + "," + std::to_string(jp) +
+                                        ") is not in the library's " + std::to_string(header.nxpsfs) + " x " +
+                                        std::to_string(header.nypsfs));
+  const FitsRecords file =
+      open_library(name, "ERROR ACCESSING FITS FILE IN grabfits_pixpsf(): ", "(' FILEu: ',a80)");
+  // Plane k holds the cube's words (k - 1) * 10201 + 1 .. k * 10201; the
+  // records holding them are read in turn and the plane's words taken out.
   const long long k = static_cast<long long>(header.nxpsfs) * (jp - 1) + ip;
+  const long long first_byte = header.data_offset + (k - 1) * kPlaneBytes;
+  const long long last_byte = first_byte + kPlaneBytes - 1;
+  if (last_byte >= file.size_bytes())
+    run_error(file.path(), "PSF library ends inside fiducial plane " + std::to_string(k));
   std::vector<unsigned char> bytes(static_cast<std::size_t>(kPlaneBytes));
-  in.seekg(header.data_offset + (k - 1) * kPlaneBytes);
-  in.read(reinterpret_cast<char*>(bytes.data()), kPlaneBytes);
-  if (!in) run_error(file, "PSF library ends inside fiducial plane " + std::to_string(k));
+  FitsRecord rec;
+  for (long long r = first_byte / kFitsRecordBytes; r <= last_byte / kFitsRecordBytes; ++r) {
+    file.read(static_cast<long>(r + 1), rec);
+    const long long lo = std::max(first_byte, r * kFitsRecordBytes);
+    const long long hi = std::min(last_byte, (r + 1) * kFitsRecordBytes - 1);
+    std::memcpy(bytes.data() + (lo - first_byte), rec.data() + (lo - r * kFitsRecordBytes),
+                static_cast<std::size_t>(hi - lo + 1));
+  }
   for (int b = 1; b <= PSF_NPIX; ++b) {
     for (int a = 1; a <= PSF_NPIX; ++a) {
       const float v = big_endian_float(&bytes[static_cast<std::size_t>(4 * ((a - 1) + PSF_NPIX * (b - 1)))]);
       if (!std::isfinite(v))
-        run_error(file, "fiducial plane " + std::to_string(k) + " holds a value that is not a finite number");
+        run_error(file.path(), "fiducial plane " + std::to_string(k) + " holds a value that is not a finite number");
       psf(a, b) = v;
     }
   }

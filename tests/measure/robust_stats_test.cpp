@@ -104,12 +104,6 @@ TEST(BarsigSns, MoreThanTenValuesStop) {
   EXPECT_NE(c.out.find("11"), std::string::npos);
 }
 
-TEST(BarsigSns, InputIsLeftUnsorted) {
-  std::vector<float> x{3.0f, 1.0f, 2.0f};
-  barsig_sns(x.data(), 3);
-  EXPECT_EQ(x, (std::vector<float>{3.0f, 1.0f, 2.0f}));
-}
-
 TEST(Barsigw, SinglePassWithoutClippingIsTheWeightedMean) {
   const float x[] = {1.0f, 2.0f, 4.0f}, w[] = {1.0f, 1.0f, 2.0f};
   // mean (1 + 2 + 8) / 4; scatter about the previous centre 0: the same sum.
@@ -132,12 +126,6 @@ TEST(Barsigw, FewerThanTwoUsedGiveScatter0999) {
 TEST(Barsigw, ValuesThatAreNotNumbersAreLeftOut) {
   const float x[] = {1.0f, std::nanf(""), 3.0f}, w[] = {1, 1, 1};
   expect_result(barsigw(x, w, 3, 99.9f), 2.0f, 2.0f, 2);
-}
-
-TEST(Dbubble, SortsAscending) {
-  double a[] = {3.0, -1.0, 2.0, 2.0, 0.0};
-  dbubble(a, 5);
-  EXPECT_EQ(std::vector<double>(a, a + 5), (std::vector<double>{-1.0, 0.0, 2.0, 2.0, 3.0}));
 }
 
 }  // namespace
