@@ -1,7 +1,7 @@
 // The zero-point correction maps against values read off the embedded tables by hand.
-#include <gtest/gtest.h>
-
 #include "tile/calibration_maps.h"
+
+#include <gtest/gtest.h>
 
 namespace zeb {
 namespace {

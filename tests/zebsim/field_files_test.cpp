@@ -2,6 +2,8 @@
 // the raw images against the MAT transformation and the distortion solution,
 // summed counts against the true fluxes, the structure of every file, and the
 // parameter file.
+#include "field_files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "field_files.h"
 #include "project_geometry.h"
 #include "setup/run_state.h"
 #include "setup/transforms.h"
@@ -29,8 +30,8 @@ using zeb::test::TempDir;
 // bright enough for their noise to stay well below 1%: magnitudes -13.3 to -12
 // (up to 2e5 electrons, short of saturation), nearly flat in number, little
 // colour, no saturated extras, no cosmic rays.
-FieldSpec sparse_spec(const std::string& preset) {
-  FieldSpec s = field_preset(preset);
+FieldDesign sparse_design(const std::string& preset) {
+  FieldDesign s = field_preset(preset);
   s.tiles = {1, 2, 1, 2};
   s.nstars = 120;
   s.saturated_stars = 0;
@@ -46,7 +47,7 @@ FieldSpec sparse_spec(const std::string& preset) {
 
 // Radius enclosing all but a negligible part of a filter's light: 3.5 widths
 // of its broad component, at least 6 pixels.
-double aperture_radius(const FilterSpec& f) { return std::max(6.0, std::ceil(3.5 * f.psf[1].sigma)); }
+double aperture_radius(const FilterDesign& f) { return std::max(6.0, std::ceil(3.5 * f.psf[1].sigma)); }
 
 struct StarCheck {
   int stars = 0;
@@ -62,7 +63,7 @@ struct StarCheck {
 // sum within the aperture radius, corrected with the zero-point map (WFC3/IR)
 // and the zero point of the MAT file.
 StarCheck check_exposure(const Field& field, const Exposure& e, const std::vector<bool>& isolated) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   const bool ir = cam.kind == CameraKind::Wfc3Ir;
   std::vector<Hdu> hdus = read_fits(exposure_file(e));
   const Hdu& img = ir ? hdus.at(1) : hdus.at(0);
@@ -77,13 +78,15 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
   EXPECT_FALSE(fit.stopped || fit.errored) << fit.out;
   const int g = e.slot;
   auto corrected = [&](double u, double v, double& xc, double& yc) {
-    xc = slots.xcen_cg(1, g) + slots.ag_cg(1, g) * (u - slots.ucen_cg(1, g)) + slots.bg_cg(1, g) * (v - slots.vcen_cg(1, g));
-    yc = slots.ycen_cg(1, g) + slots.cg_cg(1, g) * (u - slots.ucen_cg(1, g)) + slots.dg_cg(1, g) * (v - slots.vcen_cg(1, g));
+    xc = slots.xcen_cg(1, g) + slots.ag_cg(1, g) * (u - slots.ucen_cg(1, g)) +
+         slots.bg_cg(1, g) * (v - slots.vcen_cg(1, g));
+    yc = slots.ycen_cg(1, g) + slots.cg_cg(1, g) * (u - slots.ucen_cg(1, g)) +
+         slots.dg_cg(1, g) * (v - slots.vcen_cg(1, g));
   };
   const double p = std::pow(10.0, slots.zp_cg(1, g) / 2.5);
-  EXPECT_NEAR(p, e.units_per_flux(cam, field.spec.filters[e.filter].exp_f), 0.003 * p) << e.stem;
+  EXPECT_NEAR(p, e.units_per_flux(cam, field.design.filters[e.filter].exp_f), 0.003 * p) << e.stem;
 
-  const double r_ap = aperture_radius(field.spec.filters[e.filter]);
+  const double r_ap = aperture_radius(field.design.filters[e.filter]);
   const long box = static_cast<long>(r_ap) + 1;
   StarCheck r;
   for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
@@ -122,12 +125,12 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
 
 void check_field(const std::string& preset) {
   TempDir dir;
-  const FieldSpec spec = sparse_spec(preset);
-  write_field(spec, dir.path().string());
-  const Field field = plan_field(spec);
+  const FieldDesign design = sparse_design(preset);
+  write_field(design, dir.path().string());
+  const Field field = plan_field(design);
   // No star of 0.2% of the flux within the widest aperture and 6 pixels more.
-  const double r_iso = std::max(aperture_radius(spec.filters[0]), aperture_radius(spec.filters[1])) + 6.0;
-  const std::vector<bool> isolated = isolated_stars(field, r_iso / spec.ref_scale, 0.002);
+  const double r_iso = std::max(aperture_radius(design.filters[0]), aperture_radius(design.filters[1])) + 6.0;
+  const std::vector<bool> isolated = isolated_stars(field, r_iso / design.ref_scale, 0.002);
   int stars = 0;
   double sum_flux_error = 0.0;
   for (const Exposure& e : field.exposures) {
@@ -205,7 +208,8 @@ TEST_F(IrField, PsfLibraryHeaderIsOneRecordWithEveryRequiredCard) {
     keys.push_back((k < 10 ? "JPSFY0" : "JPSFY") + std::to_string(k) + " ");
   }
   std::map<std::string, long> values;
-  for (int c = 0; c < 35 && c < end_card; ++c) values[header.substr(80 * c, 8)] = std::atol(header.substr(80 * c + 10, 20).c_str());
+  for (int c = 0; c < 35 && c < end_card; ++c)
+    values[header.substr(80 * c, 8)] = std::atol(header.substr(80 * c + 10, 20).c_str());
   for (const auto& k : keys) {
     ASSERT_TRUE(values.count(k)) << k;
     EXPECT_GE(values[k], 0) << k;
@@ -218,7 +222,7 @@ TEST_F(IrField, PsfLibraryHeaderIsOneRecordWithEveryRequiredCard) {
 
 TEST_F(IrField, PsfFilesSampleTheFieldsPsf) {
   const Field field = plan_field(field_preset("e2e-ir"));
-  const PsfModel m = psf_model(field.spec, 1);
+  const PsfModel m = psf_model(field.design, 1);
   std::vector<Hdu> lib = read_fits("psf_lib_f160w.fits");
   ASSERT_EQ(lib.size(), 1u);
   EXPECT_EQ(lib[0].bitpix, -32);
@@ -286,7 +290,7 @@ TEST_F(IrField, MatFilesListTheBrightestStarsWithSmallErrors) {
   for (const Exposure& e : field.exposures) {
     std::vector<test::MatLine> mat = test::read_mat_lines(mat_file(e));
     EXPECT_EQ(mat.size(), 150u) << e.stem;
-    const double m2_offset = -2.5 * std::log10(e.units_per_flux(field.spec.camera, 500.0));
+    const double m2_offset = -2.5 * std::log10(e.units_per_flux(field.design.camera, 500.0));
     for (const auto& l : mat) {
       double xc, yc;
       e.corrected(l.u, l.v, xc, yc);
@@ -308,12 +312,23 @@ TEST_F(IrField, TheSameSeedWritesTheSameBytes) {
   }
 }
 
+TEST(ParamFile, NamesEachFiltersPsfInTheFormChosen) {
+  TempDir dir;
+  FieldDesign design = field_preset("e2e-ir");
+  design.filters[0].form = PsfForm::Integer;
+  design.filters[1].form = PsfForm::Single;
+  write_param_file(plan_field(design), "params.txt");
+  const std::string p = read_file("params.txt");
+  EXPECT_NE(p.find("\nEXPFLT=  500.00\nPSFHRC psf_int_f110w.fits\nFILTER= F110W\n"), std::string::npos) << p;
+  EXPECT_NE(p.find("\nEXPFLT=  500.00\nPSF3IR psf_101_f160w.fits\nFILTER= F160W\n"), std::string::npos) << p;
+}
+
 TEST(HrcField, CountsWithSaturationAndUnflaggedCosmicRays) {
   TempDir dir;
-  FieldSpec spec = field_preset("e2e-hrc");
-  spec.with_start_list = true;
-  write_field(spec, dir.path().string());
-  const Field field = plan_field(spec);
+  FieldDesign design = field_preset("e2e-hrc");
+  design.with_start_list = true;
+  write_field(design, dir.path().string());
+  const Field field = plan_field(design);
   const std::string params = read_file("params.txt");
   EXPECT_NE(params.find("\nPREMAG start.txt 0 0\n"), std::string::npos);
   EXPECT_NE(params.find("\nPSFHRC psf_int_f555w.fits\nFILTER= F555W\nCHIPNAME= ACSHRC\n"), std::string::npos);

@@ -1,17 +1,18 @@
 // Presets and the plan of a field: stars, exposures, their maps and units.
+#include "field.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
 
-#include "field.h"
 #include "support/test_support.h"
 
 namespace zebsim {
 namespace {
 
 TEST(FieldPreset, DemoIsTwoIrFiltersOfThreeExposuresOnTwoByTwoTiles) {
-  FieldSpec s = field_preset("demo");
+  FieldDesign s = field_preset("demo");
   EXPECT_EQ(s.camera.kkk, 9);
   EXPECT_EQ(s.camera.nx, 1014);
   EXPECT_EQ(s.filters[0].name, "F110W");
@@ -22,11 +23,11 @@ TEST(FieldPreset, DemoIsTwoIrFiltersOfThreeExposuresOnTwoByTwoTiles) {
 }
 
 TEST(FieldPreset, OtherPresets) {
-  FieldSpec b = field_preset("bench");
+  FieldDesign b = field_preset("bench");
   EXPECT_EQ(b.tiles, (std::array<int, 4>{1, 10, 1, 10}));
   EXPECT_EQ(b.exposures_per_filter, 8);
   EXPECT_EQ(b.nstars, 60000);
-  FieldSpec h = field_preset("e2e-hrc");
+  FieldDesign h = field_preset("e2e-hrc");
   EXPECT_EQ(h.camera.kkk, 7);
   EXPECT_EQ(h.camera.nx, 1024);
   EXPECT_EQ(h.filters[0].form, PsfForm::Integer);
@@ -68,8 +69,8 @@ TEST(PlanField, StarsFillTheTilesAndTheirMarginWithConsistentFluxes) {
 }
 
 TEST(PlanField, ExposuresAreDitheredRotatedAndScaled) {
-  FieldSpec spec = field_preset("demo");
-  Field f = plan_field(spec);
+  FieldDesign design = field_preset("demo");
+  Field f = plan_field(design);
   ASSERT_EQ(f.exposures.size(), 6u);
   bool some_throughput_off = false;
   for (std::size_t k = 0; k < 6; ++k) {
@@ -101,10 +102,10 @@ TEST(PlanField, ExposuresAreDitheredRotatedAndScaled) {
 }
 
 TEST(PlanField, TheSeedDecidesEverything) {
-  FieldSpec spec = field_preset("e2e-ir");
-  Field a = plan_field(spec), b = plan_field(spec);
-  spec.seed = 2;
-  Field c = plan_field(spec);
+  FieldDesign design = field_preset("e2e-ir");
+  Field a = plan_field(design), b = plan_field(design);
+  design.seed = 2;
+  Field c = plan_field(design);
   ASSERT_EQ(a.stars_list.size(), b.stars_list.size());
   for (std::size_t k = 0; k < a.stars_list.size(); ++k) {
     EXPECT_EQ(a.stars_list[k].u, b.stars_list[k].u);

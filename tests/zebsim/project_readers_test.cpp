@@ -29,7 +29,7 @@ double header_real(const std::string& file, const std::string& key) {
 // read_mat recovers each exposure's linear map, its zero point (the exposure's
 // units per reference flux) and the reference position of the chip's centre.
 void check_transformations(const Field& field) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   zeb::ImageSlots slots;
   slots.allocate(static_cast<int>(field.exposures.size()), 2);
   for (const Exposure& e : field.exposures) {
@@ -41,7 +41,7 @@ void check_transformations(const Field& field) {
     EXPECT_NEAR(slots.bg_cg(1, g), e.b, 1e-4) << e.stem;
     EXPECT_NEAR(slots.cg_cg(1, g), e.c, 1e-4) << e.stem;
     EXPECT_NEAR(slots.dg_cg(1, g), e.d, 1e-4) << e.stem;
-    const double units = e.units_per_flux(cam, field.spec.filters[e.filter].exp_f);
+    const double units = e.units_per_flux(cam, field.design.filters[e.filter].exp_f);
     EXPECT_NEAR(slots.zp_cg(1, g), 2.5 * std::log10(units), 0.003) << e.stem;
     // The chip centre (XCEN, YCEN) back through the exposure's true map.
     const double det = e.a * e.d - e.b * e.c;
@@ -61,9 +61,9 @@ TEST(ProjectReaders, IrFieldThroughHeaderQueryAndMatFit) {
 
 TEST(ProjectReaders, HrcFieldThroughHeaderQueryMatFitAndTheIntegerReader) {
   TempDir dir;
-  const FieldSpec spec = field_preset("e2e-hrc");
-  write_field(spec, dir.path().string());
-  const Field field = plan_field(spec);
+  const FieldDesign design = field_preset("e2e-hrc");
+  write_field(design, dir.path().string());
+  const Field field = plan_field(design);
   for (const Exposure& e : field.exposures) EXPECT_NEAR(header_real(exposure_file(e), "EXPTIME "), e.exptime, 1e-6);
   check_transformations(field);
 
@@ -83,9 +83,9 @@ TEST(ProjectReaders, HrcFieldThroughHeaderQueryMatFitAndTheIntegerReader) {
 
 TEST(ProjectReaders, PsfFilesThroughTheWholeImageReaders) {
   TempDir dir;
-  const FieldSpec spec = field_preset("e2e-hrc");
-  write_field(spec, dir.path().string());
-  const PsfModel m = psf_model(spec, 0);
+  const FieldDesign design = field_preset("e2e-hrc");
+  write_field(design, dir.path().string());
+  const PsfModel m = psf_model(design, 0);
   const zeb::Array2<float> centre = psf_grid(m, 512.5, 512.5);
 
   zeb::Array2<float> single(101, 101);

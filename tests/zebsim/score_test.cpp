@@ -1,5 +1,7 @@
 // Scoring a catalogue against a truth file: one-to-one matching, counts per
 // region, and the per-bin statistics, on small hand-made lists.
+#include "score.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
-#include "score.h"
 #include "support/test_support.h"
 
 namespace zebsim {
@@ -111,11 +112,11 @@ TEST(ReadCatalogue, ReadsTheCatalogueLogs) {
   EXPECT_EQ(c0[0].flux[0], 10000.0);
   EXPECT_EQ(c0[0].flux[1], 2500.0);
 
-  write_file("LOGR.XYVIQ2",
-             zeb::fortran_record(
-                 "(3x,f12.5,1x,f15.5,1x,f8.4,1x,a1,i7.7,1x,2(2x,f15.5,1x,f13.5,1x,f5.3,1x,f15.5,1x,i3,1x,i3))", 5.0,
-                 6.0, -7.5, 'R', 7, 1000.0, 3.0, 0.123, 0.5, 3, 3, 400.0, 2.0, 0.2, 0.0, 2, 2) +
-                 "\n");
+  write_file(
+      "LOGR.XYVIQ2",
+      zeb::fortran_record("(3x,f12.5,1x,f15.5,1x,f8.4,1x,a1,i7.7,1x,2(2x,f15.5,1x,f13.5,1x,f5.3,1x,f15.5,1x,i3,1x,i3))",
+                          5.0, 6.0, -7.5, 'R', 7, 1000.0, 3.0, 0.123, 0.5, 3, 3, 400.0, 2.0, 0.2, 0.0, 2, 2) +
+          "\n");
   auto c2 = read_catalogue("LOGR.XYVIQ2");
   ASSERT_EQ(c2.size(), 1u);
   EXPECT_EQ(c2[0].flux[0], 1000.0);

@@ -31,9 +31,9 @@ std::vector<bool> isolated_stars(const Field& field, double radius, double flux_
 // The file names a field uses (without the directory).
 std::string exposure_file(const Exposure& e);
 std::string mat_file(const Exposure& e);
-std::string psf_library_file(const FilterSpec& f);
-std::string psf_single_file(const FilterSpec& f);
-std::string psf_integer_file(const FilterSpec& f);
+std::string psf_library_file(const FilterDesign& f);
+std::string psf_single_file(const FilterDesign& f);
+std::string psf_integer_file(const FilterDesign& f);
 inline const char* kTruthFile = "truth.txt";
 inline const char* kBrightFile = "bright.txt";
 inline const char* kStartFile = "start.txt";
@@ -59,7 +59,7 @@ struct FieldSummary {
   std::vector<std::string> files;
 };
 
-// Plans the field of `spec` and writes all its files into `dir` (created when missing).
-FieldSummary write_field(const FieldSpec& spec, const std::string& dir);
+// Plans the field of `design` and writes all its files into `dir` (created when missing).
+FieldSummary write_field(const FieldDesign& design, const std::string& dir);
 
 }  // namespace zebsim

@@ -42,19 +42,23 @@ std::vector<std::size_t> stars_brighter(const Field& field, double mag, std::siz
   for (std::size_t k = 0; k < field.stars_list.size(); ++k)
     if (field.stars_list[k].mag[0] < mag) idx.push_back(k);
   if (idx.size() > capacity) {
-    std::stable_sort(idx.begin(), idx.end(),
-                     [&](std::size_t a, std::size_t b) { return field.stars_list[a].mag[0] < field.stars_list[b].mag[0]; });
+    std::stable_sort(idx.begin(), idx.end(), [&](std::size_t a, std::size_t b) {
+      return field.stars_list[a].mag[0] < field.stars_list[b].mag[0];
+    });
     idx.resize(capacity);
     std::sort(idx.begin(), idx.end());
   }
   return idx;
 }
 
-std::string psf_line(const FilterSpec& fs) {
+std::string psf_line(const FilterDesign& fs) {
   switch (fs.form) {
-    case PsfForm::Library: return "PSFSTD " + psf_library_file(fs);
-    case PsfForm::Single: return "PSF3IR " + psf_single_file(fs);
-    case PsfForm::Integer: return "PSFHRC " + psf_integer_file(fs);
+    case PsfForm::Library:
+      return "PSFSTD " + psf_library_file(fs);
+    case PsfForm::Single:
+      return "PSF3IR " + psf_single_file(fs);
+    case PsfForm::Integer:
+      return "PSFHRC " + psf_integer_file(fs);
   }
   return "";
 }
@@ -62,9 +66,9 @@ std::string psf_line(const FilterSpec& fs) {
 }  // namespace
 
 void write_mat(const Field& field, const Exposure& e, const RawPositions& raw, const std::string& path) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   const int f = e.filter;
-  const PsfModel psf = psf_model(field.spec, f);
+  const PsfModel psf = psf_model(field.design, f);
   const double sky = e.sky_rate * e.exptime;
   std::vector<std::size_t> pick;
   for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
@@ -78,14 +82,14 @@ void write_mat(const Field& field, const Exposure& e, const RawPositions& raw, c
   std::stable_sort(pick.begin(), pick.end(), [&](std::size_t a, std::size_t b) {
     return field.stars_list[a].flux[f] > field.stars_list[b].flux[f];
   });
-  if (pick.size() > static_cast<std::size_t>(field.spec.mat_stars)) pick.resize(field.spec.mat_stars);
+  if (pick.size() > static_cast<std::size_t>(field.design.mat_stars)) pick.resize(field.design.mat_stars);
   if (pick.size() < 10) {
     std::cout << "zebsim: only " << pick.size() << " bright stars on exposure " << e.stem << '\n';
     zeb::stop_run("too few stars for a MAT file");
   }
 
-  SimRandom rng(field.spec.seed, kMatStream + e.slot);
-  const double exposure_units = e.units_per_flux(cam, field.spec.filters[f].exp_f);
+  SimRandom rng(field.design.seed, kMatStream + e.slot);
+  const double exposure_units = e.units_per_flux(cam, field.design.filters[f].exp_f);
   std::ofstream out = open_text(path);
   out << "# MAT file of " << e.stem << " written by zebsim: u v xc yc m1 m2\n";
   out << "# m1 reference magnitude, m2 magnitude in the exposure's units\n";
@@ -93,17 +97,17 @@ void write_mat(const Field& field, const Exposure& e, const RawPositions& raw, c
     const Star& s = field.stars_list[k];
     double xc, yc;
     e.corrected(s.u, s.v, xc, yc);
-    xc += field.spec.mat_pos_noise * rng.normal();
-    yc += field.spec.mat_pos_noise * rng.normal();
-    const double m1 = s.mag[f] + field.spec.mat_mag_noise * rng.normal();
-    const double m2 = -2.5 * std::log10(s.flux[f] * exposure_units) + field.spec.mat_mag_noise * rng.normal();
+    xc += field.design.mat_pos_noise * rng.normal();
+    yc += field.design.mat_pos_noise * rng.normal();
+    const double m1 = s.mag[f] + field.design.mat_mag_noise * rng.normal();
+    const double m2 = -2.5 * std::log10(s.flux[f] * exposure_units) + field.design.mat_mag_noise * rng.normal();
     zeb::write_record(out, "(4(1x,f11.4),2(1x,f9.4))", s.u, s.v, xc, yc, m1, m2);
   }
   close_text(out, path);
 }
 
 void write_truth(const Field& field, const std::string& path) {
-  const FieldSpec& s = field.spec;
+  const FieldDesign& s = field.design;
   std::ofstream out = open_text(path);
   out << "# zebsim truth: preset " << s.preset << ", seed " << s.seed << ", " << field.stars_list.size()
       << " stars, filters " << s.filters[0].name << " " << s.filters[1].name << '\n';
@@ -113,15 +117,15 @@ void write_truth(const Field& field, const std::string& path) {
                     field.inner.vmin, field.inner.vmax);
   out << "#      id          u          v           flux1      mag1           flux2      mag2\n";
   for (const Star& st : field.stars_list)
-    zeb::write_record(out, "(i8,2(1x,f10.4),2(1x,f15.4,1x,f9.5))", st.id, st.u, st.v, st.flux[0], st.mag[0],
-                      st.flux[1], st.mag[1]);
+    zeb::write_record(out, "(i8,2(1x,f10.4),2(1x,f15.4,1x,f9.5))", st.id, st.u, st.v, st.flux[0], st.mag[0], st.flux[1],
+                      st.mag[1]);
   close_text(out, path);
 }
 
 void write_bright_list(const Field& field, const std::string& path) {
   std::ofstream out = open_text(path);
   out << "# bright stars written by zebsim: u v mag1 mag2\n";
-  for (std::size_t k : stars_brighter(field, field.spec.bright_mag, kBrightCapacity)) {
+  for (std::size_t k : stars_brighter(field, field.design.bright_mag, kBrightCapacity)) {
     const Star& s = field.stars_list[k];
     zeb::write_record(out, "(2(1x,f10.4),2(1x,f9.4))", s.u, s.v, s.mag[0], s.mag[1]);
   }
@@ -131,10 +135,10 @@ void write_bright_list(const Field& field, const std::string& path) {
 void write_start_list(const Field& field, const std::string& path) {
   // A starting list as a previous run would give it: the brighter stars with
   // small errors in position and magnitude.
-  SimRandom rng(field.spec.seed, kStartListStream);
+  SimRandom rng(field.design.seed, kStartListStream);
   std::ofstream out = open_text(path);
   out << "# starting list written by zebsim: u v mag1 mag2\n";
-  for (std::size_t k : stars_brighter(field, field.spec.start_mag, kStartCapacity)) {
+  for (std::size_t k : stars_brighter(field, field.design.start_mag, kStartCapacity)) {
     const Star& s = field.stars_list[k];
     const double u = s.u + 0.05 * rng.normal(), v = s.v + 0.05 * rng.normal();
     const double m1 = s.mag[0] + 0.02 * rng.normal(), m2 = s.mag[1] + 0.02 * rng.normal();
@@ -146,7 +150,7 @@ void write_start_list(const Field& field, const std::string& path) {
 void write_param_file(const Field& field, const std::string& path) {
   // zeb's pre-scan refuses empty lines and lines that begin with a blank, so
   // every line here starts with its keyword or with '#'.
-  const FieldSpec& s = field.spec;
+  const FieldDesign& s = field.design;
   std::ofstream out = open_text(path);
   out << "MODE=R\n";
   out << "# Field written by zebsim: preset " << s.preset << ", seed " << s.seed << ", " << field.stars_list.size()
@@ -157,7 +161,7 @@ void write_param_file(const Field& field, const std::string& path) {
   out << "BRITE " << kBrightFile << " 0 0\n";
   out << (s.with_start_list ? "" : "#") << "PREMAG " << kStartFile << " 0 0\n";
   for (int f = 0; f < 2; ++f) {
-    const FilterSpec& fs = s.filters[f];
+    const FilterDesign& fs = s.filters[f];
     out << "# Filter slot " << f + 1 << ": " << fs.name << '\n';
     out << "F_SLOT= " << f + 1 << '\n';
     zeb::write_record(out, "('EXPFLT= ',f7.2)", fs.exp_f);
@@ -166,18 +170,17 @@ void write_param_file(const Field& field, const std::string& path) {
     out << "CHIPNAME= " << s.camera.chipname << '\n';
     for (const Exposure& e : field.exposures)
       if (e.filter == f)
-        out << zeb::fortran_record("(i4.4)", e.slot) << " PIX= " << exposure_file(e) << " MAT= " << mat_file(e)
-            << '\n';
+        out << zeb::fortran_record("(i4.4)", e.slot) << " PIX= " << exposure_file(e) << " MAT= " << mat_file(e) << '\n';
   }
   out << "END\n";
   close_text(out, path);
 }
 
-FieldSummary write_field(const FieldSpec& spec, const std::string& dir) {
+FieldSummary write_field(const FieldDesign& design, const std::string& dir) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec || !std::filesystem::is_directory(dir)) zeb::run_error(dir, "cannot be created as a directory");
-  const Field field = plan_field(spec);
+  const Field field = plan_field(design);
   FieldSummary sum;
   sum.stars = static_cast<int>(field.stars_list.size());
   sum.exposures = static_cast<int>(field.exposures.size());
@@ -190,9 +193,9 @@ FieldSummary write_field(const FieldSpec& spec, const std::string& dir) {
   write_start_list(field, add(kStartFile));
   for (int f = 0; f < 2; ++f) {
     write_psf_files(field, f, dir);
-    sum.files.push_back(psf_library_file(spec.filters[f]));
-    sum.files.push_back(psf_single_file(spec.filters[f]));
-    sum.files.push_back(psf_integer_file(spec.filters[f]));
+    sum.files.push_back(psf_library_file(design.filters[f]));
+    sum.files.push_back(psf_single_file(design.filters[f]));
+    sum.files.push_back(psf_integer_file(design.filters[f]));
   }
   for (const Exposure& e : field.exposures) {
     const RawPositions raw = raw_positions(field, e);

@@ -62,9 +62,7 @@ class LineReader {
   int number_ = 0;
 };
 
-bool is_truth_line(const std::vector<std::string>& t) {
-  return t.size() == 7 && zeb::parse_int_item(t[0]).has_value();
-}
+bool is_truth_line(const std::vector<std::string>& t) { return t.size() == 7 && zeb::parse_int_item(t[0]).has_value(); }
 
 double magnitude(double flux) { return -2.5 * std::log10(flux); }
 
@@ -104,7 +102,8 @@ std::vector<std::size_t> match(const std::vector<TruthStar>& truth, const std::v
   if (nx * ny > 100000000L) zeb::stop_run("zebsim score: match radius too small for the field");
   std::vector<std::vector<std::size_t>> cells(static_cast<std::size_t>(nx * ny));
   for (std::size_t k = 0; k < truth.size(); ++k) {
-    const long cx = static_cast<long>((truth[k].u - umin) / radius), cy = static_cast<long>((truth[k].v - vmin) / radius);
+    const long cx = static_cast<long>((truth[k].u - umin) / radius),
+               cy = static_cast<long>((truth[k].v - vmin) / radius);
     cells[static_cast<std::size_t>(cx + nx * cy)].push_back(k);
   }
   std::vector<Pair> pairs;
@@ -295,8 +294,8 @@ void write_bin_row(std::ostream& out, const MagnitudeBin& b) {
 void write_score(std::ostream& out, const ScoreReport& r) {
   zeb::write_record(out, "('# match radius',f6.2,' reference pixels; magnitudes of filter 1')", r.radius);
   if (r.has_region)
-    zeb::write_record(out, "('# region u',2(1x,f10.2),' v',2(1x,f10.2))", r.region.umin, r.region.umax,
-                      r.region.vmin, r.region.vmax);
+    zeb::write_record(out, "('# region u',2(1x,f10.2),' v',2(1x,f10.2))", r.region.umin, r.region.umax, r.region.vmin,
+                      r.region.vmax);
   out << "#  mag1 from-to   truth  found  compl  nphot1 dm1_med  dm1_sig  nphot2 dm2_med  dm2_sig"
          "  dpos_rms  du_mean  dv_mean\n";
   for (const MagnitudeBin& b : r.bins) write_bin_row(out, b);
