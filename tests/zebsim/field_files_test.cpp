@@ -89,8 +89,8 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
   const double r_ap = aperture_radius(field.design.filters[e.filter]);
   const long box = static_cast<long>(r_ap) + 1;
   StarCheck r;
-  for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
-    const Star& s = field.stars_list[k];
+  for (std::size_t k = 0; k < field.stars.size(); ++k) {
+    const Star& s = field.stars[k];
     if (!isolated[k] || s.mag[e.filter] > -12.9) continue;
     double xc, yc, x, y;
     corrected(s.u, s.v, xc, yc);

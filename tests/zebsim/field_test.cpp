@@ -45,14 +45,14 @@ TEST(FieldPreset, UnknownNameStops) {
 TEST(PlanField, StarsFillTheTilesAndTheirMarginWithConsistentFluxes) {
   Field f = plan_field(field_preset("demo"));
   // Tiles 1..2: inner regions 16..256, outer extents 1..271, margin 12.
-  EXPECT_EQ(f.inner.umin, 16.0);
-  EXPECT_EQ(f.inner.umax, 256.0);
-  EXPECT_EQ(f.stars.umin, -11.0);
-  EXPECT_EQ(f.stars.vmax, 283.0);
-  ASSERT_EQ(f.stars_list.size(), 1504u);
+  EXPECT_EQ(f.inner_region.umin, 16.0);
+  EXPECT_EQ(f.inner_region.umax, 256.0);
+  EXPECT_EQ(f.star_region.umin, -11.0);
+  EXPECT_EQ(f.star_region.vmax, 283.0);
+  ASSERT_EQ(f.stars.size(), 1504u);
   int faint_half = 0;
-  for (const Star& s : f.stars_list) {
-    EXPECT_TRUE(f.stars.contains(s.u, s.v));
+  for (const Star& s : f.stars) {
+    EXPECT_TRUE(f.star_region.contains(s.u, s.v));
     EXPECT_GE(s.mag[0], -16.0);
     EXPECT_LE(s.mag[0], -6.0);
     EXPECT_GE(s.mag[1] - s.mag[0], -0.3);
@@ -65,7 +65,7 @@ TEST(PlanField, StarsFillTheTilesAndTheirMarginWithConsistentFluxes) {
   EXPECT_GT(faint_half, 600);
   EXPECT_LT(faint_half, 900);
   // The saturating extras come last.
-  EXPECT_LT(f.stars_list.back().mag[0], -15.0);
+  EXPECT_LT(f.stars.back().mag[0], -15.0);
 }
 
 TEST(PlanField, ExposuresAreDitheredRotatedAndScaled) {
@@ -106,13 +106,13 @@ TEST(PlanField, TheSeedDecidesEverything) {
   Field a = plan_field(design), b = plan_field(design);
   design.seed = 2;
   Field c = plan_field(design);
-  ASSERT_EQ(a.stars_list.size(), b.stars_list.size());
-  for (std::size_t k = 0; k < a.stars_list.size(); ++k) {
-    EXPECT_EQ(a.stars_list[k].u, b.stars_list[k].u);
-    EXPECT_EQ(a.stars_list[k].mag[1], b.stars_list[k].mag[1]);
+  ASSERT_EQ(a.stars.size(), b.stars.size());
+  for (std::size_t k = 0; k < a.stars.size(); ++k) {
+    EXPECT_EQ(a.stars[k].u, b.stars[k].u);
+    EXPECT_EQ(a.stars[k].mag[1], b.stars[k].mag[1]);
   }
   EXPECT_EQ(a.exposures[1].uc, b.exposures[1].uc);
-  EXPECT_NE(a.stars_list[0].u, c.stars_list[0].u);
+  EXPECT_NE(a.stars[0].u, c.stars[0].u);
   EXPECT_NE(a.exposures[1].uc, c.exposures[1].uc);
 }
 

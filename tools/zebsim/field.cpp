@@ -158,29 +158,29 @@ Field plan_field(const FieldDesign& design) {
   check_design(design);
   Field field;
   field.design = design;
-  field.inner = tile_region(design.tiles, 16.0, 136.0);
+  field.inner_region = tile_region(design.tiles, 16.0, 136.0);
   Region outer = tile_region(design.tiles, 1.0, 151.0);
-  field.stars = Region{outer.umin - design.margin, outer.umax + design.margin, outer.vmin - design.margin,
-                       outer.vmax + design.margin};
+  field.star_region = Region{outer.umin - design.margin, outer.umax + design.margin, outer.vmin - design.margin,
+                             outer.vmax + design.margin};
 
   SimRandom rng(design.seed, kStarStream);
   const int total = design.nstars + design.saturated_stars;
-  field.stars_list.reserve(total);
+  field.stars.reserve(total);
   for (int k = 1; k <= total; ++k) {
     Star s;
     s.id = k;
-    s.u = rng.uniform(field.stars.umin, field.stars.umax);
-    s.v = rng.uniform(field.stars.vmin, field.stars.vmax);
+    s.u = rng.uniform(field.star_region.umin, field.star_region.umax);
+    s.v = rng.uniform(field.star_region.vmin, field.star_region.vmax);
     s.mag[0] = k <= design.nstars ? draw_magnitude(rng, design.mag_bright, design.mag_faint, design.lf_slope)
                                   : rng.uniform(design.mag_bright, design.mag_bright + 1.0);
     s.mag[1] = s.mag[0] + rng.uniform(design.colour_min, design.colour_max);
     for (int f = 0; f < 2; ++f) s.flux[f] = std::pow(10.0, -0.4 * s.mag[f]);
-    field.stars_list.push_back(s);
+    field.stars.push_back(s);
   }
 
   SimRandom erng(design.seed, kExposureStream);
-  const double ucen = 0.5 * (field.inner.umin + field.inner.umax);
-  const double vcen = 0.5 * (field.inner.vmin + field.inner.vmax);
+  const double ucen = 0.5 * (field.inner_region.umin + field.inner_region.umax);
+  const double vcen = 0.5 * (field.inner_region.vmin + field.inner_region.vmax);
   for (int f = 0; f < 2; ++f) {
     const FilterDesign& fs = design.filters[f];
     const int flt = zeb::which_filt(fs.name, design.camera.kkk);

@@ -56,7 +56,7 @@ struct FieldDesign {
   double colour_min = -0.3, colour_max = 1.2;   // filter-2 minus filter-1 magnitude
   double margin = 12.0;                         // stars fill the tiles' outer extent and this margin
   double ref_scale = 1.0;                       // corrected pixels per reference pixel
-  double dither = 8.0;              // largest shift of an exposure, reference pixels
+  double dither = 8.0;                          // largest shift of an exposure, reference pixels
   double rotation_deg = 0.8;                    // largest rotation
   double throughput_spread = 0.04;              // largest departure of a throughput from 1
   double exptime_spread = 0.05;                 // largest relative departure from exp_f
@@ -106,9 +106,9 @@ struct Region {
 
 struct Field {
   FieldDesign design;
-  Region inner;  // union of the tiles' inner regions (what zeb commits)
-  Region stars;  // where stars are placed
-  std::vector<Star> stars_list;
+  Region inner_region;  // union of the tiles' inner regions (what zeb commits)
+  Region star_region;   // where stars are placed
+  std::vector<Star> stars;
   std::vector<Exposure> exposures;
 };
 

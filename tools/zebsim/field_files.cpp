@@ -42,10 +42,10 @@ std::vector<int> psf_fiducials(int n) { return {0, n / 2, n}; }
 
 RawPositions raw_positions(const Field& field, const Exposure& e) {
   RawPositions r;
-  r.x.resize(field.stars_list.size());
-  r.y.resize(field.stars_list.size());
-  for (std::size_t k = 0; k < field.stars_list.size(); ++k)
-    raw_position(field, e, field.stars_list[k].u, field.stars_list[k].v, r.x[k], r.y[k]);
+  r.x.resize(field.stars.size());
+  r.y.resize(field.stars.size());
+  for (std::size_t k = 0; k < field.stars.size(); ++k)
+    raw_position(field, e, field.stars[k].u, field.stars[k].v, r.x[k], r.y[k]);
   return r;
 }
 
@@ -60,17 +60,17 @@ void expected_image(const Field& field, const Exposure& e, const RawPositions& r
   const CameraModel& cam = field.design.camera;
   std::fill(image.data(), image.data() + image.size(), e.sky_rate * e.exptime);
   const PsfModel psf = psf_model(field.design, e.filter);
-  for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
+  for (std::size_t k = 0; k < field.stars.size(); ++k) {
     const double x = raw.x[k], y = raw.y[k];
     if (!near_detector(cam, x, y, PsfModel::kHalfBox + 1.0)) continue;
-    psf.render(image, x, y, star_signal(field, e, field.stars_list[k], e.filter, x, y));
+    psf.render(image, x, y, star_signal(field, e, field.stars[k], e.filter, x, y));
   }
 }
 
 std::vector<bool> isolated_stars(const Field& field, double radius, double flux_ratio) {
   // Cells of the search radius: a neighbour lies in the 3 x 3 cells around a star.
-  const auto& stars = field.stars_list;
-  const Region& r = field.stars;
+  const auto& stars = field.stars;
+  const Region& r = field.star_region;
   const int ncx = std::max(1, static_cast<int>(std::ceil((r.umax - r.umin) / radius)));
   const int ncy = std::max(1, static_cast<int>(std::ceil((r.vmax - r.vmin) / radius)));
   auto cell_of = [&](double u, double v, int& cx, int& cy) {

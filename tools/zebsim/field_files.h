@@ -10,7 +10,7 @@
 
 namespace zebsim {
 
-// Raw positions of every star of the field in one exposure (index as stars_list).
+// Raw positions of every star of the field in one exposure (index as stars).
 struct RawPositions {
   std::vector<double> x, y;
 };
@@ -25,7 +25,7 @@ double star_signal(const Field& field, const Exposure& e, const Star& s, int f, 
 void expected_image(const Field& field, const Exposure& e, const RawPositions& raw, zeb::View2<double> image);
 
 // Stars apart from every other star of at least `flux_ratio` times their filter-1
-// flux by `radius` reference pixels (index as stars_list).
+// flux by `radius` reference pixels (index as stars).
 std::vector<bool> isolated_stars(const Field& field, double radius, double flux_ratio);
 
 // The file names a field uses (without the directory).
