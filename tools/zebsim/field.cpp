@@ -144,11 +144,21 @@ double draw_magnitude(SimRandom& rng, double bright, double faint, double slope)
   return std::log10(lo + rng.uniform() * (hi - lo)) / slope;
 }
 
+// Shift of exposure k of n along one axis: whole pixels at random within the
+// largest dither, plus a fraction that spreads the exposures of a filter over
+// the sub-pixel phases (evenly along u, in golden-ratio steps along v).
+double dither_offset(SimRandom& rng, double largest, int k, int n, int axis) {
+  const double whole = std::round(rng.uniform(-largest, largest));
+  const double step = axis == 0 ? 1.0 / n : 0.6180339887498949;
+  const double phase = (k + 0.5) * step;
+  return whole + (phase - std::floor(phase)) - 0.5;
+}
+
 void check_design(const FieldDesign& s) {
   bool ok = s.nstars > 0 && s.saturated_stars >= 0 && s.exposures_per_filter >= 1 && 2 * s.exposures_per_filter <= 35 &&
             s.tiles[0] >= 1 && s.tiles[0] <= s.tiles[1] && s.tiles[1] <= 99 && s.tiles[2] >= 1 &&
             s.tiles[2] <= s.tiles[3] && s.tiles[3] <= 99 && s.mag_bright < s.mag_faint && s.mag_faint < 0.0 &&
-            s.ref_scale > 0.0 && s.lf_slope > 0.0;
+            s.ref_scale > 0.0 && s.lf_slope > 0.0 && s.margin >= 0.0 && s.mat_stars >= 10;
   if (!ok) zeb::stop_run("zebsim: inconsistent field description");
 }
 
@@ -196,8 +206,8 @@ Field plan_field(const FieldDesign& design) {
       // The first exposure of a filter keeps throughput 1, the others depart by a few per cent.
       e.throughput = k == 0 ? 1.0 : 1.0 + erng.uniform(-design.throughput_spread, design.throughput_spread);
       e.sky_rate = fs.sky_rate * (1.0 + erng.uniform(-0.1, 0.1));
-      e.uc = ucen + erng.uniform(-design.dither, design.dither);
-      e.vc = vcen + erng.uniform(-design.dither, design.dither);
+      e.uc = ucen + dither_offset(erng, design.dither, k, design.exposures_per_filter, 0);
+      e.vc = vcen + dither_offset(erng, design.dither, k, design.exposures_per_filter, 1);
       const double theta = erng.uniform(-design.rotation_deg, design.rotation_deg) * std::numbers::pi / 180.0;
       const double scale = design.ref_scale * (1.0 + erng.uniform(-3e-4, 3e-4));
       e.xc0 = design.camera.xc0;
