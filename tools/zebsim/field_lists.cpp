@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/limits.h"
 #include "core/stop.h"
 #include "field_files.h"
 #include "sim_random.h"
@@ -15,9 +16,9 @@ namespace zebsim {
 
 namespace {
 
-// Limits of zeb's lists.
-constexpr std::size_t kBrightCapacity = 3500;
-constexpr std::size_t kStartCapacity = 199999;
+// Capacities of zeb's lists.
+constexpr std::size_t kBrightCapacity = zeb::BDIM;
+constexpr std::size_t kStartCapacity = zeb::NSTMAX;
 
 // A MAT star must stand this far inside the detector, in raw pixels.
 constexpr double kMatEdge = 15.0;
