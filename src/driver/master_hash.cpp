@@ -9,55 +9,12 @@
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "core/text.h"
+#include "imageio/fits.h"
 
 namespace zeb {
 
 namespace {
 
-constexpr std::size_t FITS_RECORD = 2880;
-constexpr std::size_t FITS_CARD = 80;
-
-// A 16-bit image in the header layout of the run's i2 images. The counts image
-// is written here until the common FITS writer takes it over; this writer has
-// no header carry-over table, so those 24 cards are written with blank values.
-void write_i2_image(const std::string& name, const Array2<short>& image) {
-  std::vector<std::string> cards;
-  cards.push_back("SIMPLE  = T    ");
-  cards.push_back("BITPIX  =  16  ");
-  cards.push_back(fortran_record("('NAXIS   = ',i12)", 2));
-  cards.push_back(fortran_record("('NAXIS1  = ',i12)", image.nx()));
-  cards.push_back(fortran_record("('NAXIS2  = ',i12)", image.ny()));
-  cards.push_back("DATATYPE= " + std::string(" 'INTEGER*2 '").substr(0, 9));
-  cards.push_back("DATE    =  '28/01/00'");
-  cards.push_back(fortran_record("('BSCALE  = ',i12)", 1));
-  cards.push_back(fortran_record("('BZERO   = ',i12)", 0));
-  for (const char* key : {"CRPIX1", "CRPIX2", "CRVAL1", "CRVAL2", "CTYPE1", "CTYPE2", "CD1_1", "CD1_2", "CD2_1",
-                          "CD2_2", "ORIENTAT", "PA_APER", "PA_V3", "DATE-OBS", "TIME-OBS", "EXPTIME", "ROOTNAME",
-                          "TARGNAME", "RA_TARG", "DEC_TARG", "PROPOSID", "FILTER1", "FILTER2", "VAFACTOR"})
-    cards.push_back(pad(key, 8) + "= " + std::string(20, ' '));
-  cards.push_back("END");
-
-  std::string bytes;
-  for (const std::string& c : cards) bytes += pad(c, FITS_CARD);
-  bytes.resize(FITS_RECORD, ' ');
-  const std::size_t npix = image.size();
-  const short* pix = image.data();
-  for (std::size_t k = 0; k < npix; ++k) {
-    const auto v = static_cast<std::uint16_t>(pix[k]);
-    bytes += static_cast<char>(v >> 8);
-    bytes += static_cast<char>(v & 0xff);
-  }
-  const std::size_t data_bytes = bytes.size() - FITS_RECORD;
-  bytes.resize(FITS_RECORD + (data_bytes + FITS_RECORD - 1) / FITS_RECORD * FITS_RECORD, '\0');
-
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (out) out.close();
-  if (!out) {
-    write_list(std::cout, "WRITFITS ERROR");
-    stop_run();
-  }
-}
 
 [[noreturn]] void stop_out_of_grid(const HashCell& c, double u, double v) {
   write_list(std::cout, "HASH PROB  it.lt.1 or it.gt._HASHDIM  ");
@@ -228,7 +185,9 @@ void push_hash(SpatialHash& hash, int no, int ns, const Array1<double>& u, const
   }
 }
 
-void show_hash(const SpatialHash& hash, const std::string& name) { write_i2_image(name, hash.nash); }
+void show_hash(const SpatialHash& hash, const std::string& name) {
+  writfits_i2(name, View2<const std::int16_t>(hash.nash.data(), HASHDM, HASHDM), HASHDM, HASHDM);
+}
 
 void build_hashes(char cmode, const MasterList& master, const ArtificialStars& art, SpatialHash& hash_000,
                   SpatialHash& hash_art) {

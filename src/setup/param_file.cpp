@@ -11,6 +11,7 @@
 #include "core/list_directed.h"
 #include "core/stop.h"
 #include "core/text.h"
+#include "measure/psf_camera.h"
 #include "setup/image_slots.h"
 #include "setup/param_parse.h"
 #include "setup/source_lists.h"
@@ -372,6 +373,7 @@ void ParamFileReader::field_loop(const ParamLine& line) {
       }
       fl.psfkind_f(filter_slot_) = f.substr(0, 6);
       fl.psffile_f(filter_slot_) = fit_field(value(), 80, f.substr(0, 6) + " file");
+      load_camera_psf(fl.psfkind_f(filter_slot_), fl.psffile_f(filter_slot_), filter_slot_, fl);
       psf_name_ = "NULL";
       k += 2;
     } else if (is("PSF") && g != 0) {

@@ -68,6 +68,10 @@ struct ImageSlots {
 
 // Per filter slot F = 1..2.
 struct FilterSlots {
+  // Camera PSF array of each filter slot (101 x 101 x 9 x 10, fiducial
+  // (ip, jp) = plane(ip, jp)); empty until a PSF3IR, PSFHRC, PSFACS or PSF3UV
+  // file is read for the slot.
+  Array1<Array4<float>> psf_f{FDIM};
   int fs = 0;
   Array1<float> exp_f, scl_f;
   // Camera PSF file requested for the filter slot (PSF3UV, PSF3IR, PSFHRC,

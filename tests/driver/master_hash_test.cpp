@@ -190,7 +190,7 @@ TEST(HashImage, AnEmptyStartingListWritesAnAllZeroImage) {
   EXPECT_EQ(bytes.substr(0, 80), "SIMPLE  = T" + std::string(69, ' '));
   EXPECT_EQ(bytes.substr(80, 80), "BITPIX  =  16" + std::string(67, ' '));
   EXPECT_EQ(bytes.substr(240, 80), "NAXIS1  =           99" + std::string(58, ' '));
-  EXPECT_EQ(bytes.substr(400, 20), "DATATYPE=  'INTEGER ");
+  EXPECT_EQ(bytes.substr(400, 80), "DATATYPE=  'INTEGER*2 '" + std::string(57, ' '));
   EXPECT_EQ(bytes.substr(33 * 80, 80), "END" + std::string(77, ' '));
   EXPECT_EQ(bytes.find_first_not_of('\0', 2880), std::string::npos);
 }

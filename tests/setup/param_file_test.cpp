@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/stop.h"
+#include "imageio/fits.h"
 #include "support/test_support.h"
 
 using zeb::test::capture;
@@ -393,12 +394,18 @@ TEST(ParamFile, OverlongLineIsRefusedUnlessItsTailIsAComment) {
 
 TEST(ParamFile, PsfStdNamesTheLibraryOfLaterSlots) {
   Fixture f;
+  // A 101 x 101 camera PSF, peak 0.25 at its centre.
+  zeb::Array2<float> psf(101, 101, 0.0f);
+  psf(51, 51) = 0.25f;
+  zeb::writfits_r4("ir.fits", psf.view(), 101, 101);
   Captured c = f.feed("MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\nPSFSTD lib.fits\n0001 SKY 1\nPSF3IR ir.fits\n0002 SKY 1\n");
   ASSERT_FALSE(c.stopped) << c.out;
   EXPECT_EQ(f.run.slots.filepsf_g(1), "lib.fits");
   EXPECT_EQ(f.run.slots.filepsf_g(2), "NULL");
   EXPECT_EQ(f.run.filters.psfkind_f(1), "PSF3IR");
   EXPECT_EQ(f.run.filters.psffile_f(1), "ir.fits");
+  EXPECT_FLOAT_EQ(f.run.filters.psf_f(1)(51, 51, 1, 1), 0.25f);  // read into fiducial (1, 1)
+  EXPECT_NE(c.out.find("---> PSF3IR: "), std::string::npos);
   auto m = messages(c);
   ASSERT_GE(m.size(), 2u);
   EXPECT_EQ(m[0], " G       :  0");

@@ -1,37 +1,49 @@
-// The zero-point correction maps against values read off the embedded tables by hand.
 #include "tile/calibration_maps.h"
 
 #include <gtest/gtest.h>
 
-namespace zeb {
+#include <cmath>
+
 namespace {
 
-// Table values used below (wfc3ir_zp.txt, node (i, j)):
-// (1,1) 0.04690  (2,1) 0.04617  (1,2) 0.04617  (2,2) 0.04543
-// (63,63) -0.04413  (64,63) -0.04487  (63,64) -0.04487  (64,64) -0.04560
-TEST(Wfc3IrZpa, NodesAndInterpolationBetweenThem) {
-  EXPECT_NEAR(wfc3ir_zpa(8.0, 8.0), 0.04690, 1e-7);
-  EXPECT_NEAR(wfc3ir_zpa(24.0, 8.0), 0.04617, 1e-7);
-  EXPECT_NEAR(wfc3ir_zpa(8.0, 24.0), 0.04617, 1e-7);
-  EXPECT_NEAR(wfc3ir_zpa(16.0, 8.0), 0.5 * (0.04690 + 0.04617), 1e-7);
-  EXPECT_NEAR(wfc3ir_zpa(16.0, 16.0), 0.25 * (0.04690 + 0.04617 + 0.04617 + 0.04543), 1e-7);
+using namespace zeb;
+
+// First values of the embedded tables (row 1: nodes (1,1), (2,1); row 2
+// starts with node (1,2)).
+constexpr float kIr11 = 0.0469f, kIr21 = 0.04617f, kIr12 = 0.04617f, kIr6464 = -0.0456f;
+constexpr float kUv11 = -0.038f, kUv21 = -0.03564f;
+
+TEST(ZeroPointMaps, IrNodesAndCells) {
+  // Node k at raw 8 + 16 (k - 1).
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(8.0, 8.0), kIr11);
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(24.0, 8.0), kIr21);
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(8.0, 24.0), kIr12);
+  // Half way between nodes 1 and 2 along x.
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(16.0, 8.0), (kIr11 + kIr21) / 2);
+  // Below the first node the first node holds; the map is not extrapolated.
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(-500.0, 1.0), kIr11);
+  // Past the last node the coordinate is held at 63.99: within 1% of the last
+  // cell's end, never beyond the table.
+  EXPECT_NEAR(wfc3ir_zpa(5000.0, 5000.0), kIr6464, 0.0005);
+  EXPECT_TRUE(std::isfinite(wfc3ir_zpa(NAN, 8.0)));
 }
 
-TEST(Wfc3IrZpa, PositionsBeyondTheNodesUseTheEdgeCell) {
-  // Below the first node the coordinate is held at node 1.
-  EXPECT_NEAR(wfc3ir_zpa(1.0, -20.0), 0.04690, 1e-7);
-  // At and beyond the last node it is held at 63.99: weight 0.99 on node 64.
-  double far = 0.0001 * -0.04413 + 0.0099 * -0.04487 + 0.0099 * -0.04487 + 0.9801 * -0.04560;
-  EXPECT_NEAR(wfc3ir_zpa(1016.0, 1016.0), far, 2e-6);
-  EXPECT_FLOAT_EQ(wfc3ir_zpa(1016.0, 1016.0), wfc3ir_zpa(3000.0, 1e6));
+TEST(ZeroPointMaps, UvisNodesLieEvery64Pixels) {
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(32.0, 32.0), kUv11);
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(96.0, 32.0), kUv21);
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(64.0, 32.0), (kUv11 + kUv21) / 2);
 }
 
-TEST(Wfc3UvZpa, UsesItsOwnTableAndNodeSpacing) {
-  // wfc3uv_zp.txt: node (1,1) -0.03800, node (2,1) -0.03564.
-  EXPECT_NEAR(wfc3uv_zpa(32.0, 32.0), -0.03800, 1e-7);
-  EXPECT_NEAR(wfc3uv_zpa(96.0, 32.0), -0.03564, 1e-7);
-  EXPECT_NEAR(wfc3uv_zpa(64.0, 32.0), 0.5 * (-0.03800 - 0.03564), 1e-7);
+TEST(PixelArea, LowerChipCentreIsTheUnitAndOtherPlacesFollowThePolynomial) {
+  // At X = Y = 0 of the lower chip the Jacobian is the normalisation itself.
+  EXPECT_FLOAT_EQ(pixarea_wfc(2048, 1024), 1.0f);
+  EXPECT_NEAR(wfc_zpa(2048.9, 1024.9), -0.03018f, 1e-6);
+  // Lower chip at X = 1, Y = 0: 1.0407189 (worked from the coefficients).
+  EXPECT_NEAR(pixarea_wfc(4096, 1024), 1.0407189f, 2e-6);
+  // Upper chip centre (2048, 3072): set A's linear terms over set B's,
+  // ((2048 - 25.8109722)(1024 - 22.5819912) - 7.5227451 x 166.6364441) / 2121654.36.
+  EXPECT_NEAR(pixarea_wfc(2048, 3072), 0.95387966f, 2e-6);
+  EXPECT_NEAR(wfc_zpa(2048.0, 3072.0), 0.0210860f, 1e-5);
 }
 
 }  // namespace
-}  // namespace zeb

@@ -1,0 +1,118 @@
+// The PSF model: a 101 x 101 grid sampled four times per detector pixel,
+// 1-based, x fastest, centre at element (51, 51). Element (a, b) is the
+// fraction of a star's flux that falls into a pixel whose centre lies
+// ((a - 51) / 4, (b - 51) / 4) pixels from the star.
+//
+// A LocalPsf is one such grid made ready for evaluation: besides the grid it
+// keeps, for every cell of the inner region, the coefficients of the quadratic
+// surfaces that rpsf_phot blends there. The coefficients are computed with the
+// same single-precision operations rpsf_phot would otherwise perform on every
+// call, so evaluating through them gives bit-identical results; they only move
+// that work from once per call to once per PSF. A tile keeps one LocalPsf per
+// exposure (built from its tapered local PSF) and reads it through rpsf_phot.
+#pragma once
+
+#include <vector>
+
+#include "core/array.h"
+#include "core/limits.h"
+
+namespace zeb {
+
+inline constexpr int PSF_CENTRE = 51;
+inline constexpr int PSF_NGRID = PSF_NPIX * PSF_NPIX;  // 10201 values
+
+// rpsf_phot regimes, written as squared radii so that no square root is needed:
+// the largest single-precision r2 whose square root is <= 4 (16 + 2^-19: the
+// exact root of the next float above 16 rounds down to 4) and <= 12 (144
+// itself). As the single-precision square root is correctly rounded and
+// monotone, r2 <= these thresholds is exactly sqrt(r2) <= 4 and sqrt(r2) <= 12.
+inline constexpr float PSF_R2_QUADRATIC = 0x1.000002p+4f;
+inline constexpr float PSF_R2_MAX = 144.0f;
+
+// Cells (ix, iy) the quadratic regime can reach: r <= 4 pixels keeps
+// 4 dx + 51 within 35..67 on both axes.
+inline constexpr int PSF_QCELL_LO = 35;
+inline constexpr int PSF_QCELL_HI = 67;
+inline constexpr int PSF_QCELL_N = PSF_QCELL_HI - PSF_QCELL_LO + 1;
+
+class LocalPsf {
+ public:
+  // Quadratic surfaces of the four corners of one cell, corner k = 0..3 being
+  // (ix, iy), (ix + 1, iy), (ix, iy + 1), (ix + 1, iy + 1):
+  // V = a + b ex + c ey + d ex^2 + e ex ey + f ey^2.
+  struct alignas(32) Cell {
+    float a[4], b[4], c[4], d[4], e[4], f[4];
+  };
+
+  LocalPsf();  // an all-zero PSF
+  explicit LocalPsf(View2<const float> grid);
+
+  // Takes a copy of a 101 x 101 grid and prepares its coefficients; storage is
+  // reused, so refilling an existing LocalPsf allocates nothing.
+  void assign(View2<const float> grid);
+
+  View2<const float> grid() const { return View2<const float>(p_.data(), PSF_NPIX, PSF_NPIX); }
+  const float* data() const { return p_.data(); }
+  const Cell& cell(int ix, int iy) const {
+    detail::check_index("quadratic cell x", ix - PSF_QCELL_LO + 1, PSF_QCELL_N);
+    detail::check_index("quadratic cell y", iy - PSF_QCELL_LO + 1, PSF_QCELL_N);
+    return cells_[static_cast<std::size_t>((ix - PSF_QCELL_LO) + PSF_QCELL_N * (iy - PSF_QCELL_LO))];
+  }
+
+ private:
+  void prepare();
+  std::vector<float> p_;
+  std::vector<Cell> cells_;
+};
+
+// Value of the PSF for a pixel whose centre lies (dx, dy) pixels from the star
+// (pixel centre minus star centre). Beyond 12 pixels (or for offsets that are
+// not numbers) it is 0; from 4 to 12 pixels it interpolates the grid
+// bilinearly; within 4 pixels it blends, with the bilinear weights, the
+// quadratic surfaces expanded about the four grid points around the offset.
+// All arithmetic is single precision, evaluated in this order (the reference
+// definition the precomputed cells reproduce bit for bit):
+//   rx = 4 dx + 51, ix = trunc(rx), fx = rx - ix (likewise y);
+//   weights w00 = (1-fx)(1-fy), w10 = fx(1-fy), w01 = (1-fx)fy, w11 = fx fy;
+//   bilinear: ((w00 P00 + w10 P10) + w01 P01) + w11 P11;
+//   quadratic: V = ((((A + B ex) + C ey) + D (ex ex)) + E (ex ey)) + F (ey ey)
+//   about each corner, B = (P+x - P-x) / 2, D = ((P+x + P-x) - 2A) / 2 (C, F
+//   along y), E the diagonal difference of the cell for that corner, blended as
+//   ((w00 V00 + w10 V10) + w01 V01) + w11 V11.
+// Pure, allocation-free.
+inline float rpsf_phot(float dx, float dy, const LocalPsf& psf) {
+  const float r2 = dx * dx + dy * dy;
+  // Written so that a NaN offset also gives 0 (and never reaches the grid).
+  if (!(r2 <= PSF_R2_MAX)) return 0.0f;
+  const float rx = 4.0f * dx + 51.0f;
+  const float ry = 4.0f * dy + 51.0f;
+  const int ix = static_cast<int>(rx);  // rx >= 3 here: truncation is the floor
+  const int iy = static_cast<int>(ry);
+  const float fx = rx - static_cast<float>(ix);
+  const float fy = ry - static_cast<float>(iy);
+  const float gx = 1.0f - fx;
+  const float gy = 1.0f - fy;
+  const float w00 = gx * gy, w10 = fx * gy, w01 = gx * fy, w11 = fx * fy;
+  if (r2 > PSF_R2_QUADRATIC) {
+    const float* p = psf.data() + (ix - 1) + PSF_NPIX * (iy - 1);
+    return w00 * p[0] + w10 * p[1] + w01 * p[PSF_NPIX] + w11 * p[PSF_NPIX + 1];
+  }
+  const LocalPsf::Cell& c = psf.cell(ix, iy);
+  const float ex[4] = {fx, fx - 1.0f, fx, fx - 1.0f};
+  const float ey[4] = {fy, fy, fy - 1.0f, fy - 1.0f};
+  float v[4];
+  for (int k = 0; k < 4; ++k) {
+    v[k] = c.a[k] + c.b[k] * ex[k] + c.c[k] * ey[k] + c.d[k] * (ex[k] * ex[k]) + c.e[k] * (ex[k] * ey[k]) +
+           c.f[k] * (ey[k] * ey[k]);
+  }
+  return w00 * v[0] + w10 * v[1] + w01 * v[2] + w11 * v[3];
+}
+
+// Multiplies a 101 x 101 PSF by a taper that is 1 within r_in pixels of the
+// centre and falls linearly to 0 at r_out pixels (the grid being sampled four
+// times per pixel): factor = 1 - (r - r_in) / (r_out - r_in), clipped to [0, 1].
+// The tile loop uses r_in = 6, r_out = 11.
+void psf_taper(View2<float> psf, float r_in, float r_out);
+
+}  // namespace zeb

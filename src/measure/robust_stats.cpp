@@ -1,0 +1,175 @@
+#include "measure/robust_stats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "core/fortran_format.h"
+#include "core/stop.h"
+
+namespace zeb {
+
+RobustMean barsigw(const float* x, const float* w, int n, float k) {
+  // Centre and scatter are kept in double between passes, like the sums.
+  double m = 0.0;
+  double s = 9.0e9;
+  int used = 0;
+  const int passes = k > 90.0f ? 1 : 30;
+  for (int pass = 1; pass <= passes; ++pass) {
+    double swx = 0.0, swd = 0.0, sw = 0.0;
+    used = 0;
+    const double limit = static_cast<double>(k) * s;
+    for (int i = 0; i < n; ++i) {
+      const double d = std::fabs(static_cast<double>(x[i]) - m);
+      if (!(d <= limit)) continue;  // also leaves out values that are not numbers
+      swx += static_cast<double>(w[i]) * x[i];
+      swd += static_cast<double>(w[i]) * d;
+      sw += w[i];
+      ++used;
+    }
+    if (sw > 0.0) {
+      m = swx / sw;
+      s = swd / sw;
+    }
+  }
+  RobustMean r;
+  r.mean = static_cast<float>(m);
+  r.scatter = used < 2 ? 0.999f : static_cast<float>(s);
+  r.used = used;
+  return r;
+}
+
+void dbubble(double* a, int n) {
+  bool swapped = true;
+  while (swapped) {
+    swapped = false;
+    for (int i = 0; i + 1 < n; ++i) {
+      if (a[i] > a[i + 1]) {
+        std::swap(a[i], a[i + 1]);
+        swapped = true;
+      }
+    }
+  }
+}
+
+namespace {
+
+// A candidate centre and spread from a subset of the sorted values.
+struct Candidate {
+  double m;
+  double s;
+};
+
+// Mean of a(lo..hi), 1-based, summed then divided by the count.
+double subset_mean(const double* a, int lo, int hi) {
+  double sum = 0.0;
+  for (int i = lo; i <= hi; ++i) sum += a[i - 1];
+  return sum / (hi - lo + 1);
+}
+
+RobustMean two_values(const double* a) {
+  const double m = a[0];
+  const double s = std::max(4.0, 0.1 * std::fabs(m));
+  if (a[1] > m + 5.0 * s) return {static_cast<float>(a[0]), 999.9f, 1};
+  if (std::fabs(a[1]) < 20.0 && a[0] < -50.0) return {static_cast<float>(a[1]), 999.9f, 1};
+  return {static_cast<float>((a[0] + a[1]) / 2.0), static_cast<float>((a[1] - a[0]) / 2.0), 2};
+}
+
+// The centre and spread that decide which values are kept (sorted a, 1-based
+// in the comments as a1..aN).
+Candidate choose_candidate(const double* a, int n) {
+  auto A = [a](int i) { return a[i - 1]; };
+  Candidate lo{}, up{};
+  switch (n) {
+    case 10:
+      lo = {subset_mean(a, 1, 8), (A(7) - A(2)) / 2.5};
+      up = {subset_mean(a, 2, 9), (A(8) - A(3)) / 2.5};
+      break;
+    case 9:
+      lo = {subset_mean(a, 1, 7), (A(7) - A(2)) / 3.0};
+      up = {subset_mean(a, 2, 8), (A(8) - A(3)) / 3.0};
+      break;
+    case 8:
+      // Eight values: the subsets are a1..a5 and a2..a6 and each mean is their
+      // sum divided by 5, their size, as in every other case.
+      lo = {subset_mean(a, 1, 5), (A(6) - A(2)) / 3.0};
+      up = {subset_mean(a, 2, 6), (A(7) - A(3)) / 3.0};
+      break;
+    case 7:
+      lo = {subset_mean(a, 1, 4), (A(5) - A(1)) / 3.0};
+      up = {subset_mean(a, 2, 5), (A(6) - A(2)) / 3.0};
+      break;
+    case 6:
+      lo = {subset_mean(a, 1, 4), (A(4) - A(1)) / 2.5};
+      up = {subset_mean(a, 2, 5), (A(5) - A(2)) / 2.5};
+      break;
+    case 5:
+      lo = {subset_mean(a, 1, 4), (A(4) - A(1)) / 2.0};
+      up = {subset_mean(a, 2, 5), (A(5) - A(2)) / 2.0};
+      break;
+    case 4:
+      lo = {subset_mean(a, 1, 3), A(3) - A(1)};
+      up = {subset_mean(a, 2, 4), A(4) - A(2)};
+      break;
+    default:  // 3
+      lo = {subset_mean(a, 1, 2), A(2) - A(1)};
+      up = {subset_mean(a, 2, 3), A(3) - A(2)};
+      break;
+  }
+  Candidate pick = lo;
+  if (lo.s > up.s) pick = up;
+  if (n == 4 || n == 5) {
+    const Candidate third = n == 5 ? Candidate{subset_mean(a, 1, 3), 1.5 * (A(3) - A(1))}
+                                   : Candidate{subset_mean(a, 1, 2), 3.0 * (A(2) - A(1))};
+    // Compared with the lower spread, whichever pair was taken above.
+    if (lo.s > third.s) pick = third;
+  }
+  return pick;
+}
+
+}  // namespace
+
+RobustMean barsig_sns(const float* x, int n) {
+  if (n > 10) {
+    write_list(std::cout, "barsig_sns called with NTOT>10: ", n);
+    stop_run();
+  }
+  if (n < 0) {
+    std::cout << '\n' << "---> STOP..." << '\n' << '\n' << "---> SHOULD NOT BE HERE." << '\n' << '\n';
+    return {};
+  }
+  if (n == 0) return {};
+  double a[10];
+  for (int i = 0; i < n; ++i) a[i] = x[i];
+  dbubble(a, n);
+  if (n == 1) return {static_cast<float>(a[0]), 999.9f, 1};
+  // Every dropped value starts the rules again with one value fewer.
+  while (n > 2) {
+    // Four or five values of which the third is saturated while the two lowest
+    // are faint: only the two lowest remain.
+    if ((n == 4 || n == 5) && a[2] > 35000.0 && a[0] < 1000.0 && a[1] < 1000.0) {
+      n = 2;
+      break;
+    }
+    Candidate c = choose_candidate(a, n);
+    const double s = std::max({c.s, 4.0, 0.1 * std::fabs(c.m)});
+    const double top = a[n - 1];
+    if (top <= c.m + 3.0 * s && a[0] >= c.m - 3.0 * s) {
+      double sum = 0.0;
+      for (int i = 0; i < n; ++i) sum += a[i];
+      const double mean = sum / n;
+      double dev = 0.0;
+      for (int i = 0; i < n; ++i) dev += std::fabs(a[i] - mean);
+      return {static_cast<float>(mean), static_cast<float>(dev / (n - 1)), n};
+    }
+    if (top > c.m + 3.0 * s) {
+      --n;  // drop the highest
+    } else {
+      std::copy(a + 1, a + n, a);  // drop the lowest
+      --n;
+    }
+  }
+  return two_values(a);
+}
+
+}  // namespace zeb

@@ -1,0 +1,354 @@
+#include "tile/exposure_readers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/test_support.h"
+#include "tile/fits_builder.h"
+
+namespace {
+
+using namespace zeb;
+using namespace zeb::test;
+
+constexpr int kSide = 301;
+
+struct Raster {
+  Array2<float> v{kSide, kSide}, e{kSide, kSide};
+  Array2<std::uint8_t> u{kSide, kSide};
+};
+
+// ---------------------------------------------------------------------------
+// 16-bit joint frame: 16 columns x 4096 rows (the reader wants one axis of
+// 4096), every pixel f = 1000 unless set.
+
+constexpr int kJointCols = 16;
+
+struct JointFrame {
+  std::vector<std::int16_t> px = std::vector<std::int16_t>(kJointCols * 4096, static_cast<std::int16_t>(1000 - 32000));
+  void set_f(int x, int y, int f) { px[(y - 1) * kJointCols + (x - 1)] = static_cast<std::int16_t>(f - 32000); }
+  std::string bytes() const { return fits_header(image_cards(16, kJointCols, 4096)) + data_i16(px); }
+};
+
+// The window is centred on raw (8, 2048): raster xt = x + 143, yt = y - 1897.
+constexpr int kJi = 8, kJj = 2048;
+int jx(int x) { return x + 143; }
+int jy(int y) { return y - 1897; }
+
+Raster read_joint(const std::string& name) {
+  Raster r;
+  readfits_wfc3uv_wj2_rast(name, r.v.view(), r.e.view(), r.u.view(), kJi, kJj, kSide, kSide);
+  return r;
+}
+
+float count_error(float f) { return std::sqrt(std::max(f, 1.0f) + 20.25f); }
+
+TEST(JointFrameReader, PlainEncoding) {
+  TempDir dir;
+  JointFrame f;
+  const int row = 2000;
+  const int stored[] = {-750, 55001, 56001, 56000, -51, -50, 100};
+  for (int k = 0; k < 7; ++k) f.set_f(k + 1, row, stored[k]);
+  write_bytes("expo_WJ2.fits", f.bytes());
+  Raster r = read_joint("expo_WJ2.fits");
+  auto at = [&](int x) { return std::make_tuple(r.v(jx(x), jy(row)), r.e(jx(x), jy(row)), int(r.u(jx(x), jy(row)))); };
+  // A stored -32750 (f = -750) marks a saturated pixel.
+  EXPECT_EQ(at(1), std::make_tuple(10000.0f, 99999.0f, 2));
+  // Above 55000 the scale is stretched by 5.
+  EXPECT_EQ(at(2), std::make_tuple(55005.0f, count_error(55005.0f), 0));
+  // 60005 after stretching: kept, but flagged bad.
+  EXPECT_EQ(at(3), std::make_tuple(60005.0f, 99999.0f, 1));
+  EXPECT_EQ(at(4), std::make_tuple(60000.0f, count_error(60000.0f), 0));
+  // Strongly negative below -50.
+  EXPECT_EQ(at(5), std::make_tuple(-51.0f, std::sqrt(21.25f), 4));
+  EXPECT_EQ(at(6), std::make_tuple(-50.0f, std::sqrt(21.25f), 0));
+  EXPECT_EQ(at(7), std::make_tuple(100.0f, count_error(100.0f), 0));
+}
+
+TEST(JointFrameReader, CompressedEncoding) {
+  TempDir dir;
+  JointFrame f;
+  const int row = 2000;
+  const int stored[] = {6000, 12000, -700, -699};
+  for (int k = 0; k < 4; ++k) f.set_f(k + 1, row, stored[k]);
+  write_bytes("expo_WJL.fits", f.bytes());
+  Raster r = read_joint("expo_WJL.fits");
+  EXPECT_EQ(r.v(jx(1), jy(row)), 6000.0f);
+  EXPECT_EQ(r.u(jx(1), jy(row)), 0);
+  // 6000 (1 + 1/6000)^6000 = 16308.332
+  EXPECT_NEAR(r.v(jx(2), jy(row)), 16308.332f, 0.01f);
+  EXPECT_NEAR(r.e(jx(2), jy(row)), std::sqrt(16308.332f + 20.25f), 1e-3f);
+  EXPECT_EQ(r.u(jx(2), jy(row)), 0);
+  EXPECT_EQ(r.v(jx(3), jy(row)), 10000.0f);
+  EXPECT_EQ(r.e(jx(3), jy(row)), 99999.0f);
+  EXPECT_EQ(r.u(jx(3), jy(row)), 2);
+  EXPECT_EQ(r.v(jx(4), jy(row)), -699.0f);
+  EXPECT_EQ(r.u(jx(4), jy(row)), 0);
+}
+
+TEST(JointFrameReader, ChipGapAndPixelsOutsideTheFile) {
+  TempDir dir;
+  JointFrame f;
+  for (int y = 2040; y <= 2060; ++y) f.set_f(3, y, -750);  // gap rows hold anything
+  write_bytes("a_WJ2.fits", f.bytes());
+  write_bytes("a_WJL.fits", f.bytes());
+  for (const char* name : {"a_WJ2.fits", "a_WJL.fits"}) {
+    Raster r = read_joint(name);
+    for (int y = 2045; y <= 2052; ++y) {
+      for (int x : {1, 3, 16}) {
+        EXPECT_EQ(r.v(jx(x), jy(y)), -750.0f) << name << y;
+        EXPECT_EQ(r.e(jx(x), jy(y)), 9999.9f);
+        EXPECT_EQ(r.u(jx(x), jy(y)), 3);
+      }
+    }
+    EXPECT_EQ(r.u(jx(1), jy(2044)), 0);
+    EXPECT_EQ(r.u(jx(1), jy(2053)), 0);
+    EXPECT_EQ(r.v(jx(1), jy(2053)), 1000.0f);
+    // Columns 0 and 17 are not in the file: the fill stays.
+    EXPECT_EQ(r.v(jx(0), jy(2000)), -500.0f);
+    EXPECT_EQ(r.e(jx(17), jy(2000)), 9999.9f);
+    EXPECT_EQ(r.u(jx(17), jy(2000)), 3);
+  }
+}
+
+TEST(JointFrameReader, BadFilesStopWithTheirMessages) {
+  TempDir dir;
+  {
+    auto r = capture([] { read_joint("expo.fit"); });
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, " writfits_i2 bomb...\n no .fits in filename...\n FILE:  expo.fit\n");
+  }
+  {
+    auto r = capture([] { read_joint("missing_WJ2.fits"); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, " READFITS_wfc3uv_wj2_rast ERROR\n FILE:  missing_WJ2.fits\n   ic:  8 2048\n   NX:  301 301\n");
+  }
+  {
+    write_bytes("b32.fits", fits_header(image_cards(32, 16, 4096)) + data_i32(std::vector<std::int32_t>(16 * 4096)));
+    auto r = capture([] { read_joint("b32.fits"); });
+    EXPECT_EQ(r.status, 1);
+    auto lines = split_lines(r.out);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0], " readfits_i2...: ");
+    EXPECT_EQ(lines[4], "    gave it has BITPIX =  32");
+    EXPECT_EQ(lines[6], "    FILEU:  b32.fits");
+  }
+  {
+    write_bytes("small.fits", fits_header(image_cards(16, 100, 100)) + data_i16(std::vector<std::int16_t>(100 * 100)));
+    auto r = capture([] { read_joint("small.fits"); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "  not enough image space! \n\n   laxis1:  100\n       NX:  301\n\n   laxis2:  100\n       NY:  301\n\n");
+  }
+}
+
+TEST(JointFrameReader, FilesThatLieAboutTheirSizeAreRefused) {
+  TempDir dir;
+  JointFrame f;
+  const std::string good = f.bytes();
+  // Truncated in the middle of the data.
+  write_bytes("cut.fits", good.substr(0, good.size() / 2));
+  // A header that claims far more data than the file holds.
+  write_bytes("lie.fits", fits_header(image_cards(16, 1000000000, 4096)) + data_i16(std::vector<std::int16_t>(10)));
+  // No END card at all.
+  write_bytes("noend.fits", std::string(2880, ' '));
+  // A size that is no number.
+  write_bytes("nan.fits", fits_header({{"SIMPLE", "T"}, {"BITPIX", "16"}, {"NAXIS", "2"}, {"NAXIS1", "4096"},
+                                       {"NAXIS2", "abc"}}));
+  // Empty file.
+  write_bytes("empty.fits", "");
+  for (const char* name : {"cut.fits", "lie.fits", "noend.fits", "nan.fits", "empty.fits"}) {
+    auto r = capture([&] { read_joint(name); });
+    EXPECT_TRUE(r.stopped || r.errored) << name;
+    EXPECT_NE(r.status, 0) << name;
+    EXPECT_NE(r.out + r.err, "") << name;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// WFC3/IR: 20 x 20 pixels, window centred on raw (10, 10): xt = x + 141.
+
+constexpr int kIrN = 20;
+int ix(int x) { return x + 141; }
+
+struct IrImage {
+  std::vector<float> sci = std::vector<float>(kIrN * kIrN), err = std::vector<float>(kIrN * kIrN, 2.0f);
+  std::vector<std::int16_t> dq = std::vector<std::int16_t>(kIrN * kIrN, 0);
+  IrImage() {
+    for (int y = 1; y <= kIrN; ++y)
+      for (int x = 1; x <= kIrN; ++x) sci[k(x, y)] = static_cast<float>(x + 100 * y);
+  }
+  static int k(int x, int y) { return (y - 1) * kIrN + (x - 1); }
+  std::string bytes() const { return ir_file(kIrN, kIrN, sci, err, dq); }
+};
+
+Raster read_ir(const std::string& name) {
+  Raster r;
+  readfits_wfc3ir_flt_rast(name, r.v.view(), r.e.view(), r.u.view(), 10, 10, kSide, kSide);
+  return r;
+}
+
+TEST(IrReader, ValuesErrorsAndDataQualityFlags) {
+  TempDir dir;
+  IrImage im;
+  const int k = IrImage::k(1, 1);
+  im.dq[k + 0] = 256;          // (1,1) saturated
+  im.dq[k + 1] = 2;            // (2,1) bad
+  im.dq[k + 2] = 256 | 4;      // (3,1) bad overrides saturated
+  im.dq[k + 3] = 32;           // (4,1) zero signal with zero value and error
+  im.sci[k + 3] = 0.0f;
+  im.err[k + 3] = 0.0f;
+  im.dq[k + 4] = 32;           // (5,1) zero-signal bit but a real value
+  im.sci[k + 4] = 1.0f;
+  im.err[k + 4] = 0.0f;
+  im.dq[k + 5] = 8;            // (6,1) other bits do not flag
+  im.err[k + 6] = 0.1f;        // (7,1) error below the floor
+  im.sci[k + 7] = NAN;         // (8,1) no number
+  im.dq[IrImage::k(20, 20)] = static_cast<std::int16_t>(0x8000 | 256);  // sign bit set too
+  write_bytes("ir_flt.fits", im.bytes());
+  Raster r = read_ir("ir_flt.fits");
+  EXPECT_EQ(r.v(ix(1), ix(1)), 101.0f);
+  EXPECT_EQ(r.e(ix(1), ix(1)), 2.0f);
+  EXPECT_EQ(r.u(ix(1), ix(1)), 2);
+  EXPECT_EQ(r.u(ix(2), ix(1)), 1);
+  EXPECT_EQ(r.u(ix(3), ix(1)), 1);
+  EXPECT_EQ(r.u(ix(4), ix(1)), 1);
+  EXPECT_EQ(r.e(ix(4), ix(1)), 0.15f);
+  EXPECT_EQ(r.u(ix(5), ix(1)), 0);
+  EXPECT_EQ(r.u(ix(6), ix(1)), 0);
+  EXPECT_EQ(r.e(ix(7), ix(1)), 0.15f);
+  EXPECT_EQ(r.u(ix(8), ix(1)), 1);
+  EXPECT_EQ(r.v(ix(8), ix(1)), 0.0f);
+  EXPECT_EQ(r.e(ix(8), ix(1)), 99999.0f);
+  EXPECT_EQ(r.v(ix(20), ix(20)), 2020.0f);
+  EXPECT_EQ(r.u(ix(20), ix(20)), 2);
+  // Outside the file.
+  EXPECT_EQ(r.v(ix(0), ix(5)), -500.0f);
+  EXPECT_EQ(r.e(ix(21), ix(5)), 99999.0f);
+  EXPECT_EQ(r.u(ix(5), ix(21)), 3);
+}
+
+TEST(IrReader, BadFilesStop) {
+  TempDir dir;
+  IrImage im;
+  const std::string primary = fits_header({{"SIMPLE", "T"}, {"BITPIX", "16"}, {"NAXIS", "0"}});
+  const std::string sci = fits_header(image_cards(-32, kIrN, kIrN, true)) + data_f32(im.sci);
+  const std::string err = fits_header(image_cards(-32, kIrN, kIrN, true)) + data_f32(im.err);
+  const std::string dq = fits_header(image_cards(16, kIrN, kIrN, true)) + data_i16(im.dq);
+  write_bytes("two_ext.fits", primary + sci + err);
+  write_bytes("sci16.fits", primary + fits_header(image_cards(16, kIrN, kIrN, true)) + data_i16(im.dq) + err + dq);
+  write_bytes("dq32.fits", primary + sci + err + fits_header(image_cards(-32, kIrN, kIrN, true)) + data_f32(im.err));
+  write_bytes("err_small.fits",
+              primary + sci + fits_header(image_cards(-32, 10, 10, true)) + data_f32(std::vector<float>(100)) + dq);
+  write_bytes("cut.fits", (primary + sci + err + dq).substr(0, primary.size() + sci.size() + err.size() + 3000));
+  {
+    auto r = capture([] { read_ir("none.fits"); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(split_lines(r.out).at(0), " READFITS ERROR");
+  }
+  {
+    auto r = capture([] { read_ir("two_ext.fits"); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("the file ends before its data-quality extension"), std::string::npos) << r.out;
+  }
+  {
+    auto r = capture([] { read_ir("sci16.fits"); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, " prob\n");
+  }
+  for (const char* name : {"dq32.fits", "err_small.fits"}) {
+    auto r = capture([&] { read_ir(name); });
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+  }
+  {
+    auto r = capture([] { read_ir("cut.fits"); });
+    EXPECT_TRUE(r.errored);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cut.fits"), std::string::npos);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// ACS/HRC: 1024 x 1024 integers; the window centred on raw (1, 1).
+
+TEST(HrcReader, CountsSaturationAndTheEdgeOfTheImage) {
+  TempDir dir;
+  std::vector<std::int32_t> px(1024 * 1024, 500);
+  px[0] = 119000;
+  px[1] = 119001;
+  px[2] = -5;
+  px[3] = 2147483647;
+  write_bytes("hrc.fits", fits_header(image_cards(32, 1024, 1024)) + data_i32(px));
+  Raster r;
+  readfits_hrc_i4_rast("hrc.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, kSide, kSide);
+  EXPECT_EQ(r.v(151, 151), 119000.0f);
+  EXPECT_EQ(r.u(151, 151), 0);
+  EXPECT_EQ(r.e(151, 151), std::sqrt(119016.0f));
+  EXPECT_EQ(r.v(152, 151), 120000.0f);
+  EXPECT_EQ(r.e(152, 151), 999999.0f);
+  EXPECT_EQ(r.u(152, 151), 2);
+  EXPECT_EQ(r.v(153, 151), -5.0f);
+  EXPECT_EQ(r.e(153, 151), 4.0f);
+  EXPECT_EQ(r.u(154, 151), 2);  // the largest count does not overflow the error
+  EXPECT_EQ(r.v(151, 152), 500.0f);
+  // Raw column 0 and row 0 are off the image.
+  EXPECT_EQ(r.v(150, 151), -999.0f);
+  EXPECT_EQ(r.e(151, 150), 999.0f);
+  EXPECT_EQ(r.u(150, 150), 1);
+}
+
+TEST(HrcReader, WrongDimensionsOrPixelSizeStop) {
+  TempDir dir;
+  write_bytes("hrc512.fits", fits_header(image_cards(32, 512, 512)) + data_i32(std::vector<std::int32_t>(512 * 512)));
+  write_bytes("hrc16.fits", fits_header(image_cards(16, 1024, 1024)) + data_i16(std::vector<std::int16_t>(1024 * 1024)));
+  Raster r;
+  auto a = capture([&] { readfits_hrc_i4_rast("hrc512.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, 301, 301); });
+  EXPECT_EQ(a.status, 1);
+  EXPECT_EQ(a.out, " FITS image not the expected dimensions:\n  input NX:  1024\n  input NY:  1024\n  laxis(1):  512\n  laxis(2):  512\n");
+  auto b = capture([&] { readfits_hrc_i4_rast("hrc16.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, 301, 301); });
+  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(split_lines(b.out).at(3), " gave it has BITPIX =  16");
+}
+
+// ---------------------------------------------------------------------------
+// Correction map and dispatch.
+
+float two_and_a_half(double, double) { return 2.5f; }
+float step_at_600(double x, double) { return x >= 600.0 ? 2.5f : 0.0f; }
+
+TEST(CorrectionMap, ScalesOnlyTheDetectorPartOfTheRaster) {
+  Array2<float> v(kSide, kSide, 100.0f);
+  // itil = 10: the box is raw 1..160, raster columns 142..301.
+  apply_correction_map(v.view(), 10, 500, 1014, two_and_a_half);
+  EXPECT_FLOAT_EQ(v(142, 151), 10.0f);
+  EXPECT_FLOAT_EQ(v(301, 1), 10.0f);
+  EXPECT_EQ(v(141, 151), 100.0f);
+}
+
+TEST(CorrectionMap, InterpolatesTheCornersAndSkipsAnEmptyBox) {
+  Array2<float> v(kSide, kSide, 100.0f);
+  // Box 350..650: corners at x = 350 give 0, at x = 650 give 2.5; raw 500 is
+  // half way, z = 1.25, factor 10^-0.5.
+  apply_correction_map(v.view(), 500, 500, 1014, step_at_600);
+  EXPECT_NEAR(v(151, 151), 31.622777f, 1e-4);
+  EXPECT_EQ(v(1, 1), 100.0f);
+  EXPECT_NEAR(v(301, 301), 10.0f, 1e-5);
+  // A raster wholly left of the detector: ihi < ilo, nothing changes.
+  Array2<float> w(kSide, kSide, 100.0f);
+  apply_correction_map(w.view(), -150, 500, 1014, two_and_a_half);
+  EXPECT_EQ(w(301, 151), 100.0f);
+}
+
+TEST(ReadTile, WfpcStopsAndUnknownCodesLeaveTheRaster) {
+  Raster r;
+  r.v.fill(7.0f);
+  auto a = capture([&] { read_tile("x.fits", 1, 1, 1, 1, r.v.view(), r.e.view(), r.u.view(), 0.0f); });
+  EXPECT_EQ(a.status, 1);
+  EXPECT_EQ(a.out, " cannot read in wfpc2 yet...\n");
+  read_tile("x.fits", 3, 1, 1, 1, r.v.view(), r.e.view(), r.u.view(), 0.0f);
+  EXPECT_EQ(r.v(151, 151), 7.0f);
+}
+
+}  // namespace
