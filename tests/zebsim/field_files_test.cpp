@@ -17,6 +17,7 @@
 #include "sim_files.h"
 #include "support/test_support.h"
 #include "tile/calibration_maps.h"
+#include "tile/exposure_readers.h"
 
 namespace zebsim {
 namespace {
@@ -56,19 +57,20 @@ struct StarCheck {
   double sum_flux_error = 0.0;  // sum of measured / true - 1
 };
 
-// For the isolated stars of one exposure brighter than -12.9 and clear of flagged
-// pixels (the bad pixels of WFC3/IR): the light-weighted
-// centroid within 4 pixels of the position predicted by zeb's transformation
-// fitted from the MAT file and zeb's inverse distortion, and the sky-subtracted
-// sum within the aperture radius, corrected with the zero-point map (WFC3/IR)
-// and the zero point of the MAT file.
+// For the isolated stars of one exposure brighter than -12.9, in the 301 x 301
+// raster that zeb's exposure reader makes around the star (with its
+// zero-point correction for WFC3/IR) and clear of flagged pixels: the
+// light-weighted centroid within 4 pixels of the position predicted by zeb's
+// transformation fitted from the MAT file and zeb's inverse distortion, and the
+// sum within the aperture radius above the sky, in reference units through the
+// MAT file's zero point. The sky is the exposure's true (flat) level times the
+// reader's correction at the star, seen as raster value over file value.
 StarCheck check_exposure(const Field& field, const Exposure& e, const std::vector<bool>& isolated) {
   const CameraModel& cam = field.design.camera;
   const bool ir = cam.kind == CameraKind::Wfc3Ir;
-  std::vector<Hdu> hdus = read_fits(exposure_file(e));
-  const Hdu& img = ir ? hdus.at(1) : hdus.at(0);
-  auto pixel = [&](long i, long j) { return ir ? img.r4(i, j) : static_cast<double>(img.i4(i, j)); };
-  const double sky = ir ? e.sky_rate : e.sky_rate * e.exptime;
+  const std::vector<Hdu> file = read_fits(exposure_file(e));
+  auto file_value = [&](long i, long j) { return ir ? file.at(1).r4(i, j) : static_cast<double>(file.at(0).i4(i, j)); };
+  const double sky_level = ir ? e.sky_rate : e.sky_rate * e.exptime;
 
   // The transformation and zero point as zeb's set-up fits them from the MAT file.
   zeb::ImageSlots slots;
@@ -88,6 +90,8 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
 
   const double r_ap = aperture_radius(field.design.filters[e.filter]);
   const long box = static_cast<long>(r_ap) + 1;
+  zeb::Array2<float> values(301, 301), errors(301, 301);
+  zeb::Array2<std::uint8_t> flags(301, 301);
   StarCheck r;
   for (std::size_t k = 0; k < field.stars.size(); ++k) {
     const Star& s = field.stars[k];
@@ -97,15 +101,20 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
     zeb::cg_cf(xc, yc, x, y, cam.kkk, e.flt, 1, "NULL");
     if (x < 25 || y < 25 || x > cam.nx - 25 || y > cam.ny - 25) continue;
     const long ic = std::lround(x), jc = std::lround(y);
+    zeb::read_tile(exposure_file(e), cam.kkk, 1, static_cast<int>(ic), static_cast<int>(jc), values.view(),
+                   errors.view(), flags.view(), 0.0f);
+    // The star in raster coordinates: raster pixel 151 is raw pixel (ic, jc).
+    const double xs = x - ic + 151, ys = y - jc + 151;
     bool flagged = false;
-    for (long j = jc - box; ir && j <= jc + box; ++j)
-      for (long i = ic - box; i <= ic + box; ++i) flagged = flagged || hdus.at(3).i2(i, j) != 0;
+    for (long j = 151 - box; j <= 151 + box; ++j)
+      for (long i = 151 - box; i <= 151 + box; ++i) flagged = flagged || flags(i, j) != 0;
     if (flagged) continue;
+    const double sky = sky_level * values(151, 151) / file_value(ic, jc);
     double w = 0.0, wx = 0.0, wy = 0.0, sum = 0.0;
-    for (long j = jc - box; j <= jc + box; ++j)
-      for (long i = ic - box; i <= ic + box; ++i) {
-        const double d2 = (i - x) * (i - x) + (j - y) * (j - y);
-        const double v = pixel(i, j) - sky;
+    for (long j = 151 - box; j <= 151 + box; ++j)
+      for (long i = 151 - box; i <= 151 + box; ++i) {
+        const double d2 = (i - xs) * (i - xs) + (j - ys) * (j - ys);
+        const double v = values(i, j) - sky;
         if (d2 <= 16.0) {
           w += v;
           wx += v * i;
@@ -113,10 +122,9 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
         }
         if (d2 <= r_ap * r_ap) sum += v;
       }
-    double flux = sum / p;
-    if (ir) flux *= std::pow(10.0, -0.4 * zeb::wfc3ir_zpa(x, y));
+    const double flux = sum / p;
     ++r.stars;
-    r.worst_offset = std::max({r.worst_offset, std::fabs(wx / w - x), std::fabs(wy / w - y)});
+    r.worst_offset = std::max({r.worst_offset, std::fabs(wx / w - xs), std::fabs(wy / w - ys)});
     r.worst_flux = std::max(r.worst_flux, std::fabs(flux / s.flux[e.filter] - 1.0));
     r.sum_flux_error += flux / s.flux[e.filter] - 1.0;
   }

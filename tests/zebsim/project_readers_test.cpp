@@ -8,11 +8,14 @@
 #include "core/list_directed.h"
 #include "field_files.h"
 #include "imageio/fits.h"
+#include "measure/psf_camera.h"
+#include "measure/psf_library.h"
 #include "project_geometry.h"
 #include "setup/run_state.h"
 #include "setup/transforms.h"
 #include "sim_files.h"
 #include "support/test_support.h"
+#include "tile/exposure_readers.h"
 
 namespace zebsim {
 namespace {
@@ -102,6 +105,78 @@ TEST(ProjectReaders, PsfFilesThroughTheWholeImageReaders) {
       ASSERT_EQ(first(a, b), corner(a, b));
       // What the HRC PSF reader takes from the integer PSF.
       ASSERT_NEAR(fine(601 + 10 * (a - 51), 601 + 10 * (b - 51)) / 1.0e6, centre(a, b), 6e-7);
+    }
+}
+
+// zeb's WFC3/IR raster reader over the whole detector: the values and errors of
+// the file, and the flags its data-quality words call for: saturated (256) 2,
+// bad pixel (4) 1, unusable first read (32, value and error zero) 1.
+TEST(ProjectReaders, IrExposuresThroughTheRasterReader) {
+  TempDir dir;
+  write_field(field_preset("e2e-ir"), dir.path().string());
+  const Field field = plan_field(field_preset("e2e-ir"));
+  const std::string name = exposure_file(field.exposures[3]);
+  const std::vector<test::Hdu> own = test::read_fits(name);
+  zeb::Array2<float> values(301, 301), errors(301, 301);
+  zeb::Array2<std::uint8_t> flags(301, 301);
+  std::array<int, 5> count{};
+  for (int itil : {151, 452, 753, 1054})
+    for (int jtil : {151, 452, 753, 1054}) {
+      zeb::readfits_wfc3ir_flt_rast(name, values.view(), errors.view(), flags.view(), itil, jtil, 301, 301);
+      for (int yt = 1; yt <= 301; ++yt)
+        for (int xt = 1; xt <= 301; ++xt) {
+          const long i = itil + xt - 151, j = jtil + yt - 151;
+          if (i > 1014 || j > 1014) {
+            ASSERT_EQ(flags(xt, yt), zeb::kPixNoData);
+            continue;
+          }
+          const long dq = own[3].i2(i, j);
+          const int flag = (dq & 4) || (dq & 32) ? 1 : (dq & 256) ? 2 : 0;
+          ASSERT_EQ(flags(xt, yt), flag) << i << ' ' << j << " dq " << dq;
+          ASSERT_EQ(values(xt, yt), static_cast<float>(own[1].r4(i, j)));
+          ASSERT_EQ(errors(xt, yt), std::max(0.15f, static_cast<float>(own[2].r4(i, j))));
+          ++count[flag];
+        }
+    }
+  EXPECT_EQ(count[1], 30);  // every bad pixel of the detector once
+  EXPECT_GT(count[2], 0);   // the saturated stars
+}
+
+// zeb's PSF library reader at the fiducials and between them, and its camera
+// PSF readers of the single and the integer PSF.
+TEST(ProjectReaders, PsfLibraryAndCameraPsfReaders) {
+  TempDir dir;
+  const FieldDesign design = field_preset("e2e-ir");
+  write_field(design, dir.path().string());
+  const PsfModel m = psf_model(design, 1);
+  zeb::Array2<float> psf(101, 101);
+  zeb::StdpsfHeader header;
+  zeb::locpsfij_stdpsf(507, 1014, psf.view(), "psf_lib_f160w.fits", header);
+  EXPECT_EQ(header.nxpsfs, 3);
+  const zeb::Array2<float> at_fiducial = psf_grid(m, 507, 1014);
+  for (int b = 1; b <= 101; ++b)
+    for (int a = 1; a <= 101; ++a) ASSERT_EQ(psf(a, b), at_fiducial(a, b));
+  // Between fiducials the library's bilinear blend follows the width change
+  // of the stars drawn there to a small fraction of the peak.
+  header = zeb::StdpsfHeader{};
+  zeb::locpsfij_stdpsf(250, 760, psf.view(), "psf_lib_f160w.fits", header);
+  const zeb::Array2<float> truth = psf_grid(m, 250, 760);
+  float worst = 0.0f;
+  for (int b = 1; b <= 101; ++b)
+    for (int a = 1; a <= 101; ++a) worst = std::max(worst, std::fabs(psf(a, b) - truth(a, b)));
+  EXPECT_LT(worst, 0.002f * truth(51, 51));
+
+  const zeb::Array2<float> centre = psf_grid(m, 507.5, 507.5);
+  zeb::CameraPsf single, fine;
+  auto c = capture([&] {
+    zeb::read_psf3ir("psf_101_f160w.fits", single);
+    zeb::read_psfhrc("psf_int_f160w.fits", fine);
+  });
+  ASSERT_FALSE(c.stopped || c.errored) << c.out;
+  for (int b = 1; b <= 101; ++b)
+    for (int a = 1; a <= 101; ++a) {
+      ASSERT_EQ(single(a, b, 1, 1), centre(a, b));
+      ASSERT_NEAR(fine(a, b, 1, 1), centre(a, b), 6e-7);
     }
 }
 
