@@ -228,27 +228,6 @@ TEST_F(IrField, PsfLibraryHeaderIsOneRecordWithEveryRequiredCard) {
   EXPECT_EQ(values["JPSFY03 "], 1014);
 }
 
-TEST_F(IrField, PsfFilesSampleTheFieldsPsf) {
-  const Field field = plan_field(field_preset("e2e-ir"));
-  const PsfModel m = psf_model(field.design, 1);
-  std::vector<Hdu> lib = read_fits("psf_lib_f160w.fits");
-  ASSERT_EQ(lib.size(), 1u);
-  EXPECT_EQ(lib[0].bitpix, -32);
-  // Plane ip + 3 (jp - 1) is the fiducial at (IPSFX(ip), JPSFY(jp)).
-  EXPECT_FLOAT_EQ(lib[0].r4(51, 51, 1), static_cast<float>(m.pixel_fraction(0, 0, 0.0, 0.0)));
-  EXPECT_FLOAT_EQ(lib[0].r4(55, 51, 6), static_cast<float>(m.pixel_fraction(1.0, 0, 1014.0, 507.0)));
-  EXPECT_FLOAT_EQ(lib[0].r4(51, 47, 8), static_cast<float>(m.pixel_fraction(0, -1.0, 507.0, 1014.0)));
-  std::vector<Hdu> single = read_fits("psf_101_f160w.fits");
-  ASSERT_EQ(single.size(), 1u);
-  EXPECT_EQ(single[0].axes[0], 101);
-  EXPECT_FLOAT_EQ(single[0].r4(51, 51), static_cast<float>(m.pixel_fraction(0, 0, 507.5, 507.5)));
-  std::vector<Hdu> fine = read_fits("psf_int_f160w.fits");
-  ASSERT_EQ(fine.size(), 1u);
-  EXPECT_EQ(fine[0].bitpix, 32);
-  EXPECT_EQ(fine[0].axes[0], 1201);
-  EXPECT_EQ(fine[0].i4(601, 601), std::lround(1e6 * m.pixel_fraction(0, 0, 507.5, 507.5)));
-}
-
 TEST_F(IrField, ExposuresAreCalibratedMultiExtensionFilesWithFlags) {
   const Field field = plan_field(field_preset("e2e-ir"));
   const Exposure& e = field.exposures[2];

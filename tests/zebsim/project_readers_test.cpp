@@ -1,6 +1,6 @@
 // The simulator's files through zeb's own readers: the exposure-time query of
-// the set-up, the MAT-file fit of the transformations, and the whole-image FITS
-// readers that take the PSF files and the ACS/HRC exposures.
+// the set-up, the MAT-file fit of the transformations, the exposure readers of
+// tile preparation, the PSF library and the camera PSF readers.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -82,30 +82,6 @@ TEST(ProjectReaders, HrcFieldThroughHeaderQueryMatFitAndTheIntegerReader) {
       saturated += img(i, j) == 120000;
     }
   EXPECT_GT(saturated, 0);
-}
-
-TEST(ProjectReaders, PsfFilesThroughTheWholeImageReaders) {
-  TempDir dir;
-  const FieldDesign design = field_preset("e2e-hrc");
-  write_field(design, dir.path().string());
-  const PsfModel m = psf_model(design, 0);
-  const zeb::Array2<float> centre = psf_grid(m, 512.5, 512.5);
-
-  zeb::Array2<float> single(101, 101);
-  zeb::readfits_r4("psf_101_f555w.fits", single.view(), 101, 101);
-  zeb::Array2<std::int32_t> fine(1201, 1201);
-  zeb::readfits_i4("psf_int_f555w.fits", fine.view(), 1201, 1201);
-  // The library cube read as an image gives its first plane: fiducial (1, 1) at raw (0, 0).
-  zeb::Array2<float> first(101, 101);
-  zeb::readfits_r4("psf_lib_f555w.fits", first.view(), 101, 101);
-  const zeb::Array2<float> corner = psf_grid(m, 0.0, 0.0);
-  for (int b = 1; b <= 101; ++b)
-    for (int a = 1; a <= 101; ++a) {
-      ASSERT_EQ(single(a, b), centre(a, b));
-      ASSERT_EQ(first(a, b), corner(a, b));
-      // What the HRC PSF reader takes from the integer PSF.
-      ASSERT_NEAR(fine(601 + 10 * (a - 51), 601 + 10 * (b - 51)) / 1.0e6, centre(a, b), 6e-7);
-    }
 }
 
 // zeb's WFC3/IR raster reader over the whole detector: the values and errors of
