@@ -97,6 +97,20 @@ TEST(ScoreCatalogue, AStarBetweenTwoTruthStarsGoesToTheCloserOnly) {
   EXPECT_NEAR(r.all.du_mean, -0.3, 1e-12);  // matched to star 2
 }
 
+TEST(ScoreCatalogue, RefusesGridsAndBinsItCannotHold) {
+  TempDir dir;
+  write_file("truth.txt", "1 0 0 100 -5 100 -5\n2 1000 1000 100 -15 100 -5\n");
+  const Truth t = read_truth("truth.txt");
+  ScoreOptions tiny_radius;
+  tiny_radius.radius = 1e-300;
+  EXPECT_TRUE(zeb::test::capture([&] {
+                score_catalogue(t, {CatalogueStar{"a", 0.0, 0.0, {100.0, 100.0}}}, tiny_radius);
+              }).stopped);
+  ScoreOptions tiny_bins;
+  tiny_bins.bin_width = 1e-6;
+  EXPECT_TRUE(zeb::test::capture([&] { score_catalogue(t, {}, tiny_bins); }).stopped);
+}
+
 TEST(ReadCatalogue, ReadsTheCatalogueLogs) {
   TempDir dir;
   std::string lines = "#\n# header lines of the log\n";
@@ -135,6 +149,8 @@ TEST(ReadCatalogue, MalformedLinesAreRunTimeErrorsNamingTheLine) {
   EXPECT_THROW(read_catalogue("missing.txt"), zeb::RunError);
   write_file("bad4.txt", "1 10 10 100 -5 100\n");
   EXPECT_THROW(read_truth("bad4.txt"), zeb::RunError);
+  write_file("bad5.txt", "1 10 10 100 -1e300 100 -5\n");
+  EXPECT_THROW(read_truth("bad5.txt"), zeb::RunError);
   try {
     read_catalogue("bad1.txt");
   } catch (const zeb::RunError& e) {
