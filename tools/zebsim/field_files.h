@@ -17,8 +17,10 @@ struct RawPositions {
 RawPositions raw_positions(const Field& field, const Exposure& e);
 
 // Electrons (IR) or counts (HRC) a star of the field leaves in an exposure, in
-// total over all pixels. For WFC3/IR the zero-point map is applied inversely, so
-// that the reader's correction restores the true flux.
+// total over all pixels. For WFC3/IR the zero-point map at the star is applied
+// inversely, so that the reader's correction restores the true flux; the sky
+// stays flat, as in a flat-fielded exposure, and is scaled by the reader's
+// correction like every pixel.
 double star_signal(const Field& field, const Exposure& e, const Star& s, int f, double x, double y);
 
 // The expected electrons (counts) per pixel of an exposure: sky and stars, no noise.
