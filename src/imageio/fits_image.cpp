@@ -92,10 +92,7 @@ void readfits_r4(const std::string& name, View2<float> array, int nxdim, int nyd
   read_plane(file, h, plane, 4, array, nxdim, nydim, fits_detail::get_be_float);
 }
 
-void readfits_i4(const std::string& name, View2<std::int32_t> array, int nxdim, int nydim) {
-  check_reader_array("readfits_i4", nxdim, nydim, array.nx(), array.ny());
-  FitsHeader h;
-  FitsRecords file = open_image(name, h);
+void check_i4_image(const FitsHeader& h, int nxdim, int nydim) {
   if (h.naxis1 != nxdim || h.naxis2 != nydim) {
     write_list(std::cout, "FITS image not the expected dimensions:");
     write_list(std::cout, " input NX: ", nxdim);
@@ -111,6 +108,13 @@ void readfits_i4(const std::string& name, View2<std::int32_t> array, int nxdim, 
     write_list(std::cout, "gave it has BITPIX = ", h.bitpix);
     stop_run();
   }
+}
+
+void readfits_i4(const std::string& name, View2<std::int32_t> array, int nxdim, int nydim) {
+  check_reader_array("readfits_i4", nxdim, nydim, array.nx(), array.ny());
+  FitsHeader h;
+  FitsRecords file = open_image(name, h);
+  check_i4_image(h, nxdim, nydim);
   Plane plane = first_plane(h, file);
   read_plane(file, h, plane, 4, array, nxdim, nydim,
              [](const unsigned char* p) { return static_cast<std::int32_t>(fits_detail::get_be32(p)); });

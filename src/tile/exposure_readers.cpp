@@ -302,21 +302,7 @@ void readfits_hrc_i4_rast(const std::string& name, View2<float> values, View2<fl
   if (!file) stop_reader_open(name);
   reset_fits_carry_over();
   const FitsHeader h = read_header(*file, 1);
-  if (h.naxis1 != kHrcSide || h.naxis2 != kHrcSide) {
-    write_list(std::cout, "FITS image not the expected dimensions:");
-    write_list(std::cout, " input NX: ", kHrcSide);
-    write_list(std::cout, " input NY: ", kHrcSide);
-    write_list(std::cout, " laxis(1): ", h.naxis1);
-    write_list(std::cout, " laxis(2): ", h.naxis2);
-    stop_run();
-  }
-  if (h.bitpix != 32) {
-    write_list(std::cout, "readfits_i4...: ");
-    write_list(std::cout, "you called a routine to read in a");
-    write_list(std::cout, "long i*4 image, and the image you");
-    write_list(std::cout, "gave it has BITPIX = ", h.bitpix);
-    stop_run();
-  }
+  check_i4_image(h, kHrcSide, kHrcSide);
   check_data_unit(h, *file);
   read_window(*file, h, 4, window_around(itil, jtil, nx, ny),
               [&](int xt, int yt, long long, const unsigned char* b) {

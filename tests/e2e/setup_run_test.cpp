@@ -38,11 +38,11 @@ std::vector<std::vector<double>> transformation_rows(const std::string& path) {
   return rows;
 }
 
-void run_setup_on(FieldSpec spec) {
+void run_setup_on(FieldDesign design) {
   TempDir dir;
-  spec.with_start_list = true;
-  write_field(spec, dir.path().string());
-  const Field field = plan_field(spec);
+  design.with_start_list = true;
+  write_field(design, dir.path().string());
+  const Field field = plan_field(design);
   auto run = run_program(binary_path("src/driver/zeb"), {"params.txt"});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("ZEB_SETUP HAS BEEN DONE..."), std::string::npos) << run.out;
@@ -60,9 +60,9 @@ void run_setup_on(FieldSpec spec) {
     EXPECT_EQ(r[0], e.slot);
     EXPECT_NEAR(r[2], e.a, 2e-4);
     EXPECT_NEAR(r[3], e.b, 2e-4);
-    EXPECT_NEAR(r[12], 2.5 * std::log10(e.units_per_flux(spec.camera, spec.filters[e.filter].exp_f)), 0.003);
+    EXPECT_NEAR(r[12], 2.5 * std::log10(e.units_per_flux(design.camera, design.filters[e.filter].exp_f)), 0.003);
     EXPECT_NEAR(r[14], static_cast<float>(e.exptime), 1e-5);  // a 32-bit exp_g
-    EXPECT_EQ(r[15], spec.filters[e.filter].exp_f);
+    EXPECT_EQ(r[15], design.filters[e.filter].exp_f);
   }
 }
 

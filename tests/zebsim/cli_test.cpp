@@ -1,9 +1,10 @@
 // The zebsim command line: generating, scoring, and refusing what it cannot do.
+#include "cli.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "cli.h"
 #include "support/test_support.h"
 
 namespace zebsim {

@@ -2,6 +2,8 @@
 // the raw images against the MAT transformation and the distortion solution,
 // summed counts against the true fluxes, the structure of every file, and the
 // parameter file.
+#include "field_files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,13 +11,13 @@
 #include <filesystem>
 #include <memory>
 
-#include "field_files.h"
 #include "project_geometry.h"
 #include "setup/run_state.h"
 #include "setup/transforms.h"
 #include "sim_files.h"
 #include "support/test_support.h"
 #include "tile/calibration_maps.h"
+#include "tile/exposure_readers.h"
 
 namespace zebsim {
 namespace {
@@ -29,8 +31,8 @@ using zeb::test::TempDir;
 // bright enough for their noise to stay well below 1%: magnitudes -13.3 to -12
 // (up to 2e5 electrons, short of saturation), nearly flat in number, little
 // colour, no saturated extras, no cosmic rays.
-FieldSpec sparse_spec(const std::string& preset) {
-  FieldSpec s = field_preset(preset);
+FieldDesign sparse_design(const std::string& preset) {
+  FieldDesign s = field_preset(preset);
   s.tiles = {1, 2, 1, 2};
   s.nstars = 120;
   s.saturated_stars = 0;
@@ -46,7 +48,7 @@ FieldSpec sparse_spec(const std::string& preset) {
 
 // Radius enclosing all but a negligible part of a filter's light: 3.5 widths
 // of its broad component, at least 6 pixels.
-double aperture_radius(const FilterSpec& f) { return std::max(6.0, std::ceil(3.5 * f.psf[1].sigma)); }
+double aperture_radius(const FilterDesign& f) { return std::max(6.0, std::ceil(3.5 * f.psf[1].sigma)); }
 
 struct StarCheck {
   int stars = 0;
@@ -55,19 +57,20 @@ struct StarCheck {
   double sum_flux_error = 0.0;  // sum of measured / true - 1
 };
 
-// For the isolated stars of one exposure brighter than -12.9 and clear of flagged
-// pixels (the bad pixels of WFC3/IR): the light-weighted
-// centroid within 4 pixels of the position predicted by zeb's transformation
-// fitted from the MAT file and zeb's inverse distortion, and the sky-subtracted
-// sum within the aperture radius, corrected with the zero-point map (WFC3/IR)
-// and the zero point of the MAT file.
+// For the isolated stars of one exposure brighter than -12.9, in the 301 x 301
+// raster that zeb's exposure reader makes around the star (with its
+// zero-point correction for WFC3/IR) and clear of flagged pixels: the
+// light-weighted centroid within 4 pixels of the position predicted by zeb's
+// transformation fitted from the MAT file and zeb's inverse distortion, and the
+// sum within the aperture radius above the sky, in reference units through the
+// MAT file's zero point. The sky is the exposure's true (flat) level times the
+// reader's correction at the star, seen as raster value over file value.
 StarCheck check_exposure(const Field& field, const Exposure& e, const std::vector<bool>& isolated) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   const bool ir = cam.kind == CameraKind::Wfc3Ir;
-  std::vector<Hdu> hdus = read_fits(exposure_file(e));
-  const Hdu& img = ir ? hdus.at(1) : hdus.at(0);
-  auto pixel = [&](long i, long j) { return ir ? img.r4(i, j) : static_cast<double>(img.i4(i, j)); };
-  const double sky = ir ? e.sky_rate : e.sky_rate * e.exptime;
+  const std::vector<Hdu> file = read_fits(exposure_file(e));
+  auto file_value = [&](long i, long j) { return ir ? file.at(1).r4(i, j) : static_cast<double>(file.at(0).i4(i, j)); };
+  const double sky_level = ir ? e.sky_rate : e.sky_rate * e.exptime;
 
   // The transformation and zero point as zeb's set-up fits them from the MAT file.
   zeb::ImageSlots slots;
@@ -77,32 +80,41 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
   EXPECT_FALSE(fit.stopped || fit.errored) << fit.out;
   const int g = e.slot;
   auto corrected = [&](double u, double v, double& xc, double& yc) {
-    xc = slots.xcen_cg(1, g) + slots.ag_cg(1, g) * (u - slots.ucen_cg(1, g)) + slots.bg_cg(1, g) * (v - slots.vcen_cg(1, g));
-    yc = slots.ycen_cg(1, g) + slots.cg_cg(1, g) * (u - slots.ucen_cg(1, g)) + slots.dg_cg(1, g) * (v - slots.vcen_cg(1, g));
+    xc = slots.xcen_cg(1, g) + slots.ag_cg(1, g) * (u - slots.ucen_cg(1, g)) +
+         slots.bg_cg(1, g) * (v - slots.vcen_cg(1, g));
+    yc = slots.ycen_cg(1, g) + slots.cg_cg(1, g) * (u - slots.ucen_cg(1, g)) +
+         slots.dg_cg(1, g) * (v - slots.vcen_cg(1, g));
   };
   const double p = std::pow(10.0, slots.zp_cg(1, g) / 2.5);
-  EXPECT_NEAR(p, e.units_per_flux(cam, field.spec.filters[e.filter].exp_f), 0.003 * p) << e.stem;
+  EXPECT_NEAR(p, e.units_per_flux(cam, field.design.filters[e.filter].exp_f), 0.003 * p) << e.stem;
 
-  const double r_ap = aperture_radius(field.spec.filters[e.filter]);
+  const double r_ap = aperture_radius(field.design.filters[e.filter]);
   const long box = static_cast<long>(r_ap) + 1;
+  zeb::Array2<float> values(301, 301), errors(301, 301);
+  zeb::Array2<std::uint8_t> flags(301, 301);
   StarCheck r;
-  for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
-    const Star& s = field.stars_list[k];
+  for (std::size_t k = 0; k < field.stars.size(); ++k) {
+    const Star& s = field.stars[k];
     if (!isolated[k] || s.mag[e.filter] > -12.9) continue;
     double xc, yc, x, y;
     corrected(s.u, s.v, xc, yc);
     zeb::cg_cf(xc, yc, x, y, cam.kkk, e.flt, 1, "NULL");
     if (x < 25 || y < 25 || x > cam.nx - 25 || y > cam.ny - 25) continue;
     const long ic = std::lround(x), jc = std::lround(y);
+    zeb::read_tile(exposure_file(e), cam.kkk, 1, static_cast<int>(ic), static_cast<int>(jc), values.view(),
+                   errors.view(), flags.view(), 0.0f);
+    // The star in raster coordinates: raster pixel 151 is raw pixel (ic, jc).
+    const double xs = x - ic + 151, ys = y - jc + 151;
     bool flagged = false;
-    for (long j = jc - box; ir && j <= jc + box; ++j)
-      for (long i = ic - box; i <= ic + box; ++i) flagged = flagged || hdus.at(3).i2(i, j) != 0;
+    for (long j = 151 - box; j <= 151 + box; ++j)
+      for (long i = 151 - box; i <= 151 + box; ++i) flagged = flagged || flags(i, j) != 0;
     if (flagged) continue;
+    const double sky = sky_level * values(151, 151) / file_value(ic, jc);
     double w = 0.0, wx = 0.0, wy = 0.0, sum = 0.0;
-    for (long j = jc - box; j <= jc + box; ++j)
-      for (long i = ic - box; i <= ic + box; ++i) {
-        const double d2 = (i - x) * (i - x) + (j - y) * (j - y);
-        const double v = pixel(i, j) - sky;
+    for (long j = 151 - box; j <= 151 + box; ++j)
+      for (long i = 151 - box; i <= 151 + box; ++i) {
+        const double d2 = (i - xs) * (i - xs) + (j - ys) * (j - ys);
+        const double v = values(i, j) - sky;
         if (d2 <= 16.0) {
           w += v;
           wx += v * i;
@@ -110,10 +122,9 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
         }
         if (d2 <= r_ap * r_ap) sum += v;
       }
-    double flux = sum / p;
-    if (ir) flux *= std::pow(10.0, -0.4 * zeb::wfc3ir_zpa(x, y));
+    const double flux = sum / p;
     ++r.stars;
-    r.worst_offset = std::max({r.worst_offset, std::fabs(wx / w - x), std::fabs(wy / w - y)});
+    r.worst_offset = std::max({r.worst_offset, std::fabs(wx / w - xs), std::fabs(wy / w - ys)});
     r.worst_flux = std::max(r.worst_flux, std::fabs(flux / s.flux[e.filter] - 1.0));
     r.sum_flux_error += flux / s.flux[e.filter] - 1.0;
   }
@@ -122,12 +133,12 @@ StarCheck check_exposure(const Field& field, const Exposure& e, const std::vecto
 
 void check_field(const std::string& preset) {
   TempDir dir;
-  const FieldSpec spec = sparse_spec(preset);
-  write_field(spec, dir.path().string());
-  const Field field = plan_field(spec);
+  const FieldDesign design = sparse_design(preset);
+  write_field(design, dir.path().string());
+  const Field field = plan_field(design);
   // No star of 0.2% of the flux within the widest aperture and 6 pixels more.
-  const double r_iso = std::max(aperture_radius(spec.filters[0]), aperture_radius(spec.filters[1])) + 6.0;
-  const std::vector<bool> isolated = isolated_stars(field, r_iso / spec.ref_scale, 0.002);
+  const double r_iso = std::max(aperture_radius(design.filters[0]), aperture_radius(design.filters[1])) + 6.0;
+  const std::vector<bool> isolated = isolated_stars(field, r_iso / design.ref_scale, 0.002);
   int stars = 0;
   double sum_flux_error = 0.0;
   for (const Exposure& e : field.exposures) {
@@ -205,7 +216,8 @@ TEST_F(IrField, PsfLibraryHeaderIsOneRecordWithEveryRequiredCard) {
     keys.push_back((k < 10 ? "JPSFY0" : "JPSFY") + std::to_string(k) + " ");
   }
   std::map<std::string, long> values;
-  for (int c = 0; c < 35 && c < end_card; ++c) values[header.substr(80 * c, 8)] = std::atol(header.substr(80 * c + 10, 20).c_str());
+  for (int c = 0; c < 35 && c < end_card; ++c)
+    values[header.substr(80 * c, 8)] = std::atol(header.substr(80 * c + 10, 20).c_str());
   for (const auto& k : keys) {
     ASSERT_TRUE(values.count(k)) << k;
     EXPECT_GE(values[k], 0) << k;
@@ -214,27 +226,6 @@ TEST_F(IrField, PsfLibraryHeaderIsOneRecordWithEveryRequiredCard) {
   EXPECT_EQ(values["NYPSFs  "], 3);
   EXPECT_EQ(values["IPSFX02 "], 507);
   EXPECT_EQ(values["JPSFY03 "], 1014);
-}
-
-TEST_F(IrField, PsfFilesSampleTheFieldsPsf) {
-  const Field field = plan_field(field_preset("e2e-ir"));
-  const PsfModel m = psf_model(field.spec, 1);
-  std::vector<Hdu> lib = read_fits("psf_lib_f160w.fits");
-  ASSERT_EQ(lib.size(), 1u);
-  EXPECT_EQ(lib[0].bitpix, -32);
-  // Plane ip + 3 (jp - 1) is the fiducial at (IPSFX(ip), JPSFY(jp)).
-  EXPECT_FLOAT_EQ(lib[0].r4(51, 51, 1), static_cast<float>(m.pixel_fraction(0, 0, 0.0, 0.0)));
-  EXPECT_FLOAT_EQ(lib[0].r4(55, 51, 6), static_cast<float>(m.pixel_fraction(1.0, 0, 1014.0, 507.0)));
-  EXPECT_FLOAT_EQ(lib[0].r4(51, 47, 8), static_cast<float>(m.pixel_fraction(0, -1.0, 507.0, 1014.0)));
-  std::vector<Hdu> single = read_fits("psf_101_f160w.fits");
-  ASSERT_EQ(single.size(), 1u);
-  EXPECT_EQ(single[0].axes[0], 101);
-  EXPECT_FLOAT_EQ(single[0].r4(51, 51), static_cast<float>(m.pixel_fraction(0, 0, 507.5, 507.5)));
-  std::vector<Hdu> fine = read_fits("psf_int_f160w.fits");
-  ASSERT_EQ(fine.size(), 1u);
-  EXPECT_EQ(fine[0].bitpix, 32);
-  EXPECT_EQ(fine[0].axes[0], 1201);
-  EXPECT_EQ(fine[0].i4(601, 601), std::lround(1e6 * m.pixel_fraction(0, 0, 507.5, 507.5)));
 }
 
 TEST_F(IrField, ExposuresAreCalibratedMultiExtensionFilesWithFlags) {
@@ -286,7 +277,7 @@ TEST_F(IrField, MatFilesListTheBrightestStarsWithSmallErrors) {
   for (const Exposure& e : field.exposures) {
     std::vector<test::MatLine> mat = test::read_mat_lines(mat_file(e));
     EXPECT_EQ(mat.size(), 150u) << e.stem;
-    const double m2_offset = -2.5 * std::log10(e.units_per_flux(field.spec.camera, 500.0));
+    const double m2_offset = -2.5 * std::log10(e.units_per_flux(field.design.camera, 500.0));
     for (const auto& l : mat) {
       double xc, yc;
       e.corrected(l.u, l.v, xc, yc);
@@ -308,12 +299,23 @@ TEST_F(IrField, TheSameSeedWritesTheSameBytes) {
   }
 }
 
+TEST(ParamFile, NamesEachFiltersPsfInTheFormChosen) {
+  TempDir dir;
+  FieldDesign design = field_preset("e2e-ir");
+  design.filters[0].form = PsfForm::Integer;
+  design.filters[1].form = PsfForm::Single;
+  write_param_file(plan_field(design), "params.txt");
+  const std::string p = read_file("params.txt");
+  EXPECT_NE(p.find("\nEXPFLT=  500.00\nPSFHRC psf_int_f110w.fits\nFILTER= F110W\n"), std::string::npos) << p;
+  EXPECT_NE(p.find("\nEXPFLT=  500.00\nPSF3IR psf_101_f160w.fits\nFILTER= F160W\n"), std::string::npos) << p;
+}
+
 TEST(HrcField, CountsWithSaturationAndUnflaggedCosmicRays) {
   TempDir dir;
-  FieldSpec spec = field_preset("e2e-hrc");
-  spec.with_start_list = true;
-  write_field(spec, dir.path().string());
-  const Field field = plan_field(spec);
+  FieldDesign design = field_preset("e2e-hrc");
+  design.with_start_list = true;
+  write_field(design, dir.path().string());
+  const Field field = plan_field(design);
   const std::string params = read_file("params.txt");
   EXPECT_NE(params.find("\nPREMAG start.txt 0 0\n"), std::string::npos);
   EXPECT_NE(params.find("\nPSFHRC psf_int_f555w.fits\nFILTER= F555W\nCHIPNAME= ACSHRC\n"), std::string::npos);

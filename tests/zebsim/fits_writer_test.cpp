@@ -1,10 +1,11 @@
 // FITS cards and data units written by the simulator, byte by byte.
+#include "fits_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "core/stop.h"
-#include "fits_writer.h"
 #include "support/test_support.h"
 
 namespace zebsim {

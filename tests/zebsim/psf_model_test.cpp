@@ -1,10 +1,10 @@
 // The simulator's analytic PSF: pixel integrals, drawing, and the PSF files'
 // samplings of it.
+#include "psf_model.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "psf_model.h"
 
 namespace zebsim {
 namespace {
@@ -66,7 +66,7 @@ TEST(PsfModel, DrawsIntoTheTwentyFivePixelBoxAroundTheNearestPixel) {
 TEST(PsfModel, DrawingAtTheImageEdgeKeepsToTheImage) {
   PsfModel m = two_gaussians();
   zeb::Array2<double> img(20, 10, 0.0);
-  m.render(img.view(), 0.2, 9.7, 500.0);   // partly off the image
+  m.render(img.view(), 0.2, 9.7, 500.0);    // partly off the image
   m.render(img.view(), -40.0, 5.0, 500.0);  // wholly off
   double sum = 0.0;
   for (int j = 1; j <= 10; ++j)

@@ -1,5 +1,7 @@
 // Scoring a catalogue against a truth file: one-to-one matching, counts per
 // region, and the per-bin statistics, on small hand-made lists.
+#include "score.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
-#include "score.h"
 #include "support/test_support.h"
 
 namespace zebsim {
@@ -96,6 +97,20 @@ TEST(ScoreCatalogue, AStarBetweenTwoTruthStarsGoesToTheCloserOnly) {
   EXPECT_NEAR(r.all.du_mean, -0.3, 1e-12);  // matched to star 2
 }
 
+TEST(ScoreCatalogue, RefusesGridsAndBinsItCannotHold) {
+  TempDir dir;
+  write_file("truth.txt", "1 0 0 100 -5 100 -5\n2 1000 1000 100 -15 100 -5\n");
+  const Truth t = read_truth("truth.txt");
+  ScoreOptions tiny_radius;
+  tiny_radius.radius = 1e-300;
+  EXPECT_TRUE(zeb::test::capture([&] {
+                score_catalogue(t, {CatalogueStar{"a", 0.0, 0.0, {100.0, 100.0}}}, tiny_radius);
+              }).stopped);
+  ScoreOptions tiny_bins;
+  tiny_bins.bin_width = 1e-6;
+  EXPECT_TRUE(zeb::test::capture([&] { score_catalogue(t, {}, tiny_bins); }).stopped);
+}
+
 TEST(ReadCatalogue, ReadsTheCatalogueLogs) {
   TempDir dir;
   std::string lines = "#\n# header lines of the log\n";
@@ -111,11 +126,11 @@ TEST(ReadCatalogue, ReadsTheCatalogueLogs) {
   EXPECT_EQ(c0[0].flux[0], 10000.0);
   EXPECT_EQ(c0[0].flux[1], 2500.0);
 
-  write_file("LOGR.XYVIQ2",
-             zeb::fortran_record(
-                 "(3x,f12.5,1x,f15.5,1x,f8.4,1x,a1,i7.7,1x,2(2x,f15.5,1x,f13.5,1x,f5.3,1x,f15.5,1x,i3,1x,i3))", 5.0,
-                 6.0, -7.5, 'R', 7, 1000.0, 3.0, 0.123, 0.5, 3, 3, 400.0, 2.0, 0.2, 0.0, 2, 2) +
-                 "\n");
+  write_file(
+      "LOGR.XYVIQ2",
+      zeb::fortran_record("(3x,f12.5,1x,f15.5,1x,f8.4,1x,a1,i7.7,1x,2(2x,f15.5,1x,f13.5,1x,f5.3,1x,f15.5,1x,i3,1x,i3))",
+                          5.0, 6.0, -7.5, 'R', 7, 1000.0, 3.0, 0.123, 0.5, 3, 3, 400.0, 2.0, 0.2, 0.0, 2, 2) +
+          "\n");
   auto c2 = read_catalogue("LOGR.XYVIQ2");
   ASSERT_EQ(c2.size(), 1u);
   EXPECT_EQ(c2[0].flux[0], 1000.0);
@@ -134,6 +149,8 @@ TEST(ReadCatalogue, MalformedLinesAreRunTimeErrorsNamingTheLine) {
   EXPECT_THROW(read_catalogue("missing.txt"), zeb::RunError);
   write_file("bad4.txt", "1 10 10 100 -5 100\n");
   EXPECT_THROW(read_truth("bad4.txt"), zeb::RunError);
+  write_file("bad5.txt", "1 10 10 100 -1e300 100 -5\n");
+  EXPECT_THROW(read_truth("bad5.txt"), zeb::RunError);
   try {
     read_catalogue("bad1.txt");
   } catch (const zeb::RunError& e) {

@@ -38,9 +38,7 @@ long Hdu::i2(long i, long j) const {
   return static_cast<std::int16_t>((p[0] << 8) | p[1]);
 }
 
-long Hdu::i4(long i, long j) const {
-  return static_cast<std::int32_t>(be32(data, 4 * ((i - 1) + axes[0] * (j - 1))));
-}
+long Hdu::i4(long i, long j) const { return static_cast<std::int32_t>(be32(data, 4 * ((i - 1) + axes[0] * (j - 1)))); }
 
 std::vector<Hdu> read_fits(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -54,8 +52,10 @@ std::vector<Hdu> read_fits(const std::string& path) {
     while (!end && pos + 2880 <= all.size()) {
       for (int c = 0; c < 36 && !end; ++c) {
         std::string card = all.substr(pos + 80 * c, 80);
-        if (card.substr(0, 8) == "END     ") end = true;
-        else h.cards.push_back(card);
+        if (card.substr(0, 8) == "END     ")
+          end = true;
+        else
+          h.cards.push_back(card);
       }
       pos += 2880;
       ++h.header_records;

@@ -14,7 +14,7 @@ struct Hdu {
   int bitpix = 0;
   long naxis = 0;
   std::array<long, 3> axes{1, 1, 1};
-  std::string data;                // the data bytes (unpadded)
+  std::string data;  // the data bytes (unpadded)
   std::size_t header_records = 0;
 
   std::string value(const std::string& key) const;  // columns 11-80 of the first card with that keyword, trimmed

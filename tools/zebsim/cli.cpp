@@ -43,24 +43,24 @@ double number_arg(const std::vector<std::string>& a, std::size_t k, const std::s
 }
 
 void generate(const std::vector<std::string>& a) {
-  FieldSpec spec = field_preset(a[0]);
+  FieldDesign design = field_preset(a[0]);
   const std::string dir = a[1];
   for (std::size_t k = 2; k < a.size(); ++k) {
     if (a[k] == "--seed") {
       std::optional<long long> v = k + 1 < a.size() ? zeb::parse_int_item(a[k + 1]) : std::nullopt;
       if (!v || *v < 0) usage_error("--seed needs a non-negative integer");
-      spec.seed = static_cast<std::uint64_t>(*v);
+      design.seed = static_cast<std::uint64_t>(*v);
       ++k;
     } else if (a[k] == "--with-start-list") {
-      spec.with_start_list = true;
+      design.with_start_list = true;
     } else {
       usage_error("unknown option " + a[k]);
     }
   }
   const auto t0 = std::chrono::steady_clock::now();
-  const FieldSummary sum = write_field(spec, dir);
+  const FieldSummary sum = write_field(design, dir);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  std::cout << "zebsim: preset " << spec.preset << ", seed " << spec.seed << ": " << sum.stars << " stars, "
+  std::cout << "zebsim: preset " << design.preset << ", seed " << design.seed << ": " << sum.stars << " stars, "
             << sum.exposures << " exposures, " << sum.files.size() << " files in " << dir << " ("
             << zeb::trim(zeb::fortran_record("(f8.1)", seconds)) << " s)\n";
 }

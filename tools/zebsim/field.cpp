@@ -25,8 +25,8 @@ const CameraModel& camera_acshrc() {
 
 namespace {
 
-FilterSpec ir_filter(const std::string& name, double sky, double core, double halo, double halo_weight) {
-  FilterSpec f;
+FilterDesign ir_filter(const std::string& name, double sky, double core, double halo, double halo_weight) {
+  FilterDesign f;
   f.name = name;
   f.exp_f = 500.0;
   f.sky_rate = sky;
@@ -39,8 +39,8 @@ FilterSpec ir_filter(const std::string& name, double sky, double core, double ha
 
 // HRC exposures go to zeb with one PSF for the whole detector (the camera array
 // holds a single PSF), so the simulated PSF of the HRC presets does not vary.
-FilterSpec hrc_filter(const std::string& name, double sky, double core, double halo, double halo_weight) {
-  FilterSpec f = ir_filter(name, sky, core, halo, halo_weight);
+FilterDesign hrc_filter(const std::string& name, double sky, double core, double halo, double halo_weight) {
+  FilterDesign f = ir_filter(name, sky, core, halo, halo_weight);
   f.exp_f = 400.0;
   f.psf_grad_x = 0.0;
   f.psf_grad_y = 0.0;
@@ -48,8 +48,8 @@ FilterSpec hrc_filter(const std::string& name, double sky, double core, double h
   return f;
 }
 
-FieldSpec demo_spec() {
-  FieldSpec s;
+FieldDesign demo_design() {
+  FieldDesign s;
   s.preset = "demo";
   s.camera = camera_wfc3ir();
   s.filters = {ir_filter("F110W", 0.9, 0.55, 1.6, 0.15), ir_filter("F160W", 0.7, 0.65, 1.9, 0.18)};
@@ -60,8 +60,8 @@ FieldSpec demo_spec() {
 
 std::vector<std::string> preset_names() { return {"demo", "e2e-ir", "e2e-hrc", "bench"}; }
 
-FieldSpec field_preset(const std::string& name) {
-  FieldSpec s = demo_spec();
+FieldDesign field_preset(const std::string& name) {
+  FieldDesign s = demo_design();
   if (name == "demo") return s;
   if (name == "e2e-ir") {
     s.preset = name;
@@ -119,15 +119,15 @@ double Exposure::units_per_flux(const CameraModel& cam, double exp_f) const {
   return cam.rates ? throughput / exp_f : throughput * exptime / exp_f;
 }
 
-PsfModel psf_model(const FieldSpec& spec, int f) {
-  const FilterSpec& fs = spec.filters[f];
-  return PsfModel(fs.psf, 0.5 * (spec.camera.nx + 1), 0.5 * (spec.camera.ny + 1), fs.psf_grad_x, fs.psf_grad_y);
+PsfModel psf_model(const FieldDesign& design, int f) {
+  const FilterDesign& fs = design.filters[f];
+  return PsfModel(fs.psf, 0.5 * (design.camera.nx + 1), 0.5 * (design.camera.ny + 1), fs.psf_grad_x, fs.psf_grad_y);
 }
 
 void raw_position(const Field& field, const Exposure& e, double u, double v, double& x, double& y) {
   double xc, yc;
   e.corrected(u, v, xc, yc);
-  zeb::cg_cf(xc, yc, x, y, field.spec.camera.kkk, e.flt, 1, "NULL");
+  zeb::cg_cf(xc, yc, x, y, field.design.camera.kkk, e.flt, 1, "NULL");
 }
 
 namespace {
@@ -144,62 +144,74 @@ double draw_magnitude(SimRandom& rng, double bright, double faint, double slope)
   return std::log10(lo + rng.uniform() * (hi - lo)) / slope;
 }
 
-void check_spec(const FieldSpec& s) {
+// Shift of exposure k of n along one axis: whole pixels at random within the
+// largest dither, plus a fraction that spreads the exposures of a filter over
+// the sub-pixel phases (evenly along u, in golden-ratio steps along v).
+double dither_offset(SimRandom& rng, double largest, int k, int n, int axis) {
+  const double whole = std::round(rng.uniform(-largest, largest));
+  const double step = axis == 0 ? 1.0 / n : 0.6180339887498949;
+  const double phase = (k + 0.5) * step;
+  return whole + (phase - std::floor(phase)) - 0.5;
+}
+
+void check_design(const FieldDesign& s) {
   bool ok = s.nstars > 0 && s.saturated_stars >= 0 && s.exposures_per_filter >= 1 && 2 * s.exposures_per_filter <= 35 &&
             s.tiles[0] >= 1 && s.tiles[0] <= s.tiles[1] && s.tiles[1] <= 99 && s.tiles[2] >= 1 &&
             s.tiles[2] <= s.tiles[3] && s.tiles[3] <= 99 && s.mag_bright < s.mag_faint && s.mag_faint < 0.0 &&
-            s.ref_scale > 0.0 && s.lf_slope > 0.0;
+            s.ref_scale > 0.0 && s.lf_slope > 0.0 && s.margin >= 0.0 && s.mat_stars >= 10;
   if (!ok) zeb::stop_run("zebsim: inconsistent field description");
 }
 
 }  // namespace
 
-Field plan_field(const FieldSpec& spec) {
-  check_spec(spec);
+Field plan_field(const FieldDesign& design) {
+  check_design(design);
   Field field;
-  field.spec = spec;
-  field.inner = tile_region(spec.tiles, 16.0, 136.0);
-  Region outer = tile_region(spec.tiles, 1.0, 151.0);
-  field.stars = Region{outer.umin - spec.margin, outer.umax + spec.margin, outer.vmin - spec.margin,
-                       outer.vmax + spec.margin};
+  field.design = design;
+  field.inner_region = tile_region(design.tiles, 16.0, 136.0);
+  Region outer = tile_region(design.tiles, 1.0, 151.0);
+  field.star_region = Region{outer.umin - design.margin, outer.umax + design.margin, outer.vmin - design.margin,
+                             outer.vmax + design.margin};
 
-  SimRandom rng(spec.seed, kStarStream);
-  const int total = spec.nstars + spec.saturated_stars;
-  field.stars_list.reserve(total);
+  SimRandom rng(design.seed, kStarStream);
+  const int total = design.nstars + design.saturated_stars;
+  field.stars.reserve(total);
   for (int k = 1; k <= total; ++k) {
     Star s;
     s.id = k;
-    s.u = rng.uniform(field.stars.umin, field.stars.umax);
-    s.v = rng.uniform(field.stars.vmin, field.stars.vmax);
-    s.mag[0] = k <= spec.nstars ? draw_magnitude(rng, spec.mag_bright, spec.mag_faint, spec.lf_slope)
-                                : rng.uniform(spec.mag_bright, spec.mag_bright + 1.0);
-    s.mag[1] = s.mag[0] + rng.uniform(spec.colour_min, spec.colour_max);
+    s.u = rng.uniform(field.star_region.umin, field.star_region.umax);
+    s.v = rng.uniform(field.star_region.vmin, field.star_region.vmax);
+    s.mag[0] = k <= design.nstars ? draw_magnitude(rng, design.mag_bright, design.mag_faint, design.lf_slope)
+                                  : rng.uniform(design.mag_bright, design.mag_bright + 1.0);
+    s.mag[1] = s.mag[0] + rng.uniform(design.colour_min, design.colour_max);
     for (int f = 0; f < 2; ++f) s.flux[f] = std::pow(10.0, -0.4 * s.mag[f]);
-    field.stars_list.push_back(s);
+    field.stars.push_back(s);
   }
 
-  SimRandom erng(spec.seed, kExposureStream);
-  const double ucen = 0.5 * (field.inner.umin + field.inner.umax);
-  const double vcen = 0.5 * (field.inner.vmin + field.inner.vmax);
+  SimRandom erng(design.seed, kExposureStream);
+  const double ucen = 0.5 * (field.inner_region.umin + field.inner_region.umax);
+  const double vcen = 0.5 * (field.inner_region.vmin + field.inner_region.vmax);
   for (int f = 0; f < 2; ++f) {
-    const FilterSpec& fs = spec.filters[f];
-    const int flt = zeb::which_filt(fs.name, spec.camera.kkk);
-    for (int k = 0; k < spec.exposures_per_filter; ++k) {
+    const FilterDesign& fs = design.filters[f];
+    const int flt = zeb::which_filt(fs.name, design.camera.kkk);
+    for (int k = 0; k < design.exposures_per_filter; ++k) {
       Exposure e;
-      e.slot = f * spec.exposures_per_filter + k + 1;
+      e.slot = f * design.exposures_per_filter + k + 1;
       e.filter = f;
       e.flt = flt;
-      e.stem = (spec.camera.kind == CameraKind::AcsHrc ? "hrc_" : "ir_") + lower_case(fs.name) + "_" + std::to_string(k + 1);
-      e.exptime = std::round(fs.exp_f * (1.0 + erng.uniform(-spec.exptime_spread, spec.exptime_spread)) * 100.0) / 100.0;
+      e.stem = (design.camera.kind == CameraKind::AcsHrc ? "hrc_" : "ir_") + lower_case(fs.name) + "_" +
+               std::to_string(k + 1);
+      e.exptime =
+          std::round(fs.exp_f * (1.0 + erng.uniform(-design.exptime_spread, design.exptime_spread)) * 100.0) / 100.0;
       // The first exposure of a filter keeps throughput 1, the others depart by a few per cent.
-      e.throughput = k == 0 ? 1.0 : 1.0 + erng.uniform(-spec.throughput_spread, spec.throughput_spread);
+      e.throughput = k == 0 ? 1.0 : 1.0 + erng.uniform(-design.throughput_spread, design.throughput_spread);
       e.sky_rate = fs.sky_rate * (1.0 + erng.uniform(-0.1, 0.1));
-      e.uc = ucen + erng.uniform(-spec.dither, spec.dither);
-      e.vc = vcen + erng.uniform(-spec.dither, spec.dither);
-      const double theta = erng.uniform(-spec.rotation_deg, spec.rotation_deg) * std::numbers::pi / 180.0;
-      const double scale = spec.ref_scale * (1.0 + erng.uniform(-3e-4, 3e-4));
-      e.xc0 = spec.camera.xc0;
-      e.yc0 = spec.camera.yc0;
+      e.uc = ucen + dither_offset(erng, design.dither, k, design.exposures_per_filter, 0);
+      e.vc = vcen + dither_offset(erng, design.dither, k, design.exposures_per_filter, 1);
+      const double theta = erng.uniform(-design.rotation_deg, design.rotation_deg) * std::numbers::pi / 180.0;
+      const double scale = design.ref_scale * (1.0 + erng.uniform(-3e-4, 3e-4));
+      e.xc0 = design.camera.xc0;
+      e.yc0 = design.camera.yc0;
       e.a = scale * std::cos(theta);
       e.b = scale * std::sin(theta);
       e.c = -scale * std::sin(theta);

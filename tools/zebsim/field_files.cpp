@@ -34,43 +34,43 @@ bool near_detector(const CameraModel& cam, double x, double y, double margin) {
 
 std::string exposure_file(const Exposure& e) { return e.stem + ".fits"; }
 std::string mat_file(const Exposure& e) { return e.stem + ".mat"; }
-std::string psf_library_file(const FilterSpec& f) { return "psf_lib_" + lower_case(f.name) + ".fits"; }
-std::string psf_single_file(const FilterSpec& f) { return "psf_101_" + lower_case(f.name) + ".fits"; }
-std::string psf_integer_file(const FilterSpec& f) { return "psf_int_" + lower_case(f.name) + ".fits"; }
+std::string psf_library_file(const FilterDesign& f) { return "psf_lib_" + lower_case(f.name) + ".fits"; }
+std::string psf_single_file(const FilterDesign& f) { return "psf_101_" + lower_case(f.name) + ".fits"; }
+std::string psf_integer_file(const FilterDesign& f) { return "psf_int_" + lower_case(f.name) + ".fits"; }
 
 std::vector<int> psf_fiducials(int n) { return {0, n / 2, n}; }
 
 RawPositions raw_positions(const Field& field, const Exposure& e) {
   RawPositions r;
-  r.x.resize(field.stars_list.size());
-  r.y.resize(field.stars_list.size());
-  for (std::size_t k = 0; k < field.stars_list.size(); ++k)
-    raw_position(field, e, field.stars_list[k].u, field.stars_list[k].v, r.x[k], r.y[k]);
+  r.x.resize(field.stars.size());
+  r.y.resize(field.stars.size());
+  for (std::size_t k = 0; k < field.stars.size(); ++k)
+    raw_position(field, e, field.stars[k].u, field.stars[k].v, r.x[k], r.y[k]);
   return r;
 }
 
 double star_signal(const Field& field, const Exposure& e, const Star& s, int f, double x, double y) {
-  const CameraModel& cam = field.spec.camera;
-  double signal = s.flux[f] * e.throughput * e.exptime / field.spec.filters[f].exp_f;
+  const CameraModel& cam = field.design.camera;
+  double signal = s.flux[f] * e.throughput * e.exptime / field.design.filters[f].exp_f;
   if (cam.kind == CameraKind::Wfc3Ir) signal *= std::pow(10.0, 0.4 * zeb::wfc3ir_zpa(x, y));
   return signal;
 }
 
 void expected_image(const Field& field, const Exposure& e, const RawPositions& raw, zeb::View2<double> image) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   std::fill(image.data(), image.data() + image.size(), e.sky_rate * e.exptime);
-  const PsfModel psf = psf_model(field.spec, e.filter);
-  for (std::size_t k = 0; k < field.stars_list.size(); ++k) {
+  const PsfModel psf = psf_model(field.design, e.filter);
+  for (std::size_t k = 0; k < field.stars.size(); ++k) {
     const double x = raw.x[k], y = raw.y[k];
     if (!near_detector(cam, x, y, PsfModel::kHalfBox + 1.0)) continue;
-    psf.render(image, x, y, star_signal(field, e, field.stars_list[k], e.filter, x, y));
+    psf.render(image, x, y, star_signal(field, e, field.stars[k], e.filter, x, y));
   }
 }
 
 std::vector<bool> isolated_stars(const Field& field, double radius, double flux_ratio) {
   // Cells of the search radius: a neighbour lies in the 3 x 3 cells around a star.
-  const auto& stars = field.stars_list;
-  const Region& r = field.stars;
+  const auto& stars = field.stars;
+  const Region& r = field.star_region;
   const int ncx = std::max(1, static_cast<int>(std::ceil((r.umax - r.umin) / radius)));
   const int ncy = std::max(1, static_cast<int>(std::ceil((r.vmax - r.vmin) / radius)));
   auto cell_of = [&](double u, double v, int& cx, int& cy) {
@@ -120,8 +120,8 @@ FitsHeader image_extension(const char* extname, int bitpix, int nx, int ny, cons
 
 void describe_simulation(FitsHeader& h, const Field& field, const Exposure& e) {
   h.text("ROOTNAME", e.stem);
-  h.text("TARGNAME", "ZEBSIM " + field.spec.preset);
-  h.comment("simulated by zebsim: preset " + field.spec.preset + ", seed " + std::to_string(field.spec.seed));
+  h.text("TARGNAME", "ZEBSIM " + field.design.preset);
+  h.comment("simulated by zebsim: preset " + field.design.preset + ", seed " + std::to_string(field.design.seed));
   h.real("THROUGHP", e.throughput);
   h.real("SKYLEVEL", e.sky_rate);
 }
@@ -135,12 +135,12 @@ struct BadPixel {
 };
 
 std::vector<BadPixel> bad_pixels(const Field& field) {
-  SimRandom rng(field.spec.seed, kDetectorStream);
+  SimRandom rng(field.design.seed, kDetectorStream);
   std::vector<BadPixel> v;
-  for (int k = 0; k < field.spec.bad_pixels; ++k) {
+  for (int k = 0; k < field.design.bad_pixels; ++k) {
     BadPixel b;
-    b.i = 1 + static_cast<int>(rng.uniform() * field.spec.camera.nx);
-    b.j = 1 + static_cast<int>(rng.uniform() * field.spec.camera.ny);
+    b.i = 1 + static_cast<int>(rng.uniform() * field.design.camera.nx);
+    b.j = 1 + static_cast<int>(rng.uniform() * field.design.camera.ny);
     b.kind = k % 3;
     b.value = rng.uniform(20.0, 200.0);
     v.push_back(b);
@@ -150,10 +150,10 @@ std::vector<BadPixel> bad_pixels(const Field& field) {
 
 void write_ir_exposure(const Field& field, const Exposure& e, const zeb::Array2<double>& expected,
                        const std::string& path) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   zeb::Array2<float> sci(cam.nx, cam.ny), err(cam.nx, cam.ny);
   zeb::Array2<std::int16_t> dq(cam.nx, cam.ny, 0);
-  SimRandom rng(field.spec.seed, kNoiseStream + e.slot);
+  SimRandom rng(field.design.seed, kNoiseStream + e.slot);
   const double rn2 = cam.read_noise * cam.read_noise;
   for (int j = 1; j <= cam.ny; ++j)
     for (int i = 1; i <= cam.nx; ++i) {
@@ -186,7 +186,7 @@ void write_ir_exposure(const Field& field, const Exposure& e, const zeb::Array2<
   primary.text("TELESCOP", "HST");
   primary.text("INSTRUME", "WFC3");
   primary.text("DETECTOR", "IR");
-  primary.text("FILTER", field.spec.filters[e.filter].name);
+  primary.text("FILTER", field.design.filters[e.filter].name);
   primary.real("EXPTIME", e.exptime);
   describe_simulation(primary, field, e);
 
@@ -203,9 +203,9 @@ void write_ir_exposure(const Field& field, const Exposure& e, const zeb::Array2<
 
 // Cosmic-ray hits: short straight tracks of one to four pixels, nothing flags them.
 void add_cosmic_rays(const Field& field, const Exposure& e, zeb::Array2<double>& counts) {
-  const CameraModel& cam = field.spec.camera;
-  SimRandom rng(field.spec.seed, kCosmicStream + e.slot);
-  const int hits = static_cast<int>(rng.poisson(field.spec.cosmic_rate * e.exptime));
+  const CameraModel& cam = field.design.camera;
+  SimRandom rng(field.design.seed, kCosmicStream + e.slot);
+  const int hits = static_cast<int>(rng.poisson(field.design.cosmic_rate * e.exptime));
   static const int step[8][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}};
   for (int h = 0; h < hits; ++h) {
     int i = 1 + static_cast<int>(rng.uniform() * cam.nx);
@@ -221,12 +221,11 @@ void add_cosmic_rays(const Field& field, const Exposure& e, zeb::Array2<double>&
 
 void write_hrc_exposure(const Field& field, const Exposure& e, const zeb::Array2<double>& expected,
                         const std::string& path) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   zeb::Array2<double> charge(cam.nx, cam.ny);
-  SimRandom rng(field.spec.seed, kNoiseStream + e.slot);
+  SimRandom rng(field.design.seed, kNoiseStream + e.slot);
   for (int j = 1; j <= cam.ny; ++j)
-    for (int i = 1; i <= cam.nx; ++i)
-      charge(i, j) = rng.poisson(expected(i, j)) + cam.read_noise * rng.normal();
+    for (int i = 1; i <= cam.nx; ++i) charge(i, j) = rng.poisson(expected(i, j)) + cam.read_noise * rng.normal();
   add_cosmic_rays(field, e, charge);
   zeb::Array2<std::int32_t> counts(cam.nx, cam.ny);
   for (int j = 1; j <= cam.ny; ++j)
@@ -244,7 +243,7 @@ void write_hrc_exposure(const Field& field, const Exposure& e, const zeb::Array2
   h.text("TELESCOP", "HST");
   h.text("INSTRUME", "ACS");
   h.text("DETECTOR", "HRC");
-  h.text("FILTER1", field.spec.filters[e.filter].name);
+  h.text("FILTER1", field.design.filters[e.filter].name);
   h.text("FILTER2", "CLEAR2S");
   h.real("EXPTIME", e.exptime);
   h.text("BUNIT", "COUNTS");
@@ -268,7 +267,7 @@ FitsHeader image_primary(int bitpix, int nx, int ny) {
 }  // namespace
 
 void write_exposure(const Field& field, const Exposure& e, const RawPositions& raw, const std::string& path) {
-  const CameraModel& cam = field.spec.camera;
+  const CameraModel& cam = field.design.camera;
   zeb::Array2<double> expected(cam.nx, cam.ny);
   expected_image(field, e, raw, expected.view());
   if (cam.kind == CameraKind::Wfc3Ir)
@@ -278,9 +277,9 @@ void write_exposure(const Field& field, const Exposure& e, const RawPositions& r
 }
 
 void write_psf_files(const Field& field, int f, const std::string& dir) {
-  const CameraModel& cam = field.spec.camera;
-  const FilterSpec& fs = field.spec.filters[f];
-  const PsfModel model = psf_model(field.spec, f);
+  const CameraModel& cam = field.design.camera;
+  const FilterDesign& fs = field.design.filters[f];
+  const PsfModel model = psf_model(field.design, f);
   const double cx = 0.5 * (cam.nx + 1), cy = 0.5 * (cam.ny + 1);
 
   // The library cube: one header record holding the fiducial grid, then the

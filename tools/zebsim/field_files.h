@@ -10,30 +10,32 @@
 
 namespace zebsim {
 
-// Raw positions of every star of the field in one exposure (index as stars_list).
+// Raw positions of every star of the field in one exposure (index as stars).
 struct RawPositions {
   std::vector<double> x, y;
 };
 RawPositions raw_positions(const Field& field, const Exposure& e);
 
 // Electrons (IR) or counts (HRC) a star of the field leaves in an exposure, in
-// total over all pixels. For WFC3/IR the zero-point map is applied inversely, so
-// that the reader's correction restores the true flux.
+// total over all pixels. For WFC3/IR the zero-point map at the star is applied
+// inversely, so that the reader's correction restores the true flux; the sky
+// stays flat, as in a flat-fielded exposure, and is scaled by the reader's
+// correction like every pixel.
 double star_signal(const Field& field, const Exposure& e, const Star& s, int f, double x, double y);
 
 // The expected electrons (counts) per pixel of an exposure: sky and stars, no noise.
 void expected_image(const Field& field, const Exposure& e, const RawPositions& raw, zeb::View2<double> image);
 
 // Stars apart from every other star of at least `flux_ratio` times their filter-1
-// flux by `radius` reference pixels (index as stars_list).
+// flux by `radius` reference pixels (index as stars).
 std::vector<bool> isolated_stars(const Field& field, double radius, double flux_ratio);
 
 // The file names a field uses (without the directory).
 std::string exposure_file(const Exposure& e);
 std::string mat_file(const Exposure& e);
-std::string psf_library_file(const FilterSpec& f);
-std::string psf_single_file(const FilterSpec& f);
-std::string psf_integer_file(const FilterSpec& f);
+std::string psf_library_file(const FilterDesign& f);
+std::string psf_single_file(const FilterDesign& f);
+std::string psf_integer_file(const FilterDesign& f);
 inline const char* kTruthFile = "truth.txt";
 inline const char* kBrightFile = "bright.txt";
 inline const char* kStartFile = "start.txt";
@@ -59,7 +61,7 @@ struct FieldSummary {
   std::vector<std::string> files;
 };
 
-// Plans the field of `spec` and writes all its files into `dir` (created when missing).
-FieldSummary write_field(const FieldSpec& spec, const std::string& dir);
+// Plans the field of `design` and writes all its files into `dir` (created when missing).
+FieldSummary write_field(const FieldDesign& design, const std::string& dir);
 
 }  // namespace zebsim

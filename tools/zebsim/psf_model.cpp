@@ -32,9 +32,7 @@ void axis_fractions(const std::array<PsfComponent, 2>& comp, double scale, doubl
 PsfModel::PsfModel(std::array<PsfComponent, 2> components, double cx, double cy, double grad_x, double grad_y)
     : comp_(components), cx_(cx), cy_(cy), gx_(grad_x), gy_(grad_y) {}
 
-double PsfModel::width_scale(double x, double y) const {
-  return 1.0 + gx_ * (x - cx_) / cx_ + gy_ * (y - cy_) / cy_;
-}
+double PsfModel::width_scale(double x, double y) const { return 1.0 + gx_ * (x - cx_) / cx_ + gy_ * (y - cy_) / cy_; }
 
 double PsfModel::pixel_fraction(double dx, double dy, double x, double y) const {
   const double s = width_scale(x, y);

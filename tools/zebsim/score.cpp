@@ -62,9 +62,7 @@ class LineReader {
   int number_ = 0;
 };
 
-bool is_truth_line(const std::vector<std::string>& t) {
-  return t.size() == 7 && zeb::parse_int_item(t[0]).has_value();
-}
+bool is_truth_line(const std::vector<std::string>& t) { return t.size() == 7 && zeb::parse_int_item(t[0]).has_value(); }
 
 double magnitude(double flux) { return -2.5 * std::log10(flux); }
 
@@ -100,11 +98,15 @@ std::vector<std::size_t> match(const std::vector<TruthStar>& truth, const std::v
     umin = std::min(umin, s.u), umax = std::max(umax, s.u);
     vmin = std::min(vmin, s.v), vmax = std::max(vmax, s.v);
   }
-  const long nx = static_cast<long>((umax - umin) / radius) + 1, ny = static_cast<long>((vmax - vmin) / radius) + 1;
-  if (nx * ny > 100000000L) zeb::stop_run("zebsim score: match radius too small for the field");
+  // A grid of cells of the match radius over the truth; refused when it would
+  // be too large to hold (a tiny radius over a wide field).
+  const double cells_u = (umax - umin) / radius + 1.0, cells_v = (vmax - vmin) / radius + 1.0;
+  if (!(cells_u * cells_v <= 1.0e8)) zeb::stop_run("zebsim score: match radius too small for the field");
+  const long nx = static_cast<long>(cells_u), ny = static_cast<long>(cells_v);
   std::vector<std::vector<std::size_t>> cells(static_cast<std::size_t>(nx * ny));
   for (std::size_t k = 0; k < truth.size(); ++k) {
-    const long cx = static_cast<long>((truth[k].u - umin) / radius), cy = static_cast<long>((truth[k].v - vmin) / radius);
+    const long cx = static_cast<long>((truth[k].u - umin) / radius),
+               cy = static_cast<long>((truth[k].v - vmin) / radius);
     cells[static_cast<std::size_t>(cx + nx * cy)].push_back(k);
   }
   std::vector<Pair> pairs;
@@ -179,6 +181,8 @@ Truth read_truth(const std::string& path) {
     s.v = in.real(t[2]);
     s.flux = {in.real(t[3]), in.real(t[5])};
     s.mag = {in.real(t[4]), in.real(t[6])};
+    for (double m : s.mag)
+      if (std::fabs(m) > 100.0) in.fail("not a magnitude: " + std::to_string(m));
     truth.stars.push_back(s);
   }
   return truth;
@@ -243,6 +247,7 @@ ScoreReport score_catalogue(const Truth& truth, const std::vector<CatalogueStar>
       any = true;
     }
   const double w = options.bin_width > 0.0 ? options.bin_width : 1.0;
+  if (any && (mhi - mlo) / w > 10000.0) zeb::stop_run("zebsim score: magnitude bins too narrow for the range");
   const long first = static_cast<long>(std::floor(mlo / w)), last = static_cast<long>(std::floor(mhi / w));
   const std::size_t nbins = any ? static_cast<std::size_t>(last - first + 1) : 0;
   r.bins.resize(nbins);
@@ -295,8 +300,8 @@ void write_bin_row(std::ostream& out, const MagnitudeBin& b) {
 void write_score(std::ostream& out, const ScoreReport& r) {
   zeb::write_record(out, "('# match radius',f6.2,' reference pixels; magnitudes of filter 1')", r.radius);
   if (r.has_region)
-    zeb::write_record(out, "('# region u',2(1x,f10.2),' v',2(1x,f10.2))", r.region.umin, r.region.umax,
-                      r.region.vmin, r.region.vmax);
+    zeb::write_record(out, "('# region u',2(1x,f10.2),' v',2(1x,f10.2))", r.region.umin, r.region.umax, r.region.vmin,
+                      r.region.vmax);
   out << "#  mag1 from-to   truth  found  compl  nphot1 dm1_med  dm1_sig  nphot2 dm2_med  dm2_sig"
          "  dpos_rms  du_mean  dv_mean\n";
   for (const MagnitudeBin& b : r.bins) write_bin_row(out, b);

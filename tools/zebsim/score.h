@@ -41,13 +41,13 @@ struct ScoreOptions {
   double radius = 1.0;     // match radius, reference pixels
   double bin_width = 1.0;  // magnitudes
   bool has_region = false;
-  Region region;           // stars counted; else the truth's region, else everything
+  Region region;  // stars counted; else the truth's region, else everything
 };
 
 struct MagnitudeBin {
   double lo = 0.0, hi = 0.0;
   int truth = 0, matched = 0;
-  std::array<int, 2> photometry{};          // matched stars with a positive flux
+  std::array<int, 2> photometry{};                    // matched stars with a positive flux
   std::array<double, 2> dmag_median{}, dmag_sigma{};  // catalogue minus truth; sigma 1.4826 MAD
   double dpos_rms = 0.0, du_mean = 0.0, dv_mean = 0.0;
 };

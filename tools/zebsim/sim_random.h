@@ -24,9 +24,9 @@ class SimRandom {
   SimRandom(std::uint64_t seed, std::uint64_t stream);
 
   std::uint64_t next();
-  double uniform();                    // [0, 1)
+  double uniform();                      // [0, 1)
   double uniform(double lo, double hi);  // [lo, hi)
-  double normal();                     // standard normal deviate
+  double normal();                       // standard normal deviate
   // A Poisson deviate of the given mean (0 for a mean not above 0). Exact for
   // small means, the rounded normal approximation from 30 up.
   double poisson(double mean);
