@@ -74,6 +74,7 @@ TEST(FullSetup, TypicalParameterFileRunsToItsSummary) {
              "NIT02 RCOL=magenta RSIZ=1.25   # region style of iteration 2\n"
              "NITLIM 1 2\n"
              "UVLIM 100 700 -20 900\n"
+             "IJTLIM 50 50 50 50   # a tile outside the window: the loop skips it\n"
              "CHIPNAME=WFC3IR SUBDIR=\"ir/\"\n"
              "F_SLOT 0001\n"
              "EXPFLT=500.0 FILTER=F110W\n"
@@ -117,11 +118,11 @@ TEST(FullSetup, TypicalParameterFileRunsToItsSummary) {
   EXPECT_NE(c.out.find("\n      EXPTIMES   ---      F:  2    800.00\n"), std::string::npos);
 
   auto echo = read_lines("LOGK.INPUT_FILE");
-  ASSERT_EQ(echo.size(), 12u);
+  ASSERT_EQ(echo.size(), 13u);
   EXPECT_EQ(echo[0], "ZEB_SETUP LINE001   MODE=R");
   const std::string line3 = "NIT02 RCOL=magenta RSIZ=1.25   # region style of iteration 2";
   EXPECT_EQ(echo[2], "ZEB_SETUP LINE003   " + line3 + std::string(200 - line3.size(), ' '));
-  EXPECT_EQ(echo[11].size(), 220u);
+  EXPECT_EQ(echo[12].size(), 220u);
   EXPECT_NE(c.out.find("0002.1    i/e2.fits "), std::string::npos);  // the report shortens ir/e2.fits
 }
 
