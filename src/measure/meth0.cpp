@@ -398,6 +398,25 @@ bool near_close_neighbour(float tx, float ty, std::span<const Point2> close) {
   return false;
 }
 
+// The fit box ic +- h, jc +- h laid out flat for the trials: the pixel
+// offsets, P - sa and the normalised weights.
+struct FitPixels {
+  int n = 0;
+  std::array<float, FIT_BOX_MAX> fi, fj, d, w;
+};
+
+void collect_fit_pixels(const PreparedBox& box, int ic, int jc, int h, float sa, FitPixels& fp) {
+  fp.n = 0;
+  for (int j = jc - h; j <= jc + h; ++j)
+    for (int i = ic - h; i <= ic + h; ++i) {
+      const std::size_t k = static_cast<std::size_t>(fp.n++);
+      fp.fi[k] = static_cast<float>(i);
+      fp.fj[k] = static_cast<float>(j);
+      fp.d[k] = box.p(i, j) - sa;
+      fp.w[k] = box.w(i, j);
+    }
+}
+
 // Flux and residual of one trial position over the fit box: t = sum (P - sa) W
 // / sum p W, R = sum |P - sa - p t| W with p the PSF at the trial position
 // (sums in double).
@@ -405,24 +424,18 @@ struct Trial {
   double t = 0.0, r = 0.0;
 };
 
-Trial evaluate_trial(const PreparedBox& box, int ic, int jc, int h, float sa, float tx, float ty,
-                     const LocalPsf& psf, std::array<float, FIT_BOX_MAX>& p) {
+Trial evaluate_trial(const FitPixels& fp, float tx, float ty, const LocalPsf& psf, std::array<float, FIT_BOX_MAX>& p) {
   double spw = 0.0, sppw = 0.0;
-  std::size_t k = 0;
-  for (int j = jc - h; j <= jc + h; ++j) {
-    for (int i = ic - h; i <= ic + h; ++i, ++k) {
-      p[k] = rpsf_phot(static_cast<float>(i) - tx, static_cast<float>(j) - ty, psf);
-      const double w = box.w(i, j);
-      spw += static_cast<double>(box.p(i, j) - sa) * w;
-      sppw += static_cast<double>(p[k]) * w;
-    }
+  for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k) {
+    p[k] = rpsf_phot(fp.fi[k] - tx, fp.fj[k] - ty, psf);
+    const double w = fp.w[k];
+    spw += static_cast<double>(fp.d[k]) * w;
+    sppw += static_cast<double>(p[k]) * w;
   }
   Trial tr;
   tr.t = spw / sppw;
-  k = 0;
-  for (int j = jc - h; j <= jc + h; ++j)
-    for (int i = ic - h; i <= ic + h; ++i, ++k)
-      tr.r += std::fabs(static_cast<double>(box.p(i, j) - sa) - p[k] * tr.t) * box.w(i, j);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k)
+    tr.r += std::fabs(static_cast<double>(fp.d[k]) - p[k] * tr.t) * fp.w[k];
   return tr;
 }
 
@@ -473,7 +486,12 @@ Meth0Fit quik_xyz(PreparedBox& box, float xa, float ya, int h, bool use, float s
   float sx = peak ? static_cast<float>(ic) : xa;
   float sy = peak ? static_cast<float>(jc) : ya;
   const int passes = peak ? FIT_PASSES : 1;
+  FitPixels fp;
+  collect_fit_pixels(box, ic, jc, h, sa, fp);
   std::array<float, FIT_BOX_MAX> p;
+  // The centre trial of a pass is the point the previous pass kept, with the
+  // same inputs: its flux and residual are taken over instead of recomputed.
+  Trial previous;
   for (int pass = 0; pass < passes; ++pass) {
     const float d = peak ? FIT_STEPS[pass] : 0.0f;
     // Without a step the nine trial points coincide: one evaluation decides.
@@ -481,17 +499,18 @@ Meth0Fit quik_xyz(PreparedBox& box, float xa, float ya, int h, bool use, float s
     double best = FIT_BEST_START;
     bool kept = false;
     float kx = sx, ky = sy;
-    double kt = 0.0;
+    Trial kt;
     for (int a = -span; a <= span; ++a) {
       for (int b = -span; b <= span; ++b) {
         const float tx = sx + static_cast<float>(a) * d, ty = sy + static_cast<float>(b) * d;
         if (near_close_neighbour(tx, ty, close)) continue;
-        const Trial tr = evaluate_trial(box, ic, jc, h, sa, tx, ty, psf, p);
+        const Trial tr =
+            pass > 0 && a == 0 && b == 0 ? previous : evaluate_trial(fp, tx, ty, psf, p);
         if (tr.r < best) {
           best = tr.r;
           kx = tx;
           ky = ty;
-          kt = tr.t;
+          kt = tr;
           kept = true;
         }
       }
@@ -503,7 +522,8 @@ Meth0Fit quik_xyz(PreparedBox& box, float xa, float ya, int h, bool use, float s
     sy = ky;
     fit.xa = kx;
     fit.ya = ky;
-    fit.za = static_cast<float>(kt);
+    previous = kt;
+    fit.za = static_cast<float>(kt.t);
     fit.sza = sz;
     fit.gz = 1;
     if (peak) fit.gp = 1;
