@@ -306,7 +306,8 @@ void check_inputs(int ls, const LocalExposureResults& ln, const TileExposures& t
     // position with a residual of 0, so the search would drift off the star;
     // a box beyond 12 pixels would only add pixels the PSF does not reach.
     if (te.rap_n(n) < RAP_MIN || te.rap_n(n) > RAP_MAX) {
-      write_list(std::cout, "meth0_xyz_tile: RAP must be", RAP_MIN, "..", RAP_MAX, "... n: ", n, "    RAP: ", te.rap_n(n));
+      write_list(std::cout, "meth0_xyz_tile: RAP must be", RAP_MIN, "..", RAP_MAX, "... n: ", n, "    RAP: ",
+                 te.rap_n(n));
       stop_run();
     }
   }
