@@ -12,10 +12,9 @@
 
 #include "core/array.h"
 #include "core/limits.h"
+#include "geometry/tile_tables.h"
 
 namespace zeb {
-
-inline constexpr int TAB_NODES = 31;  // nodes of a mapping table per axis (1, 11, ..., 301)
 
 struct TileExposures {
   int ns = 0;  // exposure chips overlapping the tile

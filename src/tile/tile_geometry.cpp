@@ -38,15 +38,6 @@ ChipExtent chip_extent(int kkk, int c, const char* caller) {
   }
 }
 
-// Cell of a table lookup: trunc(f) held to 1..30. Written with comparisons so
-// that a coordinate far outside the table (or not a number) never reaches an
-// integer conversion that cannot hold it.
-int table_cell(float f) {
-  if (f >= 30.0f) return 30;
-  if (f >= 1.0f) return static_cast<int>(f);
-  return 1;
-}
-
 // Tile-grid coordinate of a reference-frame coordinate.
 double grid_of(double u, int uref_t) { return 2.0 * (u - uref_t) + 151.0; }
 
@@ -109,22 +100,6 @@ int imin_kkk_c(int kkk, int c) { return chip_extent(kkk, c, "imin_KKK_C").imin; 
 int imax_kkk_c(int kkk, int c) { return chip_extent(kkk, c, "imax_KKK_C").imax; }
 int jmin_kkk_c(int kkk, int c) { return chip_extent(kkk, c, "jmin_KKK_C").jmin; }
 int jmax_kkk_c(int kkk, int c) { return chip_extent(kkk, c, "jmax_KKK_C").jmax; }
-
-float rtab_tt(float x, float y, TabView t) {
-  const float fi = (x - 1.0f) / 10.0f + 1.0f;
-  const float fj = (y - 1.0f) / 10.0f + 1.0f;
-  const int i = table_cell(fi);
-  const int j = table_cell(fj);
-  const float dx = fi - static_cast<float>(i);
-  const float dy = fj - static_cast<float>(j);
-  return t(i, j) * (1.0f - dx) * (1.0f - dy) + t(i + 1, j) * dx * (1.0f - dy) + t(i, j + 1) * (1.0f - dx) * dy +
-         t(i + 1, j + 1) * dx * dy;
-}
-
-float xt_tuv(float ut, float vt, TabView xtab, TabView) { return rtab_tt(ut, vt, xtab); }
-float yt_tuv(float ut, float vt, TabView, TabView ytab) { return rtab_tt(ut, vt, ytab); }
-float ut_txy(float xt, float yt, TabView utab, TabView) { return rtab_tt(xt, yt, utab); }
-float vt_txy(float xt, float yt, TabView, TabView vtab) { return rtab_tt(xt, yt, vtab); }
 
 float xr_uv(double u, double v, TabView xtab, TabView, int itil, int, int uref_t, int vref_t) {
   const float xt = rtab_tt(static_cast<float>(grid_of(u, uref_t)), static_cast<float>(grid_of(v, vref_t)), xtab);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/array.h"
+#include "geometry/tile_tables.h"
 #include "setup/run_state.h"
 #include "tile/tile_exposures.h"
 
@@ -25,20 +26,6 @@ int imin_kkk_c(int kkk, int c);
 int imax_kkk_c(int kkk, int c);
 int jmin_kkk_c(int kkk, int c);
 int jmax_kkk_c(int kkk, int c);
-
-// A 31 x 31 mapping table of one exposure (a plane of utab_n ... ytab_n).
-using TabView = View2<const float>;
-inline TabView tab_of(const Array3<float>& tables, int n) { return tables.plane(n); }
-
-// The table interpolated at (x, y) in single precision: bilinear inside the
-// node grid, the edge cell extrapolated linearly outside 1..301.
-float rtab_tt(float x, float y, TabView t);
-
-// Raster position of a tile-grid point, and tile-grid position of a raster point.
-float xt_tuv(float ut, float vt, TabView xtab, TabView ytab);
-float yt_tuv(float ut, float vt, TabView xtab, TabView ytab);
-float ut_txy(float xt, float yt, TabView utab, TabView vtab);
-float vt_txy(float xt, float yt, TabView utab, TabView vtab);
 
 // Raw position of a reference-frame point through the tables of an exposure
 // whose raster is centred on (itil, jtil).
