@@ -67,8 +67,13 @@ struct CoreSamples {
   }
 };
 
+// Weight PSF / error^2 of a core pixel. An error so small that the weight
+// overflows gives the largest weight; a pixel without PSF light, or with an
+// error that is not a number, gives none (instead of 0 / 0).
 float core_weight(float p, float e) {
+  if (!(p > 0.0f)) return 0.0f;
   const float w = p / (e * e);
+  if (std::isnan(w)) return 0.0f;
   return w > FLT_MAX ? FLT_MAX : w;
 }
 

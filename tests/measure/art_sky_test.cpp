@@ -53,6 +53,16 @@ TEST(AddArt, ZeroFluxLeavesThePixelsAndReportsTheLevelUnderTheCore) {
   EXPECT_NEAR(lv.level[1], 50.0f, 2.0e-3f);
 }
 
+TEST(AddArt, CorePixelWithZeroErrorDominatesTheLevel) {
+  ArtCase a;
+  a.r.pixv_n(152, 141, 1) = 80.0f;
+  a.r.pixe_n(152, 141, 1) = 0.0f;  // weight c / 0: held to the largest weight
+  const ArtLevels lv = a.add(0.0f, 0.0f);
+  EXPECT_EQ(lv.level[0], 80.0f);
+  EXPECT_EQ(lv.used[0], 1);
+  EXPECT_EQ(lv.level[1], 50.0f);
+}
+
 TEST(AddArt, VerboseLinePerFilterSlot) {
   ArtCase a;  // every pixel 50: level 50, scatter 0 after the second pass
   test::Captured c = capture([&] { a.add(0.0f, 0.0f, true); });
