@@ -20,8 +20,8 @@ inline constexpr float STACK_CLIP = 3.0f;
 inline constexpr float STACK_NO_CLIP = 99.9f;
 
 // Stacks of one tile, 301 x 301 x FDIM (tile grid x filter slot), created when
-// the tile starts (all zero) and released when it ends. Step 31 of the tile
-// body fills them from the final images; the mosaic strips take them from here.
+// the tile starts (all zero) and released when it ends. The end of a tile fills
+// them from its final images; the mosaic strips take them from here.
 struct TileStacks {
   Array3<float> stackv_tf{TILE_GRID, TILE_GRID, FDIM};  // exposure values (pixv_n)
   Array3<float> stacks_tf{TILE_GRID, TILE_GRID, FDIM};  // residuals, values minus the star model (pixd_n)
