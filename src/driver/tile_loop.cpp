@@ -115,9 +115,9 @@ void inject_all_art(Tile& tile, const FilterSlots& filters, bool verbose) {
 }
 
 // Mode A, at the start of each pass: artificial star NARTu injected into fresh
-// copies of the exposures, its window, the light add_art found under it, its local sky, and
-// the peak record reset. The working images are set from the new exposures
-// (see inject_all_art).
+// copies of the exposures; its window, the light add_art found under it and
+// its local sky are recorded, and its peak record starts again at -1. The
+// working images are set from the new exposures (see inject_all_art).
 void inject_pass_star(Tile& tile, int nartu, const RunState& run, bool verbose) {
   const TileLimits& t = tile.limits;
   ArtPass& p = tile.pass;
