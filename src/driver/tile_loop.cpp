@@ -8,9 +8,11 @@
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/stop.h"
+#include "driver/tile_art.h"
+#include "driver/tile_images.h"
 #include "measure/local_list.h"
 #include "measure/psf.h"
-#include "measure/psf_library.h"
+#include "measure/tile_stacks.h"
 #include "output/progress.h"
 #include "tile/bright_mask.h"
 #include "tile/init_tile.h"
@@ -28,15 +30,19 @@ constexpr const char* TILE_STARS = "('*****************************************'
 // Everything one tile holds while it is processed; released when the tile ends.
 struct Tile {
   TileLimits limits;
+  SearchWindow window;  // of the current pass
   TileExposures exposures;
   LocalBrightStars bright;
   int bbs = 0;
   Array3<float> psf_n;             // local PSFs, 101 x 101 x Ns, tapered
   std::vector<LocalPsf> psf_eval;  // the same, ready for evaluation
+  std::unique_ptr<TileStacks> stacks;  // allocated once the tile has exposures
   std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
   int ls = 0, lo = 1;
   std::array<int, NIT_COUNTS> found{};  // stars added by the finding step of each iteration
   int narti = 0, nartf = 0;
+  std::vector<TileArtStar> art;  // artificial stars of the tile (modes A and C)
+  ArtPass pass;                  // mode A: the star injected in the current pass
 };
 
 void print_row_banner(int jt, int vref_t) {
@@ -73,17 +79,74 @@ void print_tile_banner(const TileRange& range, const TileLimits& t, const Master
   write_record(std::cout, "('call init tile_a... UVREF',i6)", t.uref_t, t.vref_t);
 }
 
-// Builds every exposure's local PSF at its raster centre, tapers it to zero
-// between 6 and 11 pixels from the centre, and prepares it for evaluation.
-void make_local_psfs(Tile& tile, const FilterSlots& filters, bool verbose) {
-  const TileExposures& te = tile.exposures;
-  tile.psf_n.resize(PSF_NPIX, PSF_NPIX, te.ns);
-  get_psfloc_ns(te.ns, te.itil_n, te.jtil_n, te.fff_n, te.kkk_n, filters.psf_f, tile.psf_n, te.filepsf_n, verbose);
-  tile.psf_eval.resize(static_cast<std::size_t>(te.ns));
-  for (int n = 1; n <= te.ns; ++n) {
-    psf_taper(tile.psf_n.plane(n), 6.0f, 11.0f);
-    tile.psf_eval[static_cast<std::size_t>(n - 1)].assign(tile.psf_n.plane(n));
+// Before the passes: clear the stacks, keep the untouched exposures, set the
+// working images and clear the local list.
+void prepare_exposure_images(Tile& tile) {
+  init_stacks(*tile.stacks);
+  hold_exposures(tile.exposures);
+  reset_working_images(tile.exposures);
+  reset_local(*tile.local);
+}
+
+// The artificial stars of the tile's hash cell (modes A and C), logged with VERBOSE+.
+void collect_tile_art(Tile& tile, const RunState& run, const SpatialHash& hash_art, bool verbose) {
+  const TileLimits& t = tile.limits;
+  tile.art = tile_art_list(hash_art.cell(t.it, t.jt), run.art);
+  tile.narti = 1;
+  tile.nartf = static_cast<int>(tile.art.size());
+  if (verbose) {
+    write_local_art(tile.art, run.filters.fs, "LOGL.LOCAL_ART");
+    write_list(std::cout, "LOCAL ARTs...");
+    write_list(std::cout, "   it: ", t.it, t.jt, tile.nartf);
+    write_list(std::cout, "NARTf: ", tile.nartf);
   }
+}
+
+// Mode C: every artificial star of the tile added to all exposures at once.
+// The working images are set again afterwards: they are what the finding
+// iterations search wherever they do not rebuild the residual, and they must
+// hold the stars that were just added.
+void inject_all_art(Tile& tile, const FilterSlots& filters, bool verbose) {
+  const TileLimits& t = tile.limits;
+  for (const TileArtStar& a : tile.art)
+    add_art_to_tile(tile.exposures, tile.psf_eval, tile_grid_of(a.u, t.uref_t), tile_grid_of(a.v, t.vref_t), a.z,
+                    filters, verbose);
+  reset_working_images(tile.exposures);
+}
+
+// Mode A, at the start of each pass: artificial star NARTu injected into fresh
+// copies of the exposures; its window, the light add_art found under it and
+// its local sky are recorded, and its peak record starts again at -1. The
+// working images are set from the new exposures (see inject_all_art).
+void inject_pass_star(Tile& tile, int nartu, const RunState& run, bool verbose) {
+  const TileLimits& t = tile.limits;
+  ArtPass& p = tile.pass;
+  p = ArtPass{};
+  p.nartu = nartu;
+  p.star = tile.art.at(static_cast<std::size_t>(nartu - 1));
+  p.ia = tile_grid_of(p.star.u, t.uref_t);
+  p.ja = tile_grid_of(p.star.v, t.vref_t);
+  tile.window = art_window(p.ia, p.ja);
+  restore_exposures(tile.exposures);
+  p.levels = add_art_to_tile(tile.exposures, tile.psf_eval, p.ia, p.ja, p.star.z, run.filters, verbose);
+  sky_at(tile.exposures, p.ia, p.ja, run.filters.fs, p.sky, p.sky_scatter, verbose);
+  reset_working_images(tile.exposures);
+}
+
+// End of a tile: the final residual of every exposure and the per-filter stacks
+// of the tile, for the mosaics (not in mode A, and only when something shows them).
+void final_residual_and_stacks(Tile& tile, const Settings& st) {
+  if (st.cmode == 'A' || !(st.show_tile || st.mosaic_x1 || st.mosaic_x2)) return;
+  const bool verbose = st.verbose != 0;
+  const int ns = tile.exposures.ns;
+  // With show_tile the local list's region file is written here (reg_tile).
+  if (verbose) write_list(std::cout, "ZEB: MOD2_TILE...  1...Ns: ", ns);
+  model_and_subtract_all(tile.exposures, tile.psf_eval, *tile.local, tile.ls);
+  if (verbose) write_list(std::cout, "ZEB: STAK_TILE...  1...Ns: ", ns);
+  stack_final_images(tile.exposures, *tile.stacks);
+  // With show_tile the "AUX/SHOW_TILE_NIT9_" images are written here; then the
+  // stacks (stackv_tf, stacks_tf, stackm_tf, stackn_tf, with the stack mask
+  // stacktu) are pasted into the mosaic strips (MOSAIC_X1, MOSAIC_X2).
 }
 
 void print_end_of_tile(const Tile& tile, const MasterList& master, int nmasto) {
@@ -107,9 +170,10 @@ void print_end_of_tile(const Tile& tile, const MasterList& master, int nmasto) {
 void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu, std::ostream& setup_log) {
   const Settings& st = run.settings;
   MasterList& master = run.master;
-  // Search window: the whole tile grid.
-  tile.limits = tile_limits(tile.limits.it, tile.limits.jt);
-  (void)nartu;
+  tile.window = SearchWindow{};
+  if (st.cmode == 'A') inject_pass_star(tile, nartu, run, st.verbose != 0);
+  const SearchWindow& w = tile.window;
+  tile.limits = tile_limits(tile.limits.it, tile.limits.jt, w.i1, w.i2, w.j1, w.j2);
 
   tile.ls = load_local_list(tile.limits, hash_000, master, *tile.local, st.verbose != 0);
   tile.lo = tile.ls + 1;
@@ -127,6 +191,7 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   end.emplace_back(st.cmode);
   end.emplace_back(master.nmasts);
   progress_line(end);
+  final_residual_and_stacks(tile, st);
   if (st.verbose) print_end_of_tile(tile, master, nmasto);
 }
 
@@ -156,6 +221,8 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   progress_line({it, jt, t.uref_t, t.vref_t, 0, tile.narti, tile.nartf, te.ns});
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);
   te.allocate_rasters(te.ns);
+  tile.stacks = std::make_unique<TileStacks>();
+  init_stacku(tile.stacks->stacktu);
 
   if (verbose) write_record(std::cout, "('call init tile_b... UVREF',i6)", t.uref_t, t.vref_t);
   tile.bbs = init_tile_b(it, jt, t.uref_t, t.vref_t, te, run.bright, tile.bright, st);
@@ -163,24 +230,16 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   if (verbose) write_record(std::cout, "('init flags of gg_l, n0_l ...')");
   if (verbose) write_record(std::cout, "('update stack+...')");
   if (verbose) write_record(std::cout, "('get_loc_psf...',f8.5)");
-  make_local_psfs(tile, run.filters, verbose);
-  te.pixv_h = te.pixv_n;
-  te.pixe_h = te.pixe_n;
-  reset_local(*tile.local);
+  make_local_psfs(tile.exposures, run.filters, tile.psf_n, tile.psf_eval, verbose);
+  prepare_exposure_images(tile);
 
-  // Artificial stars of the tile (modes A and C).
-  if (st.cmode == 'A' || st.cmode == 'C') {
-    tile.narti = 1;
-    tile.nartf = static_cast<int>(hash_art.cell(it, jt).size());
-    if (verbose) {
-      write_list(std::cout, "LOCAL ARTs...");
-      write_list(std::cout, "   it: ", it, jt, tile.nartf);
-      write_list(std::cout, "NARTf: ", tile.nartf);
-    }
-    if (st.cmode == 'C') {
-      tile.narti = 0;
-      tile.nartf = 0;
-    }
+  tile.narti = 0;
+  tile.nartf = 0;
+  if (st.cmode == 'A' || st.cmode == 'C') collect_tile_art(tile, run, hash_art, verbose);
+  if (st.cmode == 'C') {
+    inject_all_art(tile, run.filters, verbose);
+    tile.narti = 0;
+    tile.nartf = 0;
   }
   if (verbose) {
     write_list(std::cout, " NARTi: ", tile.narti);

@@ -28,8 +28,15 @@ RobustMean barsigw(const float* x, const float* w, int n, float k) {
       ++used;
     }
     if (sw > 0.0) {
-      m = swx / sw;
-      s = swd / sw;
+      const double m_next = swx / sw;
+      const double s_next = swd / sw;
+      // A pass depends only on the centre and scatter it starts from: once a
+      // pass leaves both exactly as they were, every later pass repeats it.
+      if (m_next == m && s_next == s) break;
+      m = m_next;
+      s = s_next;
+    } else {
+      break;  // nothing taken: centre and scatter stay, and so would every later pass
     }
   }
   RobustMean r;
@@ -37,6 +44,35 @@ RobustMean barsigw(const float* x, const float* w, int n, float k) {
   r.scatter = used < 2 ? 0.999f : static_cast<float>(s);
   r.used = used;
   return r;
+}
+
+void barsig(std::span<const float> values, int n, float& mean, float& sigma, int& nused) {
+  n = static_cast<int>(std::min(static_cast<std::size_t>(n < 0 ? 0 : n), values.size()));
+  mean = 0.0f;
+  sigma = 9.0e9f;
+  int used = 0;
+  for (int pass = 1; pass <= 30; ++pass) {
+    double sum = 0.0;
+    double sumdev = 0.0;
+    used = 0;
+    for (int k = 0; k < n; ++k) {
+      const float dev = std::fabs(values[k] - mean);
+      if (dev <= 3.0f * sigma) {
+        sum += values[k];
+        sumdev += dev;
+        ++used;
+      }
+    }
+    const float mean_next = used > 0 ? static_cast<float>(sum / used) : mean;
+    const float sigma_next = used > 1 ? static_cast<float>(sumdev / (used - 1)) : sigma;
+    // Later passes would repeat this one exactly (they depend only on mean and sigma).
+    const bool settled = mean_next == mean && sigma_next == sigma;
+    mean = mean_next;
+    sigma = sigma_next;
+    if (settled) break;
+  }
+  nused = used;
+  if (used < 2) sigma = 0.999f;
 }
 
 void dbubble(double* a, int n) {

@@ -207,30 +207,6 @@ bool glob_fit6nrdp(std::span<const double> u, std::span<const double> v, std::sp
   return finite && std::fabs(det) > kSingularFraction * std::fabs(p * q);
 }
 
-void barsig(std::span<const float> values, int n, float& mean, float& sigma, int& nused) {
-  n = static_cast<int>(std::min(static_cast<std::size_t>(n < 0 ? 0 : n), values.size()));
-  mean = 0.0f;
-  sigma = 9.0e9f;
-  int used = 0;
-  for (int pass = 1; pass <= 30; ++pass) {
-    double sum = 0.0;
-    double sumdev = 0.0;
-    used = 0;
-    for (int k = 0; k < n; ++k) {
-      const float dev = std::fabs(values[k] - mean);
-      if (dev <= 3.0f * sigma) {
-        sum += values[k];
-        sumdev += dev;
-        ++used;
-      }
-    }
-    if (used > 0) mean = static_cast<float>(sum / used);
-    if (used > 1) sigma = static_cast<float>(sumdev / (used - 1));
-  }
-  nused = used;
-  if (used < 2) sigma = 0.999f;
-}
-
 void read_mat(const std::string& filemat, int kkk, int flt, const std::string& filegcs, int g, ImageSlots& slots) {
   const int c = 1;
   slots.ucen_cg(c, g) = -9999.0;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "measure/robust_stats.h"  // barsig, the robust mean of the zero points
 #include "setup/run_state.h"
 
 namespace zeb {
@@ -25,11 +26,6 @@ int ij_cen(int ixy, int ik, int kkk);
 bool glob_fit6nrdp(std::span<const double> u, std::span<const double> v, std::span<const double> x,
                    std::span<const double> y, int n, double& a, double& b, double& c, double& d, double& ubar,
                    double& vbar, double& xbar, double& ybar);
-
-// Robust mean: 30 passes of a 3-sigma clip about the previous mean, sigma the
-// mean absolute deviation (n - 1 in the denominator); single-precision values,
-// double-precision sums. Fewer than 2 values used give sigma 0.999.
-void barsig(std::span<const float> values, int n, float& mean, float& sigma, int& nused);
 
 // Reads slot g's MAT file (path as given) and fills the slot's per-chip
 // transformation: ucen_cg .. sc_cg for chip 1; zp_cg(1, g) holds the slot's

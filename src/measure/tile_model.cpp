@@ -1,0 +1,84 @@
+#include "measure/tile_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "core/fortran_format.h"
+#include "core/limits.h"
+#include "core/stop.h"
+
+namespace zeb {
+
+namespace {
+
+void check_span(std::span<const float> s, int ls, const char* what) {
+  if (ls > static_cast<long>(s.size())) {
+    write_list(std::cout, "mod_tile: ", ls, " stars but ", static_cast<long>(s.size()), " entries in ", what);
+    stop_run("mod_tile: star list shorter than Ls");
+  }
+}
+
+void add_star(float x, float y, float z, const LocalPsf& psf, View2<float> model) {
+  const PixelRange ri = raster_window(x - MODEL_WINDOW_LO, x + MODEL_WINDOW_HI);
+  const PixelRange rj = raster_window(y - MODEL_WINDOW_LO, y + MODEL_WINDOW_HI);
+  for (int j = rj.first; j <= rj.last; ++j) {
+    const float dy = static_cast<float>(j) - y;
+    float* row = &model(1, j);  // row[i - 1] is pixel (i, j)
+    for (int i = ri.first; i <= ri.last; ++i) row[i - 1] += z * rpsf_phot(static_cast<float>(i) - x, dy, psf);
+  }
+}
+
+}  // namespace
+
+PixelRange raster_window(float lo, float hi) {
+  PixelRange r;
+  if (!(hi >= 1.0f) || !(lo < static_cast<float>(TILE_GRID + 1))) return r;  // also NaN
+  r.first = lo < 1.0f ? 1 : static_cast<int>(lo);
+  r.last = hi >= static_cast<float>(TILE_GRID) ? TILE_GRID : static_cast<int>(hi);
+  return r;
+}
+
+void mod_tile(std::span<const float> u0_l, std::span<const float> v0_l, std::span<const float> z_l, int ls,
+              TabView xtab, TabView ytab, const LocalPsf& psf, View2<float> model) {
+  check_span(u0_l, ls, "u0_l");
+  check_span(v0_l, ls, "v0_l");
+  check_span(z_l, ls, "the fluxes");
+  std::fill(model.data(), model.data() + model.nx() * model.ny(), 0.0f);
+  for (int l = 0; l < ls; ++l) {
+    const float z = z_l[static_cast<std::size_t>(l)];
+    // An infinite flux would fill the window with infinities (and NaN where
+    // the PSF is 0): it is treated like a flux that is not a number.
+    if (!(z >= 0.0f) || !std::isfinite(z)) continue;
+    const float x = xt_tuv(u0_l[static_cast<std::size_t>(l)], v0_l[static_cast<std::size_t>(l)], xtab, ytab);
+    const float y = yt_tuv(u0_l[static_cast<std::size_t>(l)], v0_l[static_cast<std::size_t>(l)], xtab, ytab);
+    add_star(x, y, z, psf, model);
+  }
+}
+
+void sub_tile(View2<const float> pix, View2<const float> model, View2<float> residual,
+              View2<const std::uint8_t> mask) {
+  const long n = pix.nx() * pix.ny();
+  const float* p = pix.data();
+  const float* m = model.data();
+  const std::uint8_t* u = mask.data();
+  float* r = residual.data();
+  for (long k = 0; k < n; ++k) r[k] = u[k] != 0 ? 0.0f : p[k] - m[k];
+}
+
+void hold_pixv(int ns, const Array3<float>& from, Array3<float>& to) {
+  if (to.n1() != from.n1() || to.n2() != from.n2() || to.n3() != from.n3()) to.resize(from.n1(), from.n2(), from.n3());
+  const long per = from.n1() * from.n2();
+  const long n = per * std::min<long>(ns, from.n3());
+  std::copy(from.data(), from.data() + n, to.data());
+}
+
+void init_pixsub(int ns, const Array3<float>& pixv_n, Array3<float>& pixd_n, Array3<float>& pixf_n) {
+  hold_pixv(ns, pixv_n, pixd_n);
+  const long n = pixv_n.n1() * pixv_n.n2() * std::min<long>(ns, pixv_n.n3());
+  if (pixf_n.n1() != pixv_n.n1() || pixf_n.n2() != pixv_n.n2() || pixf_n.n3() != pixv_n.n3())
+    pixf_n.resize(pixv_n.n1(), pixv_n.n2(), pixv_n.n3());
+  std::fill(pixf_n.data(), pixf_n.data() + n, 0.0f);
+}
+
+}  // namespace zeb
