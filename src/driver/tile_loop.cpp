@@ -195,8 +195,14 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   if (st.verbose) print_end_of_tile(tile, master, nmasto);
 }
 
+// The artificial-star range as the last tile or pass left it: the progress
+// line of a tile's exposures shows it before the tile sets its own.
+struct ArtRange {
+  int narti = 0, nartf = 0;
+};
+
 void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
-              int it, int jt, std::ostream& setup_log) {
+              int it, int jt, ArtRange& art_range, std::ostream& setup_log) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -218,7 +224,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   TileExposures& te = tile.exposures;
   init_tile_a(it, jt, t.uref_t, t.vref_t, run.slots, te, verbose);  // stops beyond NDIM exposures
   if (te.ns == 0) return;
-  progress_line({it, jt, t.uref_t, t.vref_t, 0, tile.narti, tile.nartf, te.ns});
+  progress_line({it, jt, t.uref_t, t.vref_t, 0, art_range.narti, art_range.nartf, te.ns});
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);
   te.allocate_rasters(te.ns);
   tile.stacks = std::make_unique<TileStacks>();
@@ -241,6 +247,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
     tile.narti = 0;
     tile.nartf = 0;
   }
+  art_range = {tile.narti, tile.nartf};
   if (verbose) {
     write_list(std::cout, " NARTi: ", tile.narti);
     write_list(std::cout, " NARTf: ", tile.nartf);
@@ -283,11 +290,12 @@ bool tile_has_oneoff(const Settings& st, int uref_t, int vref_t) {
 
 void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, std::ostream& setup_log) {
   const TileRange range = tile_range(run.settings);
+  ArtRange art_range;
   for (int jt = range.jtmin; jt <= range.jtmax; ++jt) {
     const int vref_t = (jt - 1) * 120 + 76;
     print_row_banner(jt, vref_t);
     for (int it = range.itmin; it <= range.itmax; ++it)
-      run_tile(run, hash_000, hash_art, range, it, jt, setup_log);
+      run_tile(run, hash_000, hash_art, range, it, jt, art_range, setup_log);
     write_list(std::cout, "exit IT loop...");
     std::cout.flush();
   }
