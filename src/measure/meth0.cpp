@@ -10,13 +10,12 @@
 #include "core/stop.h"
 #include "core/text.h"
 #include "geometry/tile_tables.h"
+#include "measure/exposure_stars.h"
 
 namespace zeb {
 
 namespace {
 
-constexpr int RASTER = TILE_GRID;       // raster side, 301 pixels
-constexpr int OFF_RASTER = -1000000;    // nearest pixel of a position that is not a usable number
 constexpr int CORE_HALF = 3;            // the 7 x 7 pixels that must be clean for a measurement
 constexpr int EDGE_LO = 6, EDGE_HI = 296;  // nearest pixels a star is measured at
 constexpr int PSF_REACH = 12;           // a PSF is exactly zero beyond 12 pixels
@@ -26,110 +25,6 @@ constexpr float FIT_BEST_START = 9.0e19f;
 constexpr int FIT_PASSES = 9;
 constexpr float FIT_STEPS[FIT_PASSES] = {0.4f, 0.25f, 0.15f, 0.1f, 0.06f, 0.04f, 0.03f, 0.02f, 0.01f};
 constexpr int FIT_BOX_MAX = (2 * RAP_MAX + 1) * (2 * RAP_MAX + 1);
-
-// Nearest pixel trunc(x + 0.5). A position that is not a number or lies far
-// off the raster gets OFF_RASTER, so no conversion overflows and no range
-// built from it reaches the raster.
-int nearest_pixel(float x) {
-  if (!(x > -1.0e6f && x < 1.0e6f)) return OFF_RASTER;
-  return static_cast<int>(x + 0.5f);
-}
-
-bool on_raster(int i, int j) { return i >= 1 && i <= RASTER && j >= 1 && j <= RASTER; }
-
-// Starting flux of a star for modelling: negative fluxes and values that are
-// not finite numbers model nothing.
-float model_flux(float z) { return std::isfinite(z) && z >= 0.0f ? z : 0.0f; }
-
-// The rasters of one exposure.
-struct ExposureViews {
-  View2<const float> pixv, pixe, pixm;
-  View2<const std::uint8_t> pixu;
-  TabView utab, vtab, xtab, ytab;
-};
-
-ExposureViews views_of(const TileExposures& te, int n) {
-  return {te.pixv_n.plane(n), te.pixe_n.plane(n), te.pixm_n.plane(n), te.pixu_n.plane(n),
-          tab_of(te.utab_n, n), tab_of(te.vtab_n, n), tab_of(te.xtab_n, n), tab_of(te.ytab_n, n)};
-}
-
-// A pixel that can enter a measurement: unmasked, value and errors finite.
-bool pixel_usable(const ExposureViews& ev, int i, int j) {
-  return ev.pixu(i, j) == 0 && std::isfinite(ev.pixv(i, j)) && std::isfinite(ev.pixe(i, j)) &&
-         std::isfinite(ev.pixm(i, j));
-}
-
-// Predicted raster positions and modelling fluxes of stars 1..ls in one
-// exposure (element L - 1).
-struct Predictions {
-  std::vector<float> x0, y0, zi;
-  std::vector<int> i0, j0;
-  explicit Predictions(int ls) : x0(ls), y0(ls), zi(ls), i0(ls), j0(ls) {}
-};
-
-// Spatial index of the predicted positions of one exposure: square cells of
-// 8 pixels over raster coordinates -16..320 (every position whose PSF can
-// reach the raster, or that can lie within 2.5 pixels of a measurable star),
-// members of a cell in ascending star order.
-class NeighbourGrid {
- public:
-  explicit NeighbourGrid(int ls) : start_(NCELL * NCELL + 1), fill_(NCELL * NCELL), members_(ls) {}
-
-  void build(const Predictions& pr, int ls) {
-    std::fill(start_.begin(), start_.end(), 0);
-    for (int l = 0; l < ls; ++l) {
-      const int c = cell_of(pr.x0[l], pr.y0[l]);
-      if (c >= 0) ++start_[c + 1];
-    }
-    for (int c = 0; c < NCELL * NCELL; ++c) start_[c + 1] += start_[c];
-    std::copy(start_.begin(), start_.end() - 1, fill_.begin());
-    for (int l = 0; l < ls; ++l) {
-      const int c = cell_of(pr.x0[l], pr.y0[l]);
-      if (c >= 0) members_[fill_[c]++] = l;
-    }
-  }
-
-  // Stars other than `self` whose position lies in [xlo, xhi] x [ylo, yhi],
-  // into `out` in ascending order (out must have reserved room for all stars).
-  void gather(float xlo, float xhi, float ylo, float yhi, int self, const Predictions& pr,
-              std::vector<int>& out) const {
-    out.clear();
-    const int cx0 = clamp_cell(xlo), cx1 = clamp_cell(xhi);
-    const int cy0 = clamp_cell(ylo), cy1 = clamp_cell(yhi);
-    for (int cy = cy0; cy <= cy1; ++cy) {
-      for (int cx = cx0; cx <= cx1; ++cx) {
-        const int c = cx + NCELL * cy;
-        for (int k = start_[c]; k < start_[c + 1]; ++k) {
-          const int l = members_[k];
-          if (l == self) continue;
-          if (pr.x0[l] >= xlo && pr.x0[l] <= xhi && pr.y0[l] >= ylo && pr.y0[l] <= yhi) out.push_back(l);
-        }
-      }
-    }
-    std::sort(out.begin(), out.end());
-  }
-
- private:
-  static constexpr float ORIGIN = -16.0f;
-  static constexpr float CELL = 8.0f;
-  static constexpr int NCELL = 42;  // 42 x 8 = 336 pixels: -16 .. 320
-
-  static int clamp_cell(float x) {
-    const float f = std::floor((x - ORIGIN) / CELL);
-    if (!(f >= 0.0f)) return 0;
-    if (f >= static_cast<float>(NCELL - 1)) return NCELL - 1;
-    return static_cast<int>(f);
-  }
-  static int cell_of(float x, float y) {
-    const float lim = ORIGIN + CELL * NCELL;
-    if (!(x >= ORIGIN && x < lim && y >= ORIGIN && y < lim)) return -1;
-    return clamp_cell(x) + NCELL * clamp_cell(y);
-  }
-
-  std::vector<int> start_;  // first member of each cell, then the end
-  std::vector<int> fill_;   // next free place of each cell while building
-  std::vector<int> members_;
-};
 
 // Everything one call works with, created on entry: nothing is allocated per
 // star or per pixel.
@@ -144,21 +39,6 @@ struct Workspace {
   PreparedBox box;
   std::array<float, SKY_MAX> sky{};
 };
-
-void predict_exposure(Workspace& ws, const LocalList& local, int ls, const ExposureViews& ev, int filter) {
-  Predictions& pr = ws.pred;
-  for (int l = 1; l <= ls; ++l) {
-    const float x = xt_tuv(local.u0_l(l), local.v0_l(l), ev.xtab, ev.ytab);
-    const float y = yt_tuv(local.u0_l(l), local.v0_l(l), ev.xtab, ev.ytab);
-    const int i0 = nearest_pixel(x), j0 = nearest_pixel(y);
-    const bool finite = i0 != OFF_RASTER && j0 != OFF_RASTER;
-    pr.x0[l - 1] = finite ? x : std::numeric_limits<float>::quiet_NaN();
-    pr.y0[l - 1] = finite ? y : std::numeric_limits<float>::quiet_NaN();
-    pr.i0[l - 1] = finite ? i0 : OFF_RASTER;
-    pr.j0[l - 1] = finite ? j0 : OFF_RASTER;
-    pr.zi[l - 1] = model_flux(local.z0_lf(l, filter));
-  }
-}
 
 void reset_outputs(LocalExposureResults& ln, int ls, int n) {
   for (int l = 1; l <= ls; ++l) {
@@ -280,37 +160,6 @@ void measure_star(Workspace& ws, int l, int n, const LocalList& local, LocalExpo
   ln.gz0_ln(star, n) = fit.gz;
   ln.z0_ln(star, n) = fit.za;
   ln.sz0_ln(star, n) = fit.sza;
-}
-
-template <typename T>
-bool raster_ok(const Array3<T>& a, int ns) {
-  return ns == 0 || (a.n1() == RASTER && a.n2() == RASTER && a.n3() >= ns);
-}
-
-// Checks what the caller hands over, so that no index leaves its array.
-void check_inputs(int ls, const LocalExposureResults& ln, const TileExposures& te, std::span<const LocalPsf> psf_n) {
-  const int ns = te.ns;
-  const bool sizes_ok = ls >= 0 && ls <= LDIM && ns >= 0 && ns <= NDIM && ln.ns >= ns &&
-                        static_cast<int>(psf_n.size()) >= ns && raster_ok(te.pixv_n, ns) && raster_ok(te.pixe_n, ns) &&
-                        raster_ok(te.pixm_n, ns) && raster_ok(te.pixu_n, ns);
-  if (!sizes_ok) {
-    write_list(std::cout, "meth0_xyz_tile: arrays not sized for the tile... Ls: ", ls, "    Ns: ", ns);
-    stop_run();
-  }
-  for (int n = 1; n <= ns; ++n) {
-    if (te.fff_n(n) < 1 || te.fff_n(n) > FDIM) {
-      write_list(std::cout, "meth0_xyz_tile: filter slot out of range... n: ", n, "    F: ", te.fff_n(n));
-      stop_run();
-    }
-    // RAP is the fitting box's half-size. A box of one pixel fits every trial
-    // position with a residual of 0, so the search would drift off the star;
-    // a box beyond 12 pixels would only add pixels the PSF does not reach.
-    if (te.rap_n(n) < RAP_MIN || te.rap_n(n) > RAP_MAX) {
-      write_list(std::cout, "meth0_xyz_tile: RAP must be", RAP_MIN, "..", RAP_MAX, "... n: ", n, "    RAP: ",
-                 te.rap_n(n));
-      stop_run();
-    }
-  }
 }
 
 }  // namespace
@@ -708,7 +557,10 @@ void find_avg_z_f(int ls, int ns, const Array1<int>& fff_n, const LocalExposureR
 
 void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const TileExposures& te,
                     std::span<const LocalPsf> psf_n, bool verbose) {
-  check_inputs(ls, ln, te, psf_n);
+  // RAP is the fitting box's half-size. A box of one pixel fits every trial
+  // position with a residual of 0, so the search would drift off the star;
+  // a box beyond 12 pixels would only add pixels the PSF does not reach.
+  check_tile_inputs("meth0_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   const int ns = te.ns;
   Workspace ws(ls);
   // The predictions of an exposure are made when its turn comes; nothing of the
@@ -718,7 +570,7 @@ void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const Ti
   for (int n = 1; n <= ns; ++n) {
     const ExposureViews ev = views_of(te, n);
     const LocalPsf& psf = psf_n[static_cast<std::size_t>(n - 1)];
-    predict_exposure(ws, local, ls, ev, te.fff_n(n));
+    predict_exposure(ws.pred, local, ls, ev, te.fff_n(n));
     reset_outputs(ln, ls, n);
     build_model(ws, ls, psf);
     ws.grid.build(ws.pred, ls);

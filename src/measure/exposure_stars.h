@@ -1,0 +1,115 @@
+// What the per-exposure measurement methods share: the rasters of one tile
+// exposure, the predicted raster positions and modelling fluxes of the local
+// stars in it, a spatial index of those positions for neighbour sums, and the
+// check of the arrays a tile hands over.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "core/array.h"
+#include "core/limits.h"
+#include "geometry/tile_tables.h"
+#include "measure/local_list.h"
+#include "measure/local_results.h"
+#include "measure/psf.h"
+#include "tile/tile_exposures.h"
+
+namespace zeb {
+
+inline constexpr int RASTER = TILE_GRID;     // raster side, 301 pixels
+inline constexpr int OFF_RASTER = -1000000;  // nearest pixel of a position that is not a usable number
+
+// Nearest pixel trunc(x + 0.5). A position that is not a number or lies far
+// off the raster gets OFF_RASTER, so no conversion overflows and no range
+// built from it reaches the raster.
+inline int nearest_pixel(float x) {
+  if (!(x > -1.0e6f && x < 1.0e6f)) return OFF_RASTER;
+  return static_cast<int>(x + 0.5f);
+}
+
+inline bool on_raster(int i, int j) { return i >= 1 && i <= RASTER && j >= 1 && j <= RASTER; }
+
+// Starting flux of a star for modelling: negative fluxes and values that are
+// not finite numbers model nothing.
+inline float model_flux(float z) { return std::isfinite(z) && z >= 0.0f ? z : 0.0f; }
+
+// The rasters of one exposure.
+struct ExposureViews {
+  View2<const float> pixv, pixe, pixm;
+  View2<const std::uint8_t> pixu;
+  TabView utab, vtab, xtab, ytab;
+};
+
+inline ExposureViews views_of(const TileExposures& te, int n) {
+  return {te.pixv_n.plane(n), te.pixe_n.plane(n), te.pixm_n.plane(n), te.pixu_n.plane(n),
+          tab_of(te.utab_n, n), tab_of(te.vtab_n, n), tab_of(te.xtab_n, n), tab_of(te.ytab_n, n)};
+}
+
+// A pixel that can enter a measurement: unmasked, value and errors finite.
+inline bool pixel_usable(const ExposureViews& ev, int i, int j) {
+  return ev.pixu(i, j) == 0 && std::isfinite(ev.pixv(i, j)) && std::isfinite(ev.pixe(i, j)) &&
+         std::isfinite(ev.pixm(i, j));
+}
+
+// Predicted raster positions, nearest pixels and modelling fluxes of stars
+// 1..ls in one exposure (element L - 1). A star whose position is not a usable
+// number has x0 = y0 = NaN and i0 = j0 = OFF_RASTER.
+struct Predictions {
+  std::vector<float> x0, y0, zi;
+  std::vector<int> i0, j0;
+  explicit Predictions(int ls) : x0(ls), y0(ls), zi(ls), i0(ls), j0(ls) {}
+};
+
+// Maps (u0_l, v0_l) of stars 1..ls into the exposure raster, with the fluxes
+// z0_lf of the exposure's filter slot.
+void predict_exposure(Predictions& pr, const LocalList& local, int ls, const ExposureViews& ev, int filter);
+
+// Spatial index of the predicted positions of one exposure: square cells of
+// 8 pixels over raster coordinates -16..320 (every position whose PSF can
+// reach the raster), members of a cell in ascending star order.
+class NeighbourGrid {
+ public:
+  explicit NeighbourGrid(int ls) : start_(NCELL * NCELL + 1), fill_(NCELL * NCELL), members_(ls) {}
+
+  void build(const Predictions& pr, int ls);
+
+  // Stars other than `self` whose position lies in [xlo, xhi] x [ylo, yhi],
+  // into `out` in ascending order (out must have reserved room for all stars).
+  void gather(float xlo, float xhi, float ylo, float yhi, int self, const Predictions& pr,
+              std::vector<int>& out) const;
+
+ private:
+  static constexpr float ORIGIN = -16.0f;
+  static constexpr float CELL = 8.0f;
+  static constexpr int NCELL = 42;  // 42 x 8 = 336 pixels: -16 .. 320
+
+  static int clamp_cell(float x) {
+    const float f = std::floor((x - ORIGIN) / CELL);
+    if (!(f >= 0.0f)) return 0;
+    if (f >= static_cast<float>(NCELL - 1)) return NCELL - 1;
+    return static_cast<int>(f);
+  }
+  static int cell_of(float x, float y) {
+    const float lim = ORIGIN + CELL * NCELL;
+    if (!(x >= ORIGIN && x < lim && y >= ORIGIN && y < lim)) return -1;
+    return clamp_cell(x) + NCELL * clamp_cell(y);
+  }
+
+  std::vector<int> start_;  // first member of each cell, then the end
+  std::vector<int> fill_;   // next free place of each cell while building
+  std::vector<int> members_;
+};
+
+// Checks what the caller of a measurement method hands over, so that no index
+// leaves its array: the star and exposure counts, the raster sizes, one PSF
+// per exposure, filter slots 1..FDIM and fitting-box half-sizes (RAP) within
+// rap_min..rap_max. Anything else stops the run with a line naming `routine`.
+void check_tile_inputs(std::string_view routine, int ls, const LocalExposureResults& ln, const TileExposures& te,
+                       std::span<const LocalPsf> psf_n, int rap_min, int rap_max);
+
+}  // namespace zeb
