@@ -1,0 +1,377 @@
+// Method 1 on synthetic tiles (stars drawn with an analytic Gaussian, the same
+// Gaussian sampled as every exposure's PSF) and its parts on hand-worked
+// inputs. Stated tolerances for a noise-free star: 0.01 pixel in position (the
+// last pass steps 0.005 pixel) and 0.1% in flux.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "core/array.h"
+#include "measure/meth1.h"
+#include "measure/meth0_field.h"
+#include "support/test_support.h"
+
+namespace zeb {
+namespace {
+
+using test::GaussianField;
+
+constexpr float SIGMA = 1.2f;
+constexpr float SKY = 10.0f;
+constexpr double POS_TOL = 0.01;
+constexpr double FLUX_TOL = 0.001;
+
+void run_meth1(GaussianField& f, bool verbose = false) {
+  meth1_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), verbose);
+}
+
+void run_both(GaussianField& f) {
+  run_meth1(f);
+  find_avg_uvz1(f.ls(), f.te().ns, f.te().fff_n, f.ln(), f.local());
+}
+
+TEST(Meth1Tile, IsolatedStarRecoveredInEveryExposureAndCombined) {
+  GaussianField f(4, SIGMA, SKY, 1.0f);
+  const double shifts[4][2] = {{0.0, 0.0}, {0.37, -0.21}, {-0.45, 0.12}, {12.6, -7.3}};
+  for (int n = 1; n <= 4; ++n) f.set_shift(n, shifts[n - 1][0], shifts[n - 1][1]);
+  const double ut = 150.3, vt = 149.6, z = 5000.0;
+  f.draw_all(ut, vt, z);
+  const int l = f.list_star(150.5f, 149.4f, 5000.0f);  // method 0 left it 0.2 pixel off
+  run_both(f);
+  const LocalExposureResults& ln = f.ln();
+  for (int n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(ln.f1_ln(l, n), 1);
+    EXPECT_NEAR(ln.x1_ln(l, n), f.raster_x(n, ut), POS_TOL);
+    EXPECT_NEAR(ln.y1_ln(l, n), f.raster_y(n, vt), POS_TOL);
+    EXPECT_NEAR(ln.u1_ln(l, n), ut, POS_TOL);
+    EXPECT_NEAR(ln.v1_ln(l, n), vt, POS_TOL);
+    EXPECT_NEAR(ln.z1_ln(l, n), z, FLUX_TOL * z);
+    // The star is modelled away: the annulus holds the sky alone.
+    EXPECT_NEAR(ln.s1_ln(l, n), SKY, 0.01);
+    EXPECT_LT(ln.ss1_ln(l, n), 0.01f);
+    // 25 pixels of error 1 (no neighbours, masks, or sky scatter to speak of).
+    EXPECT_NEAR(ln.sz1_ln(l, n), 5.0f, 0.01f);
+    EXPECT_GT(ln.q1_ln(l, n), 0.999f);
+    EXPECT_EQ(ln.o1_ln(l, n), 0.0f);
+    EXPECT_EQ(ln.g1_ln(l, n), 1);
+  }
+  const LocalList& lo = f.local();
+  EXPECT_NEAR(lo.u1_lf(l, 1), ut, POS_TOL);
+  EXPECT_NEAR(lo.v1_lf(l, 1), vt, POS_TOL);
+  EXPECT_LT(lo.su1_lf(l, 1), 0.01f);
+  EXPECT_NEAR(lo.z1_lf(l, 1), z, FLUX_TOL * z);
+  EXPECT_EQ(lo.f1_lf(l, 1), 4);
+  EXPECT_EQ(lo.g1_lf(l, 1), 4);
+  EXPECT_GT(lo.q1_lf(l, 1), 0.999f);
+  // No exposure of filter 2.
+  EXPECT_EQ(lo.f1_lf(l, 2), 0);
+  EXPECT_EQ(lo.g1_lf(l, 2), 0);
+  EXPECT_EQ(lo.z1_lf(l, 2), 0.0f);
+  EXPECT_EQ(lo.su1_lf(l, 2), 99999.0f);
+  EXPECT_EQ(lo.sz1_lf(l, 2), 99999.0f);
+  EXPECT_EQ(lo.q1_lf(l, 2), 0.0f);
+}
+
+TEST(Meth1Tile, NeighbourSubtractedAndCountedInO) {
+  GaussianField f(1, SIGMA, SKY, 1.0f);
+  const double ua = 150.0, va = 150.0, ub = 153.0, vb = 150.0, za = 4000.0, zb = 8000.0;
+  f.draw_all(ua, va, za);
+  f.draw_all(ub, vb, zb);
+  const int a = f.list_star(static_cast<float>(ua), static_cast<float>(va), static_cast<float>(za));
+  const int b = f.list_star(static_cast<float>(ub), static_cast<float>(vb), static_cast<float>(zb));
+  run_meth1(f);
+  const LocalExposureResults& ln = f.ln();
+  EXPECT_EQ(ln.f1_ln(a, 1), 1);
+  EXPECT_EQ(ln.f1_ln(b, 1), 1);
+  EXPECT_NEAR(ln.x1_ln(a, 1), ua, POS_TOL);
+  EXPECT_NEAR(ln.z1_ln(a, 1), za, 0.002 * za);
+  EXPECT_NEAR(ln.x1_ln(b, 1), ub, POS_TOL);
+  EXPECT_NEAR(ln.z1_ln(b, 1), zb, 0.002 * zb);
+  // o of A: B's light on A's 5 x 5 box over A's own PSF fraction in it, from
+  // the analytic profile.
+  double nb = 0.0, pa = 0.0;
+  for (int j = 148; j <= 152; ++j)
+    for (int i = 148; i <= 152; ++i) {
+      nb += zb * f.profile(i - ub, j - vb);
+      pa += f.profile(i - ua, j - va);
+    }
+  EXPECT_NEAR(ln.o1_ln(a, 1), nb / pa, 0.01 * nb / pa);
+  // The neighbour's model enters the noise: sz exceeds the 5 of bare pixels.
+  EXPECT_GT(ln.sz1_ln(a, 1), 5.5f);
+}
+
+TEST(Meth1Tile, MaskedPixelOrPeakFailureEndsWithFitSentinels) {
+  GaussianField f(2, SIGMA, SKY, 1.0f);
+  f.draw_all(150.0, 150.0, 3000.0);
+  const int l = f.list_star(150.0f, 150.0f, 3000.0f);
+  f.te().pixu_n(152, 151, 1) = 1;  // inside the +-2 box around the peak of exposure 1
+  // Exposure 2: a brighter pixel two pixels off the peak fails the peak test.
+  f.te().pixv_n(148, 150, 2) += 5000.0f;
+  run_meth1(f);
+  for (int n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(f.ln().f1_ln(l, n), 0);
+    EXPECT_EQ(f.ln().sz1_ln(l, n), 9999.0f);  // the fit was reached
+    EXPECT_EQ(f.ln().z1_ln(l, n), 0.0f);
+    EXPECT_EQ(f.ln().x1_ln(l, n), 0.0f);
+    EXPECT_EQ(f.ln().q1_ln(l, n), 0.0f);
+  }
+}
+
+TEST(Meth1Tile, StarsOffTheRasterOrNotNumbersAreNotFitted) {
+  GaussianField f(1, SIGMA, SKY, 1.0f);
+  f.draw_all(150.0, 150.0, 3000.0);
+  f.draw_all(298.0, 150.0, 3000.0);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const int lower = f.list_star(3.0f, 150.0f, 3000.0f);        // box from pixel 0
+  const int upper = f.list_star(298.0f, 150.0f, 3000.0f);      // box to pixel 301 (inside) ...
+  const int beyond = f.list_star(299.0f, 150.0f, 3000.0f);     // ... and to 302 (not)
+  const int far = f.list_star(-5000.0f, 1.0e9f, 3000.0f);
+  const int not_number = f.list_star(nan, 150.0f, 3000.0f);
+  const int bad_flux = f.list_star(150.0f, 150.0f, nan);        // models nothing, is itself measured
+  f.te().pixv_n(20, 20, 1) = nan;                               // a pixel that is not a number
+  const int on_nan = f.list_star(20.0f, 20.0f, 100.0f);
+  run_meth1(f);
+  const LocalExposureResults& ln = f.ln();
+  for (const int l : {lower, beyond, far, not_number}) {
+    SCOPED_TRACE(l);
+    EXPECT_EQ(ln.f1_ln(l, 1), 0);
+    EXPECT_EQ(ln.sz1_ln(l, 1), 99999.9f);
+  }
+  EXPECT_EQ(ln.s1_ln(far, 1), 0.0f);
+  EXPECT_EQ(ln.f1_ln(upper, 1), 1);
+  EXPECT_EQ(ln.f1_ln(bad_flux, 1), 1);
+  EXPECT_EQ(ln.f1_ln(on_nan, 1), 0);
+  EXPECT_EQ(ln.sz1_ln(on_nan, 1), 9999.0f);
+}
+
+TEST(Meth1Tile, VerboseMarkers) {
+  GaussianField f(1, SIGMA, SKY, 1.0f);
+  f.draw_all(150.0, 150.0, 3000.0);
+  f.list_star(150.0f, 150.0f, 3000.0f);
+  const test::Captured c = test::capture([&] { run_meth1(f, true); });
+  EXPECT_FALSE(c.stopped);
+  for (const char* marker : {"ENTERED meth1_xyz_tile...", "Go thru images one by one...", "N = ", "-----> a",
+                             "-----> e", "----------> 1) L ", "----------> 7) L ", "enter meth1_find_xyz...",
+                             "      meth1_find_xyz... NIT: ", " EXIT meth1_find_xyz..."})
+    EXPECT_NE(c.out.find(marker), std::string::npos) << marker;
+}
+
+TEST(Meth1Tile, BadTileInputStops) {
+  GaussianField f(1, SIGMA, SKY, 1.0f);
+  f.list_star(150.0f, 150.0f, 3000.0f);
+  f.te().fff_n(1) = 3;
+  const test::Captured c = test::capture([&] { run_meth1(f); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.out.find("meth1_xyz_tile: filter slot out of range"), std::string::npos);
+}
+
+// Sky on hand-made rasters around (150, 150), r = 2: radii 4 to 8.
+struct SkyRasters {
+  Array2<float> resid{301, 301}, model{301, 301}, pixe{301, 301}, pixm{301, 301};
+  Array2<std::uint8_t> mask{301, 301};
+  Meth1SkyBuffer buffer;
+  SkyRasters() {
+    pixe.fill(1.0f);
+    mask.fill(1);
+  }
+  SkyEstimate run(int rin = 4, int rout = 8) {
+    return meth1_find_sky(150.2f, 149.7f, rin, rout, resid.view(), mask.view(), model.view(), pixe.view(),
+                          pixm.view(), buffer);
+  }
+};
+
+TEST(Meth1Sky, TooFewPixelsGiveNoSky) {
+  SkyRasters s;
+  s.resid.fill(7.0f);
+  for (int a = 4; a <= 8; ++a) {
+    s.mask(150 + a, 150) = 0;
+    s.mask(150 - a, 150) = 0;
+  }
+  s.mask(150, 150) = 0;  // radius 0: not in the annulus
+  s.mask(159, 150) = 0;  // radius 9: not either
+  const SkyEstimate ten = s.run();
+  EXPECT_EQ(ten.centre, 0.0f);
+  EXPECT_EQ(ten.scatter, 9999.0f);  // meth1_barsigw with 10 values
+  EXPECT_EQ(ten.count, 0);
+  s.mask(158, 150) = 1;
+  const SkyEstimate nine = s.run();
+  EXPECT_EQ(nine.centre, 0.0f);
+  EXPECT_EQ(nine.scatter, 0.0f);
+  EXPECT_EQ(nine.count, 0);
+}
+
+TEST(Meth1Sky, WeightedByPixelErrorAndModel) {
+  SkyRasters s;
+  // 11 pixels: six of value 2 and error 1, five of value 4 whose error is 2
+  // (pixe 1.2, model 1.6 since 1.44 + 2.56 = 4). Weights 1 and 1/4:
+  // mean = (6 x 2 + 1.25 x 4) / 7.25 = 68 / 29; scatter
+  // (6 x 10/29 + 1.25 x 48/29) / 7.25 = 120 / 210.25, nothing beyond 3 s.
+  const int low[6][2] = {{154, 150}, {146, 150}, {150, 154}, {150, 146}, {155, 150}, {145, 150}};
+  const int high[5][2] = {{150, 155}, {150, 145}, {156, 150}, {144, 150}, {150, 156}};
+  for (const auto& p : low) {
+    s.mask(p[0], p[1]) = 0;
+    s.resid(p[0], p[1]) = 2.0f;
+  }
+  for (const auto& p : high) {
+    s.mask(p[0], p[1]) = 0;
+    s.resid(p[0], p[1]) = 4.0f;
+    s.pixe(p[0], p[1]) = 1.2f;
+    s.model(p[0], p[1]) = 1.6f;
+  }
+  const SkyEstimate sky = s.run();
+  EXPECT_NEAR(sky.centre, 17.0 / 7.25, 1e-5);
+  EXPECT_NEAR(sky.scatter, 120.0 / 210.25, 1e-5);
+  EXPECT_EQ(sky.count, 11);
+}
+
+TEST(Meth1Sky, ClipsOutliersAndStopsBeyondCapacity) {
+  // Ten values 1 and one 100: mean 10, scatter 180 / 11, 90 > 3 s drops the
+  // 100; then mean 1, scatter 0, nothing more.
+  float x[11], w[11];
+  for (int k = 0; k < 11; ++k) {
+    x[k] = 1.0f;
+    w[k] = 1.0f;
+  }
+  x[6] = 100.0f;
+  const SkyEstimate r = meth1_barsigw(x, w, 11);
+  EXPECT_FLOAT_EQ(r.centre, 1.0f);
+  EXPECT_FLOAT_EQ(r.scatter, 0.0f);
+  EXPECT_EQ(r.count, 10);
+
+  SkyRasters s;
+  s.mask.fill(0);
+  s.resid.fill(-200000.0f);
+  const SkyEstimate bad = s.run();  // a mean not above -99999
+  EXPECT_EQ(bad.centre, 0.0f);
+  EXPECT_EQ(bad.scatter, 999999.875f);
+  EXPECT_EQ(bad.count, 0);
+  // r = 5: radii 10 to 20 hold more than 1000 pixels.
+  const test::Captured c = test::capture([&] { s.run(10, 20); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.err, "STOP find_sky_meth2:  Ls.gt.1000\n");
+}
+
+TEST(Meth1FindXyz, ZeroNoiseBoxIsDumpedAndStops) {
+  GaussianField f(1, SIGMA, 0.0f, 0.0f);
+  f.draw(1, 150.0, 150.0, 1000.0);
+  Meth1NeighbourBox nb;
+  nb.reset(150, 150, 2);
+  const TileExposures& te = f.te();
+  const test::Captured c = test::capture([&] {
+    meth1_find_xyz(150, 150, 0.0f, 0.0f, 1, te.pixv_n.plane(1), te.pixu_n.plane(1), nb, te.pixe_n.plane(1),
+                   te.pixm_n.plane(1), f.psfs()[0], false);
+  });
+  EXPECT_TRUE(c.stopped);
+  const auto lines = test::split_lines(c.out);
+  ASSERT_EQ(lines.size(), 10u);  // 3 x 3 pixels, then the noise
+  // First pixel (149, 149), offsets -1 -1 from the peak, d = 1000 x profile(-1, -1).
+  char d[32];
+  std::snprintf(d, sizeof d, "%15.5f", 1000.0 * f.profile(-1.0, -1.0));
+  EXPECT_EQ(lines[0].substr(0, 19), "   149 149 -1 -1   ");
+  EXPECT_NEAR(std::stod(lines[0].substr(19, 15)), std::stod(d), 0.05);
+  EXPECT_EQ(lines[0].substr(34, 16), "         0.00000");
+  EXPECT_EQ(lines[0].substr(50, 20), "        0.0      0.0");
+  EXPECT_EQ(lines[9].substr(0, 6), " sz1: ");
+}
+
+TEST(Meth1Combine, HandWorkedAverages) {
+  std::uint8_t in[8];
+  // One measurement: no rejection, fixed scatters.
+  {
+    const float u[] = {10.5f}, v[] = {20.5f}, z[] = {300.0f};
+    const double w[] = {1.0};
+    const Average3 r = barsig_3dw_mrej(u, v, z, w, 1, 7.5, in);
+    EXPECT_DOUBLE_EQ(r.u, 10.5);
+    EXPECT_DOUBLE_EQ(r.z, 300.0);
+    EXPECT_DOUBLE_EQ(r.su, 9.9);
+    EXPECT_DOUBLE_EQ(r.sv, 9.9);
+    EXPECT_DOUBLE_EQ(r.sz, 9999.9);
+    EXPECT_EQ(r.kept, 1);
+  }
+  // Two: means and sum w |x - m| / sum w.
+  {
+    const float u[] = {1.0f, 3.0f}, v[] = {0.0f, 0.0f}, z[] = {100.0f, 140.0f};
+    const double w[] = {0.75, 0.25};
+    const Average3 r = barsig_3dw_mrej(u, v, z, w, 2, 7.5, in);
+    EXPECT_DOUBLE_EQ(r.u, 1.5);
+    EXPECT_DOUBLE_EQ(r.su, 0.75);  // 0.75 x 0.5 + 0.25 x 1.5
+    EXPECT_DOUBLE_EQ(r.z, 110.0);
+    EXPECT_DOUBLE_EQ(r.sz, 15.0);
+    EXPECT_EQ(r.kept, 2);
+  }
+  // Low weights trimmed one at a time: 0.04 < 0.2 x 0.25, then 0.04 < 0.2 x 0.32.
+  {
+    const float u[] = {1.0f, 1.0f, 50.0f, 60.0f}, v[] = {2.0f, 4.0f, 0.0f, 0.0f}, z[] = {5.0f, 5.0f, 9.0f, 9.0f};
+    const double w[] = {0.46, 0.46, 0.04, 0.04};
+    const Average3 r = barsig_3dw_mrej(u, v, z, w, 4, 7.5, in);
+    EXPECT_EQ(r.kept, 2);
+    EXPECT_DOUBLE_EQ(r.v, 3.0);
+    EXPECT_EQ(in[2] + in[3], 0);
+  }
+  // Off in position alone: u = 13 against 10 +- 0.0133 (others' scatter
+  // 0.2 x 0.04 / (0.8 - 0.2)), flux identical.
+  {
+    const float u[] = {10.0f, 10.02f, 9.98f, 10.0f, 13.0f}, v[] = {5, 5, 5, 5, 5}, z[] = {100, 100, 100, 100, 100};
+    const double w[] = {0.2, 0.2, 0.2, 0.2, 0.2};
+    const Average3 r = barsig_3dw_mrej(u, v, z, w, 5, 7.5, in);
+    EXPECT_EQ(r.kept, 4);
+    EXPECT_EQ(in[4], 0);
+    EXPECT_NEAR(r.u, 10.0, 1e-6);
+    EXPECT_NEAR(r.su, 0.008 / 0.6, 1e-6);
+    EXPECT_DOUBLE_EQ(r.sz, 0.0);
+  }
+  // Nothing usable: weight 0 and a weight that is not a number.
+  {
+    const float u[] = {1.0f, 2.0f}, v[] = {1.0f, 2.0f}, z[] = {1.0f, 2.0f};
+    const double w[] = {0.0, std::numeric_limits<double>::quiet_NaN()};
+    const Average3 r = barsig_3dw_mrej(u, v, z, w, 2, 7.5, in);
+    EXPECT_EQ(r.kept, 0);
+    EXPECT_DOUBLE_EQ(r.u, 0.0);
+    EXPECT_DOUBLE_EQ(r.su, 99999.0);
+    EXPECT_DOUBLE_EQ(r.sz, 99999.0);
+  }
+}
+
+TEST(Meth1Combine, PerFilterQualityAndKeptFlags) {
+  GaussianField f(3, SIGMA, SKY, 1.0f);
+  f.te().fff_n(3) = 2;
+  f.set_ls(1);
+  LocalExposureResults& ln = f.ln();
+  // Filter 1: two fits with sz 1 and 1 (weights 0.5, 0.5).
+  const float q[] = {0.9f, -0.5f}, o[] = {10.0f, 20.0f};
+  for (int n = 1; n <= 2; ++n) {
+    ln.f1_ln(1, n) = 1;
+    ln.sz1_ln(1, n) = 1.0f;
+    ln.u1_ln(1, n) = 100.0f + n;
+    ln.v1_ln(1, n) = 50.0f;
+    ln.z1_ln(1, n) = 1000.0f;
+    ln.q1_ln(1, n) = q[n - 1];
+    ln.o1_ln(1, n) = o[n - 1];
+  }
+  ln.g1_ln(1, 3) = 1;  // stale: exposure 3 (filter 2) has no fit
+  find_avg_uvz1(1, 3, f.te().fff_n, ln, f.local());
+  const LocalList& lo = f.local();
+  EXPECT_FLOAT_EQ(lo.u1_lf(1, 1), 101.5f);
+  EXPECT_FLOAT_EQ(lo.su1_lf(1, 1), 0.5f);
+  EXPECT_FLOAT_EQ(lo.q1_lf(1, 1), 0.2f);
+  EXPECT_FLOAT_EQ(lo.o1_lf(1, 1), 15.0f);
+  EXPECT_EQ(lo.f1_lf(1, 1), 2);
+  EXPECT_EQ(lo.g1_lf(1, 1), 2);
+  EXPECT_EQ(ln.g1_ln(1, 1), 1);
+  EXPECT_EQ(ln.g1_ln(1, 2), 1);
+  EXPECT_EQ(ln.g1_ln(1, 3), 0);
+  EXPECT_EQ(lo.f1_lf(1, 2), 0);
+  // A negative mean correlation is held at 0.
+  ln.q1_ln(1, 1) = -0.9f;
+  ln.q1_ln(1, 2) = 0.1f;
+  find_avg_uvz1(1, 3, f.te().fff_n, ln, f.local());
+  EXPECT_EQ(lo.q1_lf(1, 1), 0.0f);
+}
+
+}  // namespace
+}  // namespace zeb
