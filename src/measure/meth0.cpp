@@ -10,6 +10,7 @@
 #include "core/stop.h"
 #include "core/text.h"
 #include "geometry/tile_tables.h"
+#include "measure/neighbour_grid.h"
 
 namespace zeb {
 
@@ -65,70 +66,6 @@ struct Predictions {
   std::vector<float> x0, y0, zi;
   std::vector<int> i0, j0;
   explicit Predictions(int ls) : x0(ls), y0(ls), zi(ls), i0(ls), j0(ls) {}
-};
-
-// Spatial index of the predicted positions of one exposure: square cells of
-// 8 pixels over raster coordinates -16..320 (every position whose PSF can
-// reach the raster, or that can lie within 2.5 pixels of a measurable star),
-// members of a cell in ascending star order.
-class NeighbourGrid {
- public:
-  explicit NeighbourGrid(int ls) : start_(NCELL * NCELL + 1), fill_(NCELL * NCELL), members_(ls) {}
-
-  void build(const Predictions& pr, int ls) {
-    std::fill(start_.begin(), start_.end(), 0);
-    for (int l = 0; l < ls; ++l) {
-      const int c = cell_of(pr.x0[l], pr.y0[l]);
-      if (c >= 0) ++start_[c + 1];
-    }
-    for (int c = 0; c < NCELL * NCELL; ++c) start_[c + 1] += start_[c];
-    std::copy(start_.begin(), start_.end() - 1, fill_.begin());
-    for (int l = 0; l < ls; ++l) {
-      const int c = cell_of(pr.x0[l], pr.y0[l]);
-      if (c >= 0) members_[fill_[c]++] = l;
-    }
-  }
-
-  // Stars other than `self` whose position lies in [xlo, xhi] x [ylo, yhi],
-  // into `out` in ascending order (out must have reserved room for all stars).
-  void gather(float xlo, float xhi, float ylo, float yhi, int self, const Predictions& pr,
-              std::vector<int>& out) const {
-    out.clear();
-    const int cx0 = clamp_cell(xlo), cx1 = clamp_cell(xhi);
-    const int cy0 = clamp_cell(ylo), cy1 = clamp_cell(yhi);
-    for (int cy = cy0; cy <= cy1; ++cy) {
-      for (int cx = cx0; cx <= cx1; ++cx) {
-        const int c = cx + NCELL * cy;
-        for (int k = start_[c]; k < start_[c + 1]; ++k) {
-          const int l = members_[k];
-          if (l == self) continue;
-          if (pr.x0[l] >= xlo && pr.x0[l] <= xhi && pr.y0[l] >= ylo && pr.y0[l] <= yhi) out.push_back(l);
-        }
-      }
-    }
-    std::sort(out.begin(), out.end());
-  }
-
- private:
-  static constexpr float ORIGIN = -16.0f;
-  static constexpr float CELL = 8.0f;
-  static constexpr int NCELL = 42;  // 42 x 8 = 336 pixels: -16 .. 320
-
-  static int clamp_cell(float x) {
-    const float f = std::floor((x - ORIGIN) / CELL);
-    if (!(f >= 0.0f)) return 0;
-    if (f >= static_cast<float>(NCELL - 1)) return NCELL - 1;
-    return static_cast<int>(f);
-  }
-  static int cell_of(float x, float y) {
-    const float lim = ORIGIN + CELL * NCELL;
-    if (!(x >= ORIGIN && x < lim && y >= ORIGIN && y < lim)) return -1;
-    return clamp_cell(x) + NCELL * clamp_cell(y);
-  }
-
-  std::vector<int> start_;  // first member of each cell, then the end
-  std::vector<int> fill_;   // next free place of each cell while building
-  std::vector<int> members_;
 };
 
 // Everything one call works with, created on entry: nothing is allocated per
@@ -211,7 +148,7 @@ void gather_neighbours(Workspace& ws, int l, int half) {
   const Predictions& pr = ws.pred;
   const float reach = static_cast<float>(half + PSF_REACH) + 0.5f;
   const float x0 = pr.x0[l], y0 = pr.y0[l];
-  ws.grid.gather(x0 - reach, x0 + reach, y0 - reach, y0 + reach, l, pr, ws.candidates);
+  ws.grid.gather(x0 - reach, x0 + reach, y0 - reach, y0 + reach, l, pr.x0.data(), pr.y0.data(), ws.candidates);
   ws.nclose = 0;
   for (const int k : ws.candidates) {
     const float dx = pr.x0[k] - x0, dy = pr.y0[k] - y0;
@@ -721,7 +658,7 @@ void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const Ti
     predict_exposure(ws, local, ls, ev, te.fff_n(n));
     reset_outputs(ln, ls, n);
     build_model(ws, ls, psf);
-    ws.grid.build(ws.pred, ls);
+    ws.grid.build(ws.pred.x0.data(), ws.pred.y0.data(), ls);
     for (int l = 0; l < ls; ++l) measure_star(ws, l, n, local, ln, te, ev, psf);
   }
   if (verbose) write_list(std::cout, "     ---> find_avg_xy_f... 1--->N: ", ns, "    Ls: ", ls);
