@@ -90,7 +90,8 @@ struct Meth2Flux {
 // p = PSF(i - x, j - y), d = pixel - neighbours - sky, V = model + ss^2 + pixm^2,
 // weight w = (p / V)^2, estimate d / p. z = sum w d/p / sum w, sz = sqrt(1 / sum w),
 // q = sum d p / sqrt(sum d^2 sum p^2), o = sum w neighbours / sum w p, f = 1.
-// Without weight the star is not measured.
+// Without weight the star is not measured. The pixel errors pixe do not enter
+// the variance; the sky scatter stands for them.
 Meth2Flux find_zwt_meth2(float x, float y, float sky, int h, float ss, View2<const float> pix,
                          View2<const std::uint8_t> mask, View2<const float> neighbours, View2<const float> pixm,
                          View2<const float> model, const LocalPsf& psf);

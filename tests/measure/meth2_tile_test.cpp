@@ -110,6 +110,24 @@ TEST(Meth2Tile, ListedNeighboursAreSubtracted) {
   EXPECT_GT(f.ln().o2_ln(b, 1), f.ln().o2_ln(a, 1));
 }
 
+TEST(Meth2Tile, SkyAnnulusOfEachMode) {
+  // Flat sky 20, except +5 on the 12 pixels with a^2 + b^2 = 9 or 10 around a
+  // star of flux 0 at (150, 150). Method 3 (radii 2..4: 60 pixels) sees them:
+  // sky 20 + 5 * 12 / 60 = 21, scatter (48 * 1 + 12 * 4) / 60 = 1.6 (4 < 3 * 1.6,
+  // none dropped). Method 2 with RAP 2 (radii 4..8: 12.25 <= a^2 + b^2) does not.
+  GaussianField f(1, SIGMA, SKY, 3.0f);
+  for (int b = -3; b <= 3; ++b)
+    for (int a = -3; a <= 3; ++a)
+      if (a * a + b * b == 9 || a * a + b * b == 10) f.te().pixv_n(150 + a, 150 + b, 1) += 5.0f;
+  const int l = f.list_star(150.0f, 150.0f, 0.0f);
+  run(f, 3);
+  run(f, 2);
+  EXPECT_NEAR(f.ln().s3_ln(l, 1), 21.0, 1e-5);
+  EXPECT_NEAR(f.ln().ss3_ln(l, 1), 1.6, 1e-5);
+  EXPECT_EQ(f.ln().s2_ln(l, 1), 20.0f);
+  EXPECT_EQ(f.ln().ss2_ln(l, 1), 0.0f);
+}
+
 TEST(Meth2Tile, MaskedPixelFailsOneExposure) {
   GaussianField f = dithered(3);
   f.draw_all(150.0, 150.0, 50000.0);
