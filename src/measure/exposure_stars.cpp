@@ -23,38 +23,6 @@ void predict_exposure(Predictions& pr, const LocalList& local, int ls, const Exp
   }
 }
 
-void NeighbourGrid::build(const Predictions& pr, int ls) {
-  std::fill(start_.begin(), start_.end(), 0);
-  for (int l = 0; l < ls; ++l) {
-    const int c = cell_of(pr.x0[l], pr.y0[l]);
-    if (c >= 0) ++start_[c + 1];
-  }
-  for (int c = 0; c < NCELL * NCELL; ++c) start_[c + 1] += start_[c];
-  std::copy(start_.begin(), start_.end() - 1, fill_.begin());
-  for (int l = 0; l < ls; ++l) {
-    const int c = cell_of(pr.x0[l], pr.y0[l]);
-    if (c >= 0) members_[fill_[c]++] = l;
-  }
-}
-
-void NeighbourGrid::gather(float xlo, float xhi, float ylo, float yhi, int self, const Predictions& pr,
-                           std::vector<int>& out) const {
-  out.clear();
-  const int cx0 = clamp_cell(xlo), cx1 = clamp_cell(xhi);
-  const int cy0 = clamp_cell(ylo), cy1 = clamp_cell(yhi);
-  for (int cy = cy0; cy <= cy1; ++cy) {
-    for (int cx = cx0; cx <= cx1; ++cx) {
-      const int c = cx + NCELL * cy;
-      for (int k = start_[c]; k < start_[c + 1]; ++k) {
-        const int l = members_[k];
-        if (l == self) continue;
-        if (pr.x0[l] >= xlo && pr.x0[l] <= xhi && pr.y0[l] >= ylo && pr.y0[l] <= yhi) out.push_back(l);
-      }
-    }
-  }
-  std::sort(out.begin(), out.end());
-}
-
 namespace {
 
 template <typename T>

@@ -16,6 +16,7 @@
 #include "geometry/tile_tables.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
+#include "measure/neighbour_grid.h"
 #include "measure/psf.h"
 #include "tile/tile_exposures.h"
 
@@ -68,42 +69,6 @@ struct Predictions {
 // Maps (u0_l, v0_l) of stars 1..ls into the exposure raster, with the fluxes
 // z0_lf of the exposure's filter slot.
 void predict_exposure(Predictions& pr, const LocalList& local, int ls, const ExposureViews& ev, int filter);
-
-// Spatial index of the predicted positions of one exposure: square cells of
-// 8 pixels over raster coordinates -16..320 (every position whose PSF can
-// reach the raster), members of a cell in ascending star order.
-class NeighbourGrid {
- public:
-  explicit NeighbourGrid(int ls) : start_(NCELL * NCELL + 1), fill_(NCELL * NCELL), members_(ls) {}
-
-  void build(const Predictions& pr, int ls);
-
-  // Stars other than `self` whose position lies in [xlo, xhi] x [ylo, yhi],
-  // into `out` in ascending order (out must have reserved room for all stars).
-  void gather(float xlo, float xhi, float ylo, float yhi, int self, const Predictions& pr,
-              std::vector<int>& out) const;
-
- private:
-  static constexpr float ORIGIN = -16.0f;
-  static constexpr float CELL = 8.0f;
-  static constexpr int NCELL = 42;  // 42 x 8 = 336 pixels: -16 .. 320
-
-  static int clamp_cell(float x) {
-    const float f = std::floor((x - ORIGIN) / CELL);
-    if (!(f >= 0.0f)) return 0;
-    if (f >= static_cast<float>(NCELL - 1)) return NCELL - 1;
-    return static_cast<int>(f);
-  }
-  static int cell_of(float x, float y) {
-    const float lim = ORIGIN + CELL * NCELL;
-    if (!(x >= ORIGIN && x < lim && y >= ORIGIN && y < lim)) return -1;
-    return clamp_cell(x) + NCELL * clamp_cell(y);
-  }
-
-  std::vector<int> start_;  // first member of each cell, then the end
-  std::vector<int> fill_;   // next free place of each cell while building
-  std::vector<int> members_;
-};
 
 // Checks what the caller of a measurement method hands over, so that no index
 // leaves its array: the star and exposure counts, the raster sizes, one PSF

@@ -91,7 +91,7 @@ void gather_neighbours(Workspace& ws, int l, int half) {
   const Predictions& pr = ws.pred;
   const float reach = static_cast<float>(half + PSF_REACH) + 0.5f;
   const float x0 = pr.x0[l], y0 = pr.y0[l];
-  ws.grid.gather(x0 - reach, x0 + reach, y0 - reach, y0 + reach, l, pr, ws.candidates);
+  ws.grid.gather(x0 - reach, x0 + reach, y0 - reach, y0 + reach, l, pr.x0.data(), pr.y0.data(), ws.candidates);
   ws.nclose = 0;
   for (const int k : ws.candidates) {
     const float dx = pr.x0[k] - x0, dy = pr.y0[k] - y0;
@@ -573,7 +573,7 @@ void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const Ti
     predict_exposure(ws.pred, local, ls, ev, te.fff_n(n));
     reset_outputs(ln, ls, n);
     build_model(ws, ls, psf);
-    ws.grid.build(ws.pred, ls);
+    ws.grid.build(ws.pred.x0.data(), ws.pred.y0.data(), ls);
     for (int l = 0; l < ls; ++l) measure_star(ws, l, n, local, ln, te, ev, psf);
   }
   if (verbose) write_list(std::cout, "     ---> find_avg_xy_f... 1--->N: ", ns, "    Ls: ", ls);

@@ -89,7 +89,7 @@ void fill_neighbours(Workspace& ws, int l, const LocalPsf& psf) {
   const int ic = nb.ic(), jc = nb.jc(), half = nb.half();
   const float reach = static_cast<float>(half + PSF_REACH + 1);
   ws.grid.gather(static_cast<float>(ic) - reach, static_cast<float>(ic) + reach, static_cast<float>(jc) - reach,
-                 static_cast<float>(jc) + reach, l, pr, ws.candidates);
+                 static_cast<float>(jc) + reach, l, pr.x0.data(), pr.y0.data(), ws.candidates);
   for (const int k : ws.candidates) {
     if (!(pr.zi[k] > 0.0f)) continue;
     for (int j = jc - half; j <= jc + half; ++j)
@@ -522,7 +522,7 @@ void meth1_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
     build_model(ws, ls, psf);
     if (verbose) write_list(std::cout, "-----> c ");
     build_residual(ws, ev);
-    ws.grid.build(ws.pred, ls);
+    ws.grid.build(ws.pred.x0.data(), ws.pred.y0.data(), ls);
     if (verbose) write_list(std::cout, "-----> d ");
     for (int l = 0; l < ls; ++l) measure_star(ws, l, n, ln, ev, te.rap_n(n), psf, verbose);
     if (verbose) write_list(std::cout, "-----> e ");
