@@ -11,6 +11,7 @@
 #include "driver/master_hash.h"
 #include "driver/prescan.h"
 #include "driver/tile_loop.h"
+#include "output/mosaic.h"
 #include "setup/param_file.h"
 #include "setup/run_state.h"
 
@@ -94,10 +95,11 @@ void start_up_and_run(int argc, char** argv) {
   print_run_summary(run);
   print_iteration_settings(st);
   run.master.nmasts = run.master.nmasti;
+  Mosaics mosaics = init_mosaics(st, run.filters);  // nothing in mode A or with both mosaics off
 
   std::ofstream setup_log = open_log("LOGK.SETUP");
   write_record(std::cout, "('OPEN INPUT FILES...  ')");
-  run_tile_loop(run, hash_000, hash_art, setup_log);
+  run_tile_loop(run, hash_000, hash_art, setup_log, mosaics.on() ? &mosaics : nullptr);
   stop_run_normally();
 }
 

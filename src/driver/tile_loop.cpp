@@ -133,9 +133,21 @@ void inject_pass_star(Tile& tile, int nartu, const RunState& run, bool verbose) 
   reset_working_images(tile.exposures);
 }
 
+// The tile's final stacks into the mosaic strips. The finding maps (stackpu
+// ... stackyu) are pasted as well once the tile keeps them; until then their
+// strips keep the row's initial fill.
+void paste_into_strips(const Tile& tile, Mosaics& mosaics, bool verbose) {
+  const TileStacks& s = *tile.stacks;
+  std::array<TileFilterStacks, FDIM> per_filter;
+  for (int k = 1; k <= FDIM; ++k)
+    per_filter[static_cast<std::size_t>(k - 1)] = {s.stackv_tf.plane(k), s.stacks_tf.plane(k), s.stackm_tf.plane(k),
+                                                   s.stackn_tf.plane(k)};
+  paste_tile_stacks(mosaics, per_filter, nullptr, s.stacktu.view(), tile.limits.uref_t, verbose);
+}
+
 // End of a tile: the final residual of every exposure and the per-filter stacks
 // of the tile, for the mosaics (not in mode A, and only when something shows them).
-void final_residual_and_stacks(Tile& tile, const Settings& st) {
+void final_residual_and_stacks(Tile& tile, const Settings& st, Mosaics* mosaics) {
   if (st.cmode == 'A' || !(st.show_tile || st.mosaic_x1 || st.mosaic_x2)) return;
   const bool verbose = st.verbose != 0;
   const int ns = tile.exposures.ns;
@@ -144,9 +156,8 @@ void final_residual_and_stacks(Tile& tile, const Settings& st) {
   model_and_subtract_all(tile.exposures, tile.psf_eval, *tile.local, tile.ls);
   if (verbose) write_list(std::cout, "ZEB: STAK_TILE...  1...Ns: ", ns);
   stack_final_images(tile.exposures, *tile.stacks);
-  // With show_tile the "AUX/SHOW_TILE_NIT9_" images are written here; then the
-  // stacks (stackv_tf, stacks_tf, stackm_tf, stackn_tf, with the stack mask
-  // stacktu) are pasted into the mosaic strips (MOSAIC_X1, MOSAIC_X2).
+  // With show_tile the "AUX/SHOW_TILE_NIT9_" images are written here.
+  if (mosaics) paste_into_strips(tile, *mosaics, verbose);
 }
 
 void print_end_of_tile(const Tile& tile, const MasterList& master, int nmasto) {
@@ -167,7 +178,8 @@ void print_end_of_tile(const Tile& tile, const MasterList& master, int nmasto) {
 
 // One pass of a tile (steps 21 to 33): the local list loaded and, later,
 // searched, measured and committed.
-void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu, std::ostream& setup_log) {
+void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu, std::ostream& setup_log,
+              Mosaics* mosaics) {
   const Settings& st = run.settings;
   MasterList& master = run.master;
   tile.window = SearchWindow{};
@@ -191,7 +203,7 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   end.emplace_back(st.cmode);
   end.emplace_back(master.nmasts);
   progress_line(end);
-  final_residual_and_stacks(tile, st);
+  final_residual_and_stacks(tile, st, mosaics);
   if (st.verbose) print_end_of_tile(tile, master, nmasto);
 }
 
@@ -202,7 +214,7 @@ struct ArtRange {
 };
 
 void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
-              int it, int jt, ArtRange& art_range, std::ostream& setup_log) {
+              int it, int jt, ArtRange& art_range, std::ostream& setup_log, Mosaics* mosaics) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -224,6 +236,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   TileExposures& te = tile.exposures;
   init_tile_a(it, jt, t.uref_t, t.vref_t, run.slots, te, verbose);  // stops beyond NDIM exposures
   if (te.ns == 0) return;
+  if (mosaics) mosaics->row_has_data = true;
   progress_line({it, jt, t.uref_t, t.vref_t, 0, art_range.narti, art_range.nartf, te.ns});
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);
   te.allocate_rasters(te.ns);
@@ -255,7 +268,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   }
   const int first = st.cmode == 'A' ? tile.narti : 0;
   const int last = st.cmode == 'A' ? tile.nartf : 0;
-  for (int nartu = first; nartu <= last; ++nartu) run_pass(run, hash_000, tile, nartu, setup_log);
+  for (int nartu = first; nartu <= last; ++nartu) run_pass(run, hash_000, tile, nartu, setup_log, mosaics);
 }
 
 }  // namespace
@@ -288,15 +301,18 @@ bool tile_has_oneoff(const Settings& st, int uref_t, int vref_t) {
          st.oneoffy <= vref_t + 60;
 }
 
-void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, std::ostream& setup_log) {
+void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, std::ostream& setup_log,
+                   Mosaics* mosaics) {
   const TileRange range = tile_range(run.settings);
   ArtRange art_range;
   for (int jt = range.jtmin; jt <= range.jtmax; ++jt) {
     const int vref_t = (jt - 1) * 120 + 76;
     print_row_banner(jt, vref_t);
+    if (mosaics) init_strips(*mosaics);
     for (int it = range.itmin; it <= range.itmax; ++it)
-      run_tile(run, hash_000, hash_art, range, it, jt, art_range, setup_log);
+      run_tile(run, hash_000, hash_art, range, it, jt, art_range, setup_log, mosaics);
     write_list(std::cout, "exit IT loop...");
+    if (mosaics) write_strips(*mosaics, vref_t, run.settings.verbose != 0);
     std::cout.flush();
   }
 }

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "driver/master_hash.h"
+#include "output/mosaic.h"
 #include "setup/run_state.h"
 
 namespace zeb {
@@ -19,8 +20,11 @@ struct TileRange {
 TileRange tile_range(Settings& settings);
 
 // Runs every tile of the range. `setup_log` receives one "LOGK.SETUP" line per
-// tile pass, flushed at once.
-void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, std::ostream& setup_log);
+// tile pass, flushed at once. With `mosaics` (on outside mode A) every row of
+// tiles resets the strips, each tile pastes its final stacks into them, and the
+// row's end writes them into the mosaic files.
+void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, std::ostream& setup_log,
+                   Mosaics* mosaics = nullptr);
 
 // True when the inner region of the tile centred at (uref_t, vref_t) meets the
 // run's U/V window.
