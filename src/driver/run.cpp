@@ -11,6 +11,7 @@
 #include "driver/master_hash.h"
 #include "driver/prescan.h"
 #include "driver/tile_loop.h"
+#include "output/catalogue_logs.h"
 #include "setup/param_file.h"
 #include "setup/run_state.h"
 
@@ -95,9 +96,12 @@ void start_up_and_run(int argc, char** argv) {
   print_iteration_settings(st);
   run.master.nmasts = run.master.nmasti;
 
-  std::ofstream setup_log = open_log("LOGK.SETUP");
-  write_record(std::cout, "('OPEN INPUT FILES...  ')");
-  run_tile_loop(run, hash_000, hash_art, setup_log);
+  // The catalogue logs announce themselves ("OPEN INPUT FILES...") and take
+  // over LOGK.SETUP; they are closed at the end of the run, or by their
+  // destructor when a tile stops it.
+  CatalogueLogs logs(st, open_log("LOGK.SETUP"));
+  run_tile_loop(run, hash_000, hash_art, logs);
+  logs.close();
   stop_run_normally();
 }
 
