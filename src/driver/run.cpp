@@ -12,6 +12,7 @@
 #include "driver/prescan.h"
 #include "driver/tile_loop.h"
 #include "output/mosaic.h"
+#include "output/catalogue_logs.h"
 #include "setup/param_file.h"
 #include "setup/run_state.h"
 
@@ -97,9 +98,12 @@ void start_up_and_run(int argc, char** argv) {
   run.master.nmasts = run.master.nmasti;
   Mosaics mosaics = init_mosaics(st, run.filters);  // nothing in mode A or with both mosaics off
 
-  std::ofstream setup_log = open_log("LOGK.SETUP");
-  write_record(std::cout, "('OPEN INPUT FILES...  ')");
-  run_tile_loop(run, hash_000, hash_art, setup_log, mosaics.on() ? &mosaics : nullptr);
+  // The catalogue logs announce themselves ("OPEN INPUT FILES...") and take
+  // over LOGK.SETUP; they are closed at the end of the run, or by their
+  // destructor when a tile stops it.
+  CatalogueLogs logs(st, open_log("LOGK.SETUP"));
+  run_tile_loop(run, hash_000, hash_art, logs, mosaics.on() ? &mosaics : nullptr);
+  logs.close();
   stop_run_normally();
 }
 

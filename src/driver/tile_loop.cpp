@@ -178,7 +178,7 @@ void print_end_of_tile(const Tile& tile, const MasterList& master, int nmasto) {
 
 // One pass of a tile (steps 21 to 33): the local list loaded and, later,
 // searched, measured and committed.
-void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu, std::ostream& setup_log,
+void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu, CatalogueLogs& logs,
               Mosaics* mosaics) {
   const Settings& st = run.settings;
   MasterList& master = run.master;
@@ -192,7 +192,7 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   const int nmasto = master.nmasts;
   const TileLimits& t = tile.limits;
   progress_line({t.it, t.jt, t.uref_t, t.vref_t, 0, tile.exposures.ns, tile.ls, tile.narti, tile.nartf});
-  write_setup_line(setup_log, t.it, t.jt, t.uref_t, t.vref_t, run.slots.gs, tile.exposures.ns, tile.bbs,
+  write_setup_line(logs.setup(), t.it, t.jt, t.uref_t, t.vref_t, run.slots.gs, tile.exposures.ns, tile.bbs,
                    run.filters.fs, tile.ls, master.nmasts);
 
   const int nit_done = 0;
@@ -214,7 +214,7 @@ struct ArtRange {
 };
 
 void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
-              int it, int jt, ArtRange& art_range, std::ostream& setup_log, Mosaics* mosaics) {
+              int it, int jt, ArtRange& art_range, CatalogueLogs& logs, Mosaics* mosaics) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -268,7 +268,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   }
   const int first = st.cmode == 'A' ? tile.narti : 0;
   const int last = st.cmode == 'A' ? tile.nartf : 0;
-  for (int nartu = first; nartu <= last; ++nartu) run_pass(run, hash_000, tile, nartu, setup_log, mosaics);
+  for (int nartu = first; nartu <= last; ++nartu) run_pass(run, hash_000, tile, nartu, logs, mosaics);
 }
 
 }  // namespace
@@ -301,7 +301,7 @@ bool tile_has_oneoff(const Settings& st, int uref_t, int vref_t) {
          st.oneoffy <= vref_t + 60;
 }
 
-void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, std::ostream& setup_log,
+void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
                    Mosaics* mosaics) {
   const TileRange range = tile_range(run.settings);
   ArtRange art_range;
@@ -309,8 +309,10 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
     const int vref_t = (jt - 1) * 120 + 76;
     print_row_banner(jt, vref_t);
     if (mosaics) init_strips(*mosaics);
-    for (int it = range.itmin; it <= range.itmax; ++it)
-      run_tile(run, hash_000, hash_art, range, it, jt, art_range, setup_log, mosaics);
+    for (int it = range.itmin; it <= range.itmax; ++it) {
+      run_tile(run, hash_000, hash_art, range, it, jt, art_range, logs, mosaics);
+      logs.flush();  // a later tile that stops the run leaves this one's records complete
+    }
     write_list(std::cout, "exit IT loop...");
     if (mosaics) write_strips(*mosaics, vref_t, run.settings.verbose != 0);
     std::cout.flush();

@@ -7,6 +7,7 @@
 
 #include "driver/master_hash.h"
 #include "output/mosaic.h"
+#include "output/catalogue_logs.h"
 #include "setup/run_state.h"
 
 namespace zeb {
@@ -19,11 +20,12 @@ struct TileRange {
 // Settles and prints the tile range (the "TILES TO TO GO THROUGH" block).
 TileRange tile_range(Settings& settings);
 
-// Runs every tile of the range. `setup_log` receives one "LOGK.SETUP" line per
-// tile pass, flushed at once. With `mosaics` (on outside mode A) every row of
-// tiles resets the strips, each tile pastes its final stacks into them, and the
-// row's end writes them into the mosaic files.
-void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, std::ostream& setup_log,
+// Runs every tile of the range. The "LOGK.SETUP" log of `logs` receives one
+// line per tile pass; every log is flushed when a tile ends. With `mosaics`
+// (on outside mode A) every row of tiles resets the strips, each tile pastes
+// its final stacks into them, and the row's end writes them into the mosaic
+// files.
+void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
                    Mosaics* mosaics = nullptr);
 
 // True when the inner region of the tile centred at (uref_t, vref_t) meets the

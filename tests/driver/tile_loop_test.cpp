@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <fstream>
 
 #include "support/test_support.h"
 
@@ -17,7 +17,7 @@ namespace {
 struct EmptyRun {
   zeb::RunState run;
   zeb::SpatialHash hash_000, hash_art;
-  std::ostringstream setup_log;
+  zeb::test::TempDir dir;  // the run's logs are written here
   EmptyRun() {
     run.master.allocate(2);
     run.art.allocate(2);
@@ -26,7 +26,10 @@ struct EmptyRun {
     run.settings.cmode = 'R';
   }
   Captured loop() {
-    return capture([&] { zeb::run_tile_loop(run, hash_000, hash_art, setup_log); });
+    return capture([&] {
+      zeb::CatalogueLogs logs(run.settings, std::ofstream("LOGK.SETUP"));
+      zeb::run_tile_loop(run, hash_000, hash_art, logs);
+    });
   }
 };
 
@@ -105,7 +108,7 @@ TEST(TileLoop, TilesWithoutExposuresAreSkippedAfterTheirFirstProgressLine) {
   ASSERT_FALSE(c.stopped) << c.out;
   std::vector<std::string> want = {" IT001 JT003      0076  0316     NIT0", " IT002 JT003      0196  0316     NIT0"};
   EXPECT_EQ(lines_starting(c.out, " IT"), want);
-  EXPECT_EQ(r.setup_log.str(), "");
+  EXPECT_EQ(zeb::test::read_file(r.dir.file("LOGK.SETUP")), "");
   auto banner = lines_starting(c.out, "*****  VREF_T");
   ASSERT_EQ(banner.size(), 1u);
   EXPECT_EQ(banner[0], "*****  VREF_T =    316   *****");
