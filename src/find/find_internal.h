@@ -55,6 +55,8 @@ class LocalMaximumTest {
   void configure(int h);
   void start(View2<const float> d, View2<const std::uint8_t> u);
   bool operator()(int x, int y);
+  // Builds the neighbourhood map of the current exposure now.
+  void use_neighbourhood_map() { build_neighbourhood_map(); }
   bool uses_neighbourhood_map() const { return map_ready_; }
 
  private:

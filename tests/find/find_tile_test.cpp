@@ -127,7 +127,7 @@ TEST(FindTileCriteria, UnrefinedCandidateAddsNoCountAtTheRasterCorner) {
     t.zero_psf(n);
     t.add_star(n, 150.25f, 149.75f, 2000.0f);
   }
-  EXPECT_EQ(t.find(1), 0);
+  EXPECT_EQ(t.find(1, {60, 170, 60, 170}), 0);
   for (int iv = 70; iv <= 80; ++iv)
     for (int iu = 70; iu <= 80; ++iu) EXPECT_EQ(t.maps.stackd_t(iu, iv), 0) << iu << " " << iv;
   EXPECT_EQ(t.maps.stackc_t(75, 75), 2);
@@ -136,9 +136,9 @@ TEST(FindTileCriteria, UnrefinedCandidateAddsNoCountAtTheRasterCorner) {
 
 TEST(FindTileCriteria, NothingFromIterationsEightToTen) {
   for (int nit : {8, 9, 10}) {
-    TestTile t(6);
+    TestTile t(4);
     t.add_star_all(150.25f, 149.75f, 5000.0f);
-    EXPECT_EQ(t.find(nit), 0) << nit;
+    EXPECT_EQ(t.find(nit, {100, 200, 100, 200}), 0) << nit;
     EXPECT_EQ(t.ls, 0);
   }
 }
@@ -222,8 +222,9 @@ struct BlockTile : TestTile {
   void set_all(int dx, int dy, float v) {
     for (int n = 1; n <= 3; ++n) set(n, dx, dy, v);
   }
+  // The block's surroundings are enough (and keep the test quick).
   bool found() {
-    find(1);
+    find(1, {110, 190, 110, 190});
     return source_near(*this, 1, 150.4f, 150.4f) != 0;
   }
   int level() const { return maps.stacky_t(150, 150); }
@@ -311,7 +312,7 @@ TEST(FindTileFlags, FlaggedPixelsStopCandidatesAndCoverage) {
   TestTile t(3);
   t.add_star_all(150.25f, 149.75f, 2000.0f);
   t.te.pixu_n(153, 150, 3) = 1;
-  EXPECT_EQ(t.find(1), 1);
+  EXPECT_EQ(t.find(1, {110, 190, 110, 190}), 1);
   EXPECT_EQ(t.local->cfnd_l(1), 3);
   EXPECT_EQ(t.local->qfnd_l(1), 2);
 
@@ -320,7 +321,7 @@ TEST(FindTileFlags, FlaggedPixelsStopCandidatesAndCoverage) {
   TestTile u(3);
   u.add_star_all(150.25f, 149.75f, 2000.0f);
   u.te.pixu_n(152, 150, 3) = 2;
-  EXPECT_EQ(u.find(1), 1);
+  EXPECT_EQ(u.find(1, {110, 190, 110, 190}), 1);
   EXPECT_EQ(u.maps.stackc_t(150, 150), 2);
   EXPECT_EQ(u.maps.stackq_t(150, 150), 2);
 
@@ -328,7 +329,7 @@ TEST(FindTileFlags, FlaggedPixelsStopCandidatesAndCoverage) {
   TestTile w(3);
   w.add_star_all(150.25f, 149.75f, 2000.0f);
   for (int n = 1; n <= 3; ++n) w.te.pixu_n(150, 150, n) = 3;
-  EXPECT_EQ(w.find(1), 0);
+  EXPECT_EQ(w.find(1, {110, 190, 110, 190}), 0);
 }
 
 // --- Stars already in the list. ---
@@ -338,7 +339,7 @@ TEST(FindTileKnownStars, ExclusionZonesOfKnownAndRecentStars) {
   TestTile t(3);
   t.add_star_all(151.2f, 150.8f, 2000.0f);
   t.add_known(151.0f, 151.0f, 0);
-  EXPECT_EQ(t.find(2), 0);
+  EXPECT_EQ(t.find(2, {110, 190, 110, 190}), 0);
   EXPECT_EQ(t.ls, 1);
   EXPECT_EQ(t.maps.stacky_t(151, 151), 1);  // usable, but excluded
 
@@ -353,7 +354,7 @@ TEST(FindTileKnownStars, ExclusionZonesOfKnownAndRecentStars) {
     TestTile k(3);
     k.add_star_all(158.2f, 150.8f, 2000.0f);
     k.add_known(151.0f, 151.0f, c.w0);
-    k.find(c.nit);
+    k.find(c.nit, {120, 190, 120, 190});
     EXPECT_EQ(source_near(k, 2, 158.25f, 150.75f) != 0, c.found) << c.nit << " " << c.w0;
   }
 }
@@ -391,13 +392,13 @@ TEST(FindTileKnownStars, LocalListFullStops) {
   TestTile t(3);
   t.add_star_all(150.25f, 149.75f, 2000.0f);
   t.ls = LDIM - 1;  // entries at (0, 0): far from the star
-  EXPECT_EQ(t.find(1), 1);
+  EXPECT_EQ(t.find(1, {110, 190, 110, 190}), 1);
   EXPECT_EQ(t.ls, LDIM);
   EXPECT_EQ(source_near(t, LDIM, 150.25f, 149.75f, 0.5f), LDIM);
   TestTile u(3);
   u.add_star_all(150.25f, 149.75f, 2000.0f);
   u.ls = LDIM;
-  auto r = capture([&] { u.find(1); });
+  auto r = capture([&] { u.find(1, {110, 190, 110, 190}); });
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "STOP Ls.gt._LDIM_\n");
@@ -531,7 +532,7 @@ TEST(FindTileBadInput, NumbersThatAreNotNumbersDoNotCrashOrMakeSources) {
   t.te.pixd_n(200, 200, 2) = std::numeric_limits<float>::infinity();
   t.add_known(nan, 20.0f, 0);
   t.add_known(1.0e30f, -1.0e30f, 0);
-  t.find(1);
+  t.find(1, {40, 170, 40, 170});
   EXPECT_EQ(source_near(t, 3, 54.5f, 54.5f, 8.0f), 0);
   EXPECT_NE(source_near(t, 3, 150.25f, 149.75f), 0);
   // Tables that are not numbers cover nothing and find nothing.
@@ -549,7 +550,7 @@ TEST(FindTileBadInput, ExtremeSettingsStayWithinTheGridsOrStop) {
   t.settings.oprx_nit(1) = 1.0e9f;
   t.settings.oprv_nit(1) = std::numeric_limits<float>::quiet_NaN();
   t.settings.pmin_nit(1) = -5;
-  t.find(1);
+  t.find(1, {100, 200, 100, 200});
   EXPECT_EQ(t.maps.stackp_t(150, 150), 3);
   EXPECT_EQ(t.maps.stackp_t(159, 150), 3);  // fine pixel 631 is 34 from the tally at 597
   EXPECT_EQ(t.maps.stackp_t(161, 150), 0);  // 639 is 42 away
@@ -557,7 +558,7 @@ TEST(FindTileBadInput, ExtremeSettingsStayWithinTheGridsOrStop) {
   TestTile h(3);
   h.add_star_all(150.25f, 149.75f, 2000.0f);
   h.settings.hmin_nit(1) = -3;
-  EXPECT_GE(h.find(1), 1);
+  EXPECT_GE(h.find(1, {110, 190, 110, 190}), 1);
   for (float bad : {-0.5f, 10.5f, std::numeric_limits<float>::quiet_NaN()}) {
     TestTile u(1);
     u.settings.dsep_nit(2) = bad;
