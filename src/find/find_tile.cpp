@@ -94,7 +94,7 @@ void mark_known_stars(const LocalList& local, int ls, const Search& sr, Array2<s
     if (!(fu > -10.0f && fu < 312.0f && fv > -10.0f && fv < 312.0f)) continue;
     const int ic = static_cast<int>(fu);
     const int jc = static_cast<int>(fv);
-    const bool recent = sr.nit <= local.w0_l(k) + 1;
+    const bool recent = local.w0_l(k) >= sr.nit - 1;  // NIT <= w0 + 1, without overflow
     for (int dy = -EXCLUSION_REACH; dy <= EXCLUSION_REACH; ++dy) {
       const int j = jc + dy;
       if (j < 1 || j > TILE_GRID) continue;
