@@ -68,6 +68,9 @@ struct LocalList {
 // (no star) and every other field to 0.
 void reset_local(LocalList& local);
 
+// Clears entry L alone to the state reset_local leaves every entry in.
+void reset_entry(int l, LocalList& local);
+
 // Blanks entry L: its position, every per-star field and its per-filter results
 // for both filter slots become 0.
 void null_l(int l, LocalList& local);

@@ -1,0 +1,231 @@
+// Stages 2 and 3 of find_tile: spreading the candidate tallies, binning them
+// onto the tile grid, collating new sources and the level map.
+#include <algorithm>
+#include <iostream>
+
+#include "core/fortran_format.h"
+#include "core/stop.h"
+#include "find/find_internal.h"
+#include "find/find_tile.h"
+#include "imageio/fits.h"
+
+namespace zeb {
+
+namespace find_detail {
+
+void spread_tallies(FineCounts& counts, const FineWindow& fw, int r) {
+  counts.spread_r = r;
+  if (r < 0) return;
+  const std::vector<Offset> disc = disc_offsets(r);
+  // Tallies this close to the edge of the fine grid are not spread.
+  const int alo = std::max(6, fw.a1 - 8), ahi = std::min(FINE_GRID - 5, fw.a2 + 8);
+  const int blo = std::max(6, fw.b1 - 8), bhi = std::min(FINE_GRID - 5, fw.b2 + 8);
+  for (std::size_t k = 0; k < counts.marked_a.size(); ++k) {
+    const int a = counts.marked_a[k], b = counts.marked_b[k];
+    if (a < alo || a > ahi || b < blo || b > bhi) continue;
+    const int t = counts.tally(a, b);
+    for (const Offset& o : disc) {
+      const int at = a + o.dx, bt = b + o.dy;
+      if (!fw.contains(at, bt)) continue;
+      std::int16_t& s = counts.spread(at, bt);
+      s = static_cast<std::int16_t>(std::min<int>(s + t, COUNT_MAX));
+    }
+  }
+}
+
+void FineCounts::clear() {
+  const int r = spread_r;
+  for (std::size_t k = 0; k < marked_a.size(); ++k) {
+    const int a = marked_a[k], b = marked_b[k];
+    tally(a, b) = 0;
+    for (int bt = std::max(1, b - r); bt <= std::min(FINE_GRID, b + r); ++bt)
+      for (int at = std::max(1, a - r); at <= std::min(FINE_GRID, a + r); ++at) spread(at, bt) = 0;
+  }
+  marked_a.clear();
+  marked_b.clear();
+  spread_r = -1;
+}
+
+void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint8_t>& seen, std::vector<int>& points,
+                 Array2<std::int16_t>& out) {
+  const int r = counts.spread_r;
+  if (r < 0) return;
+  seen.fill(0);
+  points.clear();
+  // Grid point iu's block holds fine pixels 4 iu - 5 .. 4 iu - 1: it meets
+  // lo..hi (1 <= lo) for iu from (lo + 4) / 4 to (hi + 5) / 4.
+  for (std::size_t k = 0; k < counts.marked_a.size(); ++k) {
+    const int a = counts.marked_a[k], b = counts.marked_b[k];
+    const int iu_lo = std::max(w.i1, (std::max(1, a - r) + 4) / 4);
+    const int iu_hi = std::min(w.i2, (std::min(FINE_GRID, a + r) + 5) / 4);
+    const int iv_lo = std::max(w.j1, (std::max(1, b - r) + 4) / 4);
+    const int iv_hi = std::min(w.j2, (std::min(FINE_GRID, b + r) + 5) / 4);
+    for (int iv = iv_lo; iv <= iv_hi; ++iv)
+      for (int iu = iu_lo; iu <= iu_hi; ++iu)
+        if (!seen(iu, iv)) {
+          seen(iu, iv) = 1;
+          points.push_back((iu - 1) + TILE_GRID * (iv - 1));
+        }
+  }
+  for (const int pt : points) {
+    const int iu = pt % TILE_GRID + 1, iv = pt / TILE_GRID + 1;
+    const int a = 4 * (iu - 1) + 1, b = 4 * (iv - 1) + 1;
+    const int alo = std::max(1, a - 2), ahi = std::min(FINE_GRID, a + 2);
+    const int blo = std::max(1, b - 2), bhi = std::min(FINE_GRID, b + 2);
+    std::int16_t mx = counts.spread(alo, blo);
+    for (int q = blo; q <= bhi; ++q)
+      for (int p = alo; p <= ahi; ++p) mx = std::max(mx, counts.spread(p, q));
+    out(iu, iv) = mx;
+  }
+}
+
+namespace {
+
+// No point within 3.5 tile-grid steps has a strictly larger count.
+bool is_count_peak(const Array2<std::int16_t>& map, int iu, int iv) {
+  const std::int16_t c = map(iu, iv);
+  for (int dv = -3; dv <= 3; ++dv)
+    for (int du = -3; du <= 3; ++du)
+      if (du * du + dv * dv <= 12 && map(iu + du, iv + dv) > c) return false;  // 12.25
+  return true;
+}
+
+// Radius of the zone a new source claims: trunc(max(3.5, OPRX, OPRV)), at
+// most the reach of the zone's 11 x 11 box.
+int claim_radius(const FindSettings& s) {
+  float r = 3.5f;
+  if (s.oprx > r) r = s.oprx;
+  if (s.oprv > r) r = s.oprv;
+  return static_cast<int>(std::min(r, 8.0f));
+}
+
+void claim_zone(Array2<std::uint8_t>& stacka, int iu, int iv, int rc, int criterion) {
+  for (int dv = -5; dv <= 5; ++dv) {
+    const int j = iv + dv;
+    if (j < 1 || j > TILE_GRID) continue;
+    for (int du = -5; du <= 5; ++du) {
+      const int i = iu + du;
+      if (i < 1 || i > TILE_GRID || du * du + dv * dv > rc * rc) continue;
+      stacka(i, j) = static_cast<std::uint8_t>(criterion);
+    }
+  }
+}
+
+}  // namespace
+
+int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const FineCounts& p, const FineCounts& d,
+                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka, LocalList& local,
+                    int& ls) {
+  stacka.fill(0);
+  const int rc = claim_radius(s);
+  const int rq = fine_radius(s.qsep, 0.5f), rd = fine_radius(s.dsep, 0.5f), rp = fine_radius(s.psep, 0.5f);
+  int news = 0;
+  // The scan order decides between nearby peaks: the first found claims its zone.
+  for (int iu = std::max(4, w.i1); iu <= std::min(TILE_GRID - 3, w.i2); ++iu) {
+    for (int iv = std::max(4, w.j1); iv <= std::min(TILE_GRID - 3, w.j2); ++iv) {
+      if (stacka(iu, iv)) continue;
+      const int c = maps.stackc_t(iu, iv);
+      const int qreq = std::max(qreq_n(c), s.qmin);
+      const int dreq = std::max(dreq_n(c), s.dmin);
+      const int preq = std::max(preq_n(c), s.pmin);
+      const int qc = maps.stackq_t(iu, iv), dc = maps.stackd_t(iu, iv), pc = maps.stackp_t(iu, iv);
+      const int a = 4 * (iu - 1) + 1, b = 4 * (iv - 1) + 1;
+      int criterion = 0;
+      Centroid pos;
+      if (qc >= qreq && is_count_peak(maps.stackq_t, iu, iv)) {
+        pos = find_ubarvbar(iu, iv, a, b, rq, maps.stackq_t.view(), q.tally.view(), q.spread.view(), "q");
+        criterion = FOUND_BY_Q;
+      } else if (dc >= dreq && is_count_peak(maps.stackd_t, iu, iv)) {
+        pos = find_ubarvbar(iu, iv, a, b, rd, maps.stackd_t.view(), d.tally.view(), d.spread.view(), "d");
+        criterion = FOUND_BY_D;
+      } else if (pc >= preq && is_count_peak(maps.stackp_t, iu, iv)) {
+        pos = find_ubarvbar(iu, iv, a, b, rp, maps.stackp_t.view(), p.tally.view(), p.spread.view(), "p");
+        criterion = FOUND_BY_P;
+      }
+      if (criterion == 0) continue;
+
+      ++news;
+      if (ls + 1 > LDIM) stop_run("Ls.gt._LDIM_");
+      const int l = ++ls;
+      // The slot may hold a star of an earlier artificial-star pass: start it
+      // from the cleared state.
+      reset_entry(l, local);
+      local.n0_l(l) = 0;  // found in this tile, not yet committed
+      local.u0_l(l) = local.uf_l(l) = static_cast<float>(pos.ubar);
+      local.v0_l(l) = local.vf_l(l) = static_cast<float>(pos.vbar);
+      local.w0_l(l) = nit;
+      local.y0_l(l) = criterion;
+      local.cfnd_l(l) = c;
+      local.qfnd_l(l) = qc;
+      local.dfnd_l(l) = dc;
+      local.pfnd_l(l) = pc;
+      local.qmin_l(l) = qreq;
+      local.dmin_l(l) = dreq;
+      local.pmin_l(l) = preq;
+      claim_zone(stacka, iu, iv, rc, criterion);
+    }
+  }
+  return news;
+}
+
+void fill_level_map(const FindSettings& s, const LevelTally& tallyy, FindingMaps& maps) {
+  for (int iv = 1; iv <= TILE_GRID; ++iv) {
+    for (int iu = 1; iu <= TILE_GRID; ++iu) {
+      const int preq = std::max(preq_n(maps.stackc_t(iu, iv)), s.pmin);
+      // The highest level k that at least Preq exposures reached (level k or above).
+      int level = 0, reached = 0;
+      for (int k = 7; k >= 1; --k) {
+        reached += tallyy.count(iu, iv, k);
+        if (reached >= preq) {
+          level = k;
+          break;
+        }
+      }
+      maps.stacky_t(iu, iv) = static_cast<std::int16_t>(level);
+    }
+  }
+}
+
+}  // namespace find_detail
+
+Centroid find_ubarvbar(int iu, int iv, int a, int b, int r, View2<const std::int16_t> m,
+                       View2<const std::int16_t> t, View2<const std::int16_t> k, const std::string& label) {
+  double n = 0.0, su = 0.0, sv = 0.0;
+  const int mc = m(iu, iv);
+  if (mc >= 1 && r >= 0) {
+    const double lim = (r + 0.5) * (r + 0.5);
+    for (int qq = std::max(1, b - 4); qq <= std::min(FINE_GRID, b + 4); ++qq) {
+      for (int pp = std::max(1, a - 4); pp <= std::min(FINE_GRID, a + 4); ++pp) {
+        if (k(pp, qq) < mc) continue;
+        // A tally within reach of several such pixels counts once for each.
+        for (int dy = -r; dy <= r; ++dy) {
+          const int y = qq + dy;
+          if (y < 1 || y > FINE_GRID) continue;
+          for (int dx = -r; dx <= r; ++dx) {
+            const int x = pp + dx;
+            if (x < 1 || x > FINE_GRID || static_cast<double>(dx) * dx + static_cast<double>(dy) * dy > lim) continue;
+            const int tt = t(x, y);
+            if (tt <= 0) continue;
+            n += tt;
+            su += static_cast<double>(tt) * x;
+            sv += static_cast<double>(tt) * y;
+          }
+        }
+      }
+    }
+  }
+  if (n > 0.0) return {(su / n - 1.0) / 4.0 + 1.0, (sv / n - 1.0) / 4.0 + 1.0};
+
+  write_list(std::cout, "---> qdp ", label);
+  write_list(std::cout, "---> i1: ", iu, iv, mc);
+  const bool fine_ok = a >= 1 && a <= FINE_GRID && b >= 1 && b <= FINE_GRID;
+  write_list(std::cout, "---> i4: ", a, b, fine_ok ? int{k(a, b)} : 0, fine_ok ? int{t(a, b)} : 0);
+  writfits_i2("BOMB_stack_x1.fits", m, TILE_GRID, TILE_GRID);
+  writfits_i2("BOMB_stack_x4.fits", k, FINE_GRID, FINE_GRID);
+  writfits_i2("BOMB_tally_x4.fits", t, FINE_GRID, FINE_GRID);
+  write_list(std::cout, " ");
+  write_list(std::cout, " ");
+  stop_run("find_tile:  ntot.eq.0");
+}
+
+}  // namespace zeb

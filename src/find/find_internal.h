@@ -1,0 +1,165 @@
+// Working pieces shared by the stages of find_tile (not part of the folder's
+// public interface).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/array.h"
+#include "find/find_tile.h"
+
+namespace zeb::find_detail {
+
+inline constexpr std::int16_t COUNT_MAX = 32767;
+
+// The search window on the fine grid, inclusive.
+struct FineWindow {
+  int a1 = 1, a2 = FINE_GRID, b1 = 1, b2 = FINE_GRID;
+  bool contains(int a, int b) const { return a1 <= a && a <= a2 && b1 <= b && b <= b2; }
+};
+FineWindow fine_window(const FindWindow& w);
+
+// The window clipped to the tile grid (a caller's window reaching beyond it
+// could only address points that do not exist).
+FindWindow clip_window(const FindWindow& w);
+
+// Offsets (dx, dy) of a disc of integer radius r: |dx|, |dy| <= r and
+// dx^2 + dy^2 <= (r + 0.5)^2. A negative r gives no offset.
+struct Offset {
+  int dx = 0, dy = 0;
+};
+std::vector<Offset> disc_offsets(int r);
+
+// Fine-grid radius trunc(4 s + add) of a spreading radius s in tile-grid
+// steps. Radii beyond the whole fine grid act alike, so absurd settings are
+// held to that (never an overflowing conversion); a radius that is not a
+// number gives no disc.
+int fine_radius(float s, float add);
+
+// The local-maximum test of stage 1 for the exposure given to start(): the
+// residual at (x, y) is at least as high as every neighbour within radius h
+// (|dx|, |dy| <= h, dx^2 + dy^2 <= (h + 0.5)^2), and no such neighbour is
+// flagged. Neighbours beyond the raster are ignored; equal neighbours do not
+// disqualify; a neighbour that is not a number never does.
+//
+// Neighbours are visited nearest first, so on real residuals a pixel is
+// usually rejected after a few of them. Where the residual is flat (equal
+// values over large areas) every pixel ties with its whole neighbourhood, and
+// for a wide radius visiting it pixel by pixel would cost the neighbourhood's
+// area for every pixel; once the visits of an exposure pass a budget, the test
+// switches to a map of the largest value in each pixel's neighbourhood, built
+// once (row maxima over the disc's row widths). Both ways give the same answer.
+class LocalMaximumTest {
+ public:
+  // Sets the radius (the neighbourhood is rebuilt only when it changes).
+  void configure(int h);
+  void start(View2<const float> d, View2<const std::uint8_t> u);
+  bool operator()(int x, int y);
+  // Builds the neighbourhood map of the current exposure now.
+  void use_neighbourhood_map() { build_neighbourhood_map(); }
+  bool uses_neighbourhood_map() const { return map_ready_; }
+
+ private:
+  bool visit_neighbours(int x, int y);
+  void build_neighbourhood_map();
+
+  int h_ = -1;
+  bool configured_ = false;
+  std::vector<Offset> offsets_;  // nearest first, the centre left out
+  bool may_leave_raster_ = false;
+  std::vector<int> half_width_;  // half-width of the disc's row dy = 0..h
+  View2<const float> d_;
+  View2<const std::uint8_t> u_;
+  long long visits_ = 0;
+  long long budget_ = 0;  // visits before the map is built; negative: never
+  bool map_ready_ = false;
+  Array2<float> value_;     // the residual as the test sees it: +inf where flagged, -inf where not a number
+  Array2<float> row_max_;   // largest value over each row segment of the current half-width
+  Array2<float> best_;      // largest value over each pixel's neighbourhood
+  std::vector<float> pad_, pre_, suf_;
+};
+
+// The candidates of one kind (P, D or Q) on the fine grid: the tally (how many
+// exposures put a candidate at each fine pixel), the tally spread over discs,
+// and the fine pixels whose tally is positive, in the order they were first
+// hit, so that spreading visits only those. Counts saturate at 32767.
+struct FineCounts {
+  Array2<std::int16_t> tally{FINE_GRID, FINE_GRID};
+  Array2<std::int16_t> spread{FINE_GRID, FINE_GRID};
+  std::vector<int> marked_a, marked_b;
+  int spread_r = -1;  // radius of the last spreading (-1: none)
+
+  // Sets every tally and spread value back to 0, touching only the fine
+  // pixels the last use marked or spread onto.
+  void clear();
+
+  void add(int a, int b) {
+    std::int16_t& t = tally(a, b);
+    if (t == 0) {
+      marked_a.push_back(a);
+      marked_b.push_back(b);
+    }
+    if (t < COUNT_MAX) ++t;
+  }
+};
+
+// Stage 2 for one kind: spreads every positive tally of the fine pixels
+// max(6, a1 - 8)..min(1196, a2 + 8) (likewise b) over the disc of radius r,
+// targets inside the fine window only.
+void spread_tallies(FineCounts& counts, const FineWindow& fw, int r);
+
+// Stage 2: the tile-grid count of window point (iu, iv) is the largest spread
+// value of the fine pixels a - 2..a + 2 x b - 2..b + 2 around its fine point.
+// Only points whose block a spread disc reaches can be non-zero; `out` must
+// be 0 elsewhere on entry. `seen` and `points` are scratch space.
+void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint8_t>& seen, std::vector<int>& points,
+                 Array2<std::int16_t>& out);
+
+// Per tile-grid point, how many exposures reached each candidate level 1..7
+// (the level of an exposure at a point being the highest level of its raster
+// pixels within the level-map disc). An exposure adds at most 1 per point, so
+// the counts stay within NDIM.
+class LevelTally {
+ public:
+  LevelTally() : counts_(7, TILE_GRID, TILE_GRID) {}
+  void clear() { counts_.fill(0); }
+  void add(int iu, int iv, int level) { ++counts_(level, iu, iv); }
+  // Number of exposures whose level at (iu, iv) was `level` (1..7).
+  int count(int iu, int iv, int level) const { return counts_(level, iu, iv); }
+
+ private:
+  static_assert(NDIM <= 255);
+  Array3<std::uint8_t> counts_;
+};
+
+// Working maps of one find_tile call; a FindWorkspace keeps them between
+// calls so that the fine grids are allocated once.
+struct FindWork {
+  FineCounts p, d, q;
+  LocalMaximumTest is_local_maximum;                      // within HMIN, current exposure
+  Array2<std::uint8_t> stack_prev{TILE_GRID, TILE_GRID};  // 1 inside the exclusion zones of known stars
+  Array2<std::uint8_t> pkmapn{TILE_GRID, TILE_GRID};      // usable candidate positions, current exposure
+  Array2<std::uint8_t> flagged5{TILE_GRID, TILE_GRID};    // a non-zero flag in the 5 x 5 box, current exposure
+  Array2<std::uint8_t> flag_rows{TILE_GRID, TILE_GRID};   // a non-zero flag in the 5 pixels of the row
+  // Highest candidate level near each tile-grid point for the current
+  // exposure: stacky_x4 at the fine points of the tile grid, the only ones
+  // the level map reads.
+  Array2<std::uint8_t> level_t{TILE_GRID, TILE_GRID};
+  LevelTally tallyy;
+  Array2<std::uint8_t> stacka{TILE_GRID, TILE_GRID};      // zones claimed by the new sources of the call
+  Array2<std::uint8_t> bin_seen{TILE_GRID, TILE_GRID};
+  std::vector<int> bin_points;
+};
+
+// Stage 3, steps 1 and 2: scans the window (4..298 at most) for points where
+// the Q, D or P count reaches its requirement and is a local maximum, appends
+// a source at the tally centroid for each, and claims a zone around it.
+// Returns the number of sources appended.
+int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const FineCounts& p, const FineCounts& d,
+                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka, LocalList& local,
+                    int& ls);
+
+// Stage 3, step 3: stacky_t over the whole tile grid.
+void fill_level_map(const FindSettings& s, const LevelTally& tallyy, FindingMaps& maps);
+
+}  // namespace zeb::find_detail

@@ -1,0 +1,380 @@
+// find_tile: stages 0 (set-up), 1 (per-exposure candidate search) and 2
+// (spreading and binning), then the collation of stage 3 (find_collate.cpp).
+#include "find/find_tile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <memory>
+
+#include "core/fortran_format.h"
+#include "core/stop.h"
+#include "core/text.h"
+#include "find/find_internal.h"
+#include "imageio/fits.h"
+#include "measure/psf.h"
+#include "tile/tile_geometry.h"
+
+namespace zeb {
+
+using namespace find_detail;
+
+namespace {
+
+// Candidate levels: the last test of stage 1 a raster pixel passed.
+constexpr int LEVEL_USABLE = 1;       // recorded in pkmapn
+constexpr int LEVEL_FREE = 2;         // not next to a known star
+constexpr int LEVEL_PEAK = 3;         // local maximum within HMIN
+constexpr int LEVEL_WING = 4;         // no deep negative wing
+constexpr int LEVEL_MASK = 5;         // flux above the bright-star mask level
+constexpr int LEVEL_MODEL = 6;        // flux above the model level
+constexpr int LEVEL_SIGNIFICANT = 7;  // significant against the sky ring: a P candidate
+
+constexpr int RASTER_FIRST = 6, RASTER_LAST = 296;  // raster pixels searched
+constexpr int EXCLUSION_REACH = 9;                  // tile-grid steps of the exclusion test
+using Work = FindWork;
+
+// What the search needs for one call, worked out once.
+struct Search {
+  int nit = 0;
+  FindSettings s;
+  FindWindow w;
+  FineWindow fw;
+  std::vector<Offset> wing;  // negative-wing neighbourhood
+  int level_r = 0;           // level-map radius, fine pixels
+  double level_r2 = 0.0;     // its squared limit (R + 0.5)^2
+};
+
+Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
+  Search sr;
+  sr.nit = nit;
+  sr.s = s;
+  sr.w = w;
+  sr.fw = fine_window(w);
+  for (int dy = -4; dy <= 4; ++dy)
+    for (int dx = -4; dx <= 4; ++dx)
+      if (dx * dx + dy * dy <= 20) sr.wing.push_back({dx, dy});  // dx^2 + dy^2 <= 20.25
+  sr.level_r = fine_radius(s.psep, 1.0f);
+  sr.level_r2 = (sr.level_r + 0.5) * (sr.level_r + 0.5);
+  return sr;
+}
+
+// The rasters and tables of exposure n.
+struct Exposure {
+  View2<const float> d, e, m, f, psf;
+  View2<const std::uint8_t> u;
+  TabView utab, vtab, xtab, ytab;
+  float msk = 0.0f, oth = 0.0f;
+
+  Exposure(const TileExposures& te, const Array3<float>& psf_n, int n)
+      : d(te.pixd_n.plane(n)),
+        e(te.pixe_n.plane(n)),
+        m(te.pixm_n.plane(n)),
+        f(te.pixf_n.plane(n)),
+        psf(psf_n.plane(n)),
+        u(te.pixu_n.plane(n)),
+        utab(tab_of(te.utab_n, n)),
+        vtab(tab_of(te.vtab_n, n)),
+        xtab(tab_of(te.xtab_n, n)),
+        ytab(tab_of(te.ytab_n, n)),
+        msk(te.msk_n(n)),
+        oth(te.oth_n(n)) {}
+};
+
+// Stage 0, step 2: exclusion zones of the stars already in the list. Every
+// known star excludes OPRX reference pixels around it; a star found in this
+// or the previous iteration excludes OPRV.
+void mark_known_stars(const LocalList& local, int ls, const Search& sr, Array2<std::uint8_t>& stack_prev) {
+  stack_prev.fill(0);
+  for (int k = 1; k <= ls; ++k) {
+    const float fu = local.u0_l(k) + 0.5f;
+    const float fv = local.v0_l(k) + 0.5f;
+    // Centres further out reach no grid point (and a position that is not a
+    // number has no centre).
+    if (!(fu > -10.0f && fu < 312.0f && fv > -10.0f && fv < 312.0f)) continue;
+    const int ic = static_cast<int>(fu);
+    const int jc = static_cast<int>(fv);
+    const bool recent = local.w0_l(k) >= sr.nit - 1;  // NIT <= w0 + 1, without overflow
+    for (int dy = -EXCLUSION_REACH; dy <= EXCLUSION_REACH; ++dy) {
+      const int j = jc + dy;
+      if (j < 1 || j > TILE_GRID) continue;
+      for (int dx = -EXCLUSION_REACH; dx <= EXCLUSION_REACH; ++dx) {
+        const int i = ic + dx;
+        if (i < 1 || i > TILE_GRID) continue;
+        const float r = std::sqrt(static_cast<float>(dx * dx + dy * dy)) / 2.0f;  // reference pixels
+        if (r <= sr.s.oprx || (recent && r <= sr.s.oprv)) stack_prev(i, j) = 1;
+      }
+    }
+  }
+}
+
+// flagged5(x, y) := 1 when a pixel of the 5 x 5 box around (x, y) has a
+// non-zero flag (x, y in 3..299), done as a row pass and a column pass.
+void mark_flagged_boxes(View2<const std::uint8_t> u, Work& wk) {
+  for (int y = 1; y <= TILE_GRID; ++y)
+    for (int x = 3; x <= TILE_GRID - 2; ++x)
+      wk.flag_rows(x, y) = (u(x - 2, y) | u(x - 1, y) | u(x, y) | u(x + 1, y) | u(x + 2, y)) != 0;
+  for (int y = 3; y <= TILE_GRID - 2; ++y)
+    for (int x = 3; x <= TILE_GRID - 2; ++x)
+      wk.flagged5(x, y) = (wk.flag_rows(x, y - 2) | wk.flag_rows(x, y - 1) | wk.flag_rows(x, y) |
+                           wk.flag_rows(x, y + 1) | wk.flag_rows(x, y + 2));
+}
+
+bool has_negative_wing(const Exposure& ex, const Search& sr, int xt, int yt) {
+  const float c = -ex.d(xt, yt);
+  for (const Offset& o : sr.wing)
+    if (ex.d(xt + o.dx, yt + o.dy) < c) return true;
+  return false;
+}
+
+// Flux of the brightest 2 x 2 box that holds the pixel, and the mean of the
+// 12 pixels around that box in the 4 x 4 block extending away from it.
+struct BoxFlux {
+  float best = 0.0f;
+  float sky = 0.0f;
+};
+
+BoxFlux box_flux(View2<const float> d, int xt, int yt) {
+  BoxFlux bf;
+  for (int sx = -1; sx <= 1; sx += 2) {
+    for (int sy = -1; sy <= 1; sy += 2) {
+      const float s = d(xt, yt) + d(xt + sx, yt) + d(xt, yt + sy) + d(xt + sx, yt + sy);
+      if (!(s > bf.best)) continue;
+      bf.best = s;
+      float sum = 0.0f;
+      for (int ky = -1; ky <= 2; ++ky) {
+        for (int kx = -1; kx <= 2; ++kx) {
+          if ((kx == 0 || kx == 1) && (ky == 0 || ky == 1)) continue;  // the 2 x 2 box itself
+          sum += d(xt + kx * sx, yt + ky * sy);
+        }
+      }
+      bf.sky = sum / 12.0f;
+    }
+  }
+  return bf;
+}
+
+// Is the box flux significant against the scatter of the sky ring (the 16
+// pixels at Chebyshev distance 2)?
+bool is_significant(View2<const float> d, int xt, int yt, float best, float ssig) {
+  float ring[16];
+  int k = 0;
+  for (int dy = -2; dy <= 2; ++dy)
+    for (int dx = -2; dx <= 2; ++dx)
+      if (dx == -2 || dx == 2 || dy == -2 || dy == 2) ring[k++] = d(xt + dx, yt + dy);
+  rbubble(ring, 16);
+  const float sig = (ring[12] - ring[3]) / 2.0f;
+  const float med = (ring[7] + ring[8]) / 2.0f;
+  return ssig * sig <= best - 4.0f * med;
+}
+
+// Stage 1, steps 1 to 11 for raster pixel (xt, yt): the level it reaches and
+// its fine-grid position (a, b) (meaningful from level 1 on).
+int pixel_level(const Exposure& ex, const Search& sr, Work& wk, int xt, int yt, int& a, int& b) {
+  const FindWindow& w = sr.w;
+  const float ut = ut_txy(static_cast<float>(xt), static_cast<float>(yt), ex.utab, ex.vtab);
+  if (!(static_cast<float>(w.i1) < ut && ut < static_cast<float>(w.i2))) return 0;
+  const float vt = vt_txy(static_cast<float>(xt), static_cast<float>(yt), ex.utab, ex.vtab);
+  if (!(static_cast<float>(w.j1) < vt && vt < static_cast<float>(w.j2))) return 0;
+  const int iu = static_cast<int>(ut + 0.5f);
+  const int iv = static_cast<int>(vt + 0.5f);
+  if (iu < w.i1 || iu > w.i2 || iv < w.j1 || iv > w.j2 || ex.u(xt, yt) != 0) return 0;
+  if (wk.flagged5(xt, yt)) return 0;
+  a = static_cast<int>(4.0f * (ut - 1.0f) + 1.0f);
+  b = static_cast<int>(4.0f * (vt - 1.0f) + 1.0f);
+  const FineWindow& fw = sr.fw;
+  if (!(fw.a1 < a && a < fw.a2 && fw.b1 < b && b < fw.b2)) return 0;
+
+  wk.pkmapn(xt, yt) = 1;
+  if (wk.stack_prev(iu, iv)) return LEVEL_USABLE;
+  if (!wk.is_local_maximum(xt, yt)) return LEVEL_FREE;
+  if (has_negative_wing(ex, sr, xt, yt)) return LEVEL_PEAK;
+  const BoxFlux bf = box_flux(ex.d, xt, yt);
+  const float flux = bf.best - 4.0f * bf.sky;
+  if (!(ex.m(xt, yt) * ex.msk < flux)) return LEVEL_WING;
+  if (!(ex.f(xt, yt) * ex.oth < flux)) return LEVEL_MASK;
+  if (!is_significant(ex.d, xt, yt, bf.best, sr.s.ssig)) return LEVEL_MODEL;
+  return LEVEL_SIGNIFICANT;
+}
+
+// Stage 1, step 11: a P candidate at fine pixel (a, b), refined with the PSF
+// into a D candidate (and a Q candidate when the correlation beats QSEL).
+void add_candidate(const Exposure& ex, const Search& sr, Work& wk, int xt, int yt, int a, int b) {
+  wk.p.add(a, b);
+  const QoptResult qr = find_qopt(xt, yt, ex.d, ex.e, ex.psf);
+  // No trial correlated positively: there is no refined position (find_qopt
+  // leaves the raster corner (0, 0)), so the candidate counts for P only.
+  // Tallying the corner's position would put a D count where no peak is.
+  if (!(qr.q > 0.0f)) return;
+  const float ut = ut_txy(qr.xq, qr.yq, ex.utab, ex.vtab);
+  const float vt = vt_txy(qr.xq, qr.yq, ex.utab, ex.vtab);
+  const float fa = 4.0f * (ut - 1.0f) + 1.5f;
+  const float fb = 4.0f * (vt - 1.0f) + 1.5f;
+  // trunc(fa) within a1..a2 (a1 >= 1), written so that no far or undefined
+  // position is ever converted.
+  const FineWindow& fw = sr.fw;
+  if (!(fa >= static_cast<float>(fw.a1) && fa < static_cast<float>(fw.a2 + 1) && fb >= static_cast<float>(fw.b1) &&
+        fb < static_cast<float>(fw.b2 + 1)))
+    return;
+  const int ad = static_cast<int>(fa), bd = static_cast<int>(fb);
+  wk.d.add(ad, bd);
+  if (qr.q > sr.s.qsel) wk.q.add(ad, bd);
+}
+
+// First fine point of the tile grid (4 (i - 1) + 1) at or after fine pixel x >= 1.
+inline int first_grid_point_from(int x) { return (x + 2) / 4 * 4 + 1; }
+
+// Stage 1, step 12, at the fine points of the tile grid: the level reached
+// at (a, b) raises the level map over the disc of radius trunc(4 PSEP + 1).
+void raise_level_map(const Search& sr, Work& wk, int a, int b, int level) {
+  const int r = sr.level_r;
+  if (r < 0) return;
+  const FineWindow& fw = sr.fw;
+  const int alo = first_grid_point_from(std::max(a - r, fw.a1)), ahi = std::min(a + r, fw.a2);
+  const int blo = first_grid_point_from(std::max(b - r, fw.b1)), bhi = std::min(b + r, fw.b2);
+  const auto lv = static_cast<std::uint8_t>(level);
+  for (int bt = blo; bt <= bhi; bt += 4) {
+    const double dy = bt - b;
+    for (int at = alo; at <= ahi; at += 4) {
+      const double dx = at - a;
+      if (dx * dx + dy * dy > sr.level_r2) continue;
+      std::uint8_t& cell = wk.level_t((at - 1) / 4 + 1, (bt - 1) / 4 + 1);
+      if (cell < lv) cell = lv;
+    }
+  }
+}
+
+// Stage 1, step 3: every window point that maps onto a usable raster pixel
+// of this exposure is covered once more.
+void add_coverage(const Exposure& ex, const FindWindow& w, const Work& wk, Array2<std::int16_t>& stackc_t) {
+  for (int iv = w.j1; iv <= w.j2; ++iv) {
+    for (int iu = w.i1; iu <= w.i2; ++iu) {
+      const float fx = xt_tuv(static_cast<float>(iu), static_cast<float>(iv), ex.xtab, ex.ytab) + 0.5f;
+      const float fy = yt_tuv(static_cast<float>(iu), static_cast<float>(iv), ex.xtab, ex.ytab) + 0.5f;
+      // trunc(x + 0.5) within 1..301.
+      if (!(fx >= 1.0f && fx < 302.0f && fy >= 1.0f && fy < 302.0f)) continue;
+      if (wk.pkmapn(static_cast<int>(fx), static_cast<int>(fy))) ++stackc_t(iu, iv);
+    }
+  }
+}
+
+// Stage 1 for one exposure.
+void search_exposure(const Exposure& ex, const Search& sr, Work& wk, FindingMaps& maps) {
+  wk.level_t.fill(0);
+  wk.pkmapn.fill(0);
+  mark_flagged_boxes(ex.u, wk);
+  wk.is_local_maximum.start(ex.d, ex.u);
+  for (int yt = RASTER_FIRST; yt <= RASTER_LAST; ++yt) {
+    for (int xt = RASTER_FIRST; xt <= RASTER_LAST; ++xt) {
+      int a = 1, b = 1;
+      const int level = pixel_level(ex, sr, wk, xt, yt, a, b);
+      if (level == 0) continue;  // level 0 raises nothing
+      if (level == LEVEL_SIGNIFICANT) add_candidate(ex, sr, wk, xt, yt, a, b);
+      raise_level_map(sr, wk, a, b, level);
+    }
+  }
+  add_coverage(ex, sr.w, wk, maps.stackc_t);
+  for (int iv = sr.w.j1; iv <= sr.w.j2; ++iv)
+    for (int iu = sr.w.i1; iu <= sr.w.i2; ++iu)
+      if (const int lv = wk.level_t(iu, iv); lv >= 1) wk.tallyy.add(iu, iv, lv);
+}
+
+void clear_maps(FindingMaps& maps) {
+  maps.stackp_t.fill(0);
+  maps.stackq_t.fill(0);
+  maps.stackd_t.fill(0);
+  maps.stackc_t.fill(0);
+  maps.stacky_t.fill(0);
+}
+
+// Stage 2, step 3: the count maps as images, each tile overwriting the last.
+void write_count_images(int nit, const Work& wk, const FindingMaps& maps) {
+  auto name = [nit](const char* what, int scale) {
+    return fortran_record("('AUX/FIND_TILE_',a6,'_x',i1,'_NIT',i1,'.fits')", what, scale, nit);
+  };
+  auto fine = [&](const char* what, const Array2<std::int16_t>& a) {
+    writfits_i2_ltv(name(what, 4), a.view(), FINE_GRID, FINE_GRID, 4.0f);
+  };
+  auto tile = [&](const char* what, const Array2<std::int16_t>& a) {
+    writfits_i2_ltv(name(what, 1), a.view(), TILE_GRID, TILE_GRID, 1.0f);
+  };
+  fine("tallyq", wk.q.tally);
+  fine("tallyd", wk.d.tally);
+  fine("tallyp", wk.p.tally);
+  fine("stackq", wk.q.spread);
+  fine("stackd", wk.d.spread);
+  fine("stackp", wk.p.spread);
+  tile("stackc", maps.stackc_t);
+  tile("stackq", maps.stackq_t);
+  tile("stackd", maps.stackd_t);
+  tile("stackp", maps.stackp_t);
+}
+
+void check_inputs(const TileExposures& te, const Array3<float>& psf_n, int ls) {
+  if (ls > LDIM) stop_run("Ls.gt._LDIM_");
+  const long ns = te.ns;
+  const bool rasters_ok = te.pixd_n.n3() >= ns && te.pixe_n.n3() >= ns && te.pixm_n.n3() >= ns &&
+                          te.pixf_n.n3() >= ns && te.pixu_n.n3() >= ns && psf_n.n3() >= ns;
+  const bool sizes_ok = ns == 0 || (te.pixd_n.n1() == TILE_GRID && te.pixd_n.n2() == TILE_GRID &&
+                                    psf_n.n1() == PSF_NPIX && psf_n.n2() == PSF_NPIX);
+  if (ns < 0 || ns > NDIM || !rasters_ok || !sizes_ok) {
+    write_list(std::cout, "find_tile: the rasters or PSFs of the tile do not match its exposures, Ns: ", te.ns);
+    stop_run("find_tile: tile not prepared");
+  }
+}
+
+void clear_work(Work& wk, int hmin) {
+  wk.p.clear();
+  wk.d.clear();
+  wk.q.clear();
+  wk.tallyy.clear();
+  wk.is_local_maximum.configure(hmin);
+}
+
+}  // namespace
+
+FindWorkspace::FindWorkspace() : work_(std::make_unique<find_detail::FindWork>()) {}
+FindWorkspace::~FindWorkspace() = default;
+
+int find_tile(int nit, const Settings& settings, const FindWindow& window, const TileExposures& te,
+              const Array3<float>& psf_n, LocalList& local, int& ls, FindingMaps& maps) {
+  FindWorkspace workspace;
+  return find_tile(nit, settings, window, te, psf_n, local, ls, maps, workspace);
+}
+
+int find_tile(int nit, const Settings& settings, const FindWindow& window, const TileExposures& te,
+              const Array3<float>& psf_n, LocalList& local, int& ls, FindingMaps& maps, FindWorkspace& workspace) {
+  const FindSettings fs = find_settings(settings, nit);
+  check_inputs(te, psf_n, ls);
+  const FindWindow w = clip_window(window);
+  const Search sr = make_search(nit, fs, w);
+  Work& wk = *workspace.work_;
+  clear_work(wk, fs.hmin);
+
+  // Stage 0.
+  mark_known_stars(local, ls, sr, wk.stack_prev);
+  clear_maps(maps);
+
+  // Stage 1: exposures whose finding-mask character is "0" add nothing, not
+  // even coverage.
+  for (int n = 1; n <= te.ns; ++n) {
+    if (char_at(te.fnd_n(n), static_cast<std::size_t>(nit)) == '0') continue;
+    search_exposure(Exposure(te, psf_n, n), sr, wk, maps);
+  }
+
+  // Stage 2.
+  spread_tallies(wk.q, sr.fw, fine_radius(fs.qsep, 0.5f));
+  spread_tallies(wk.d, sr.fw, fine_radius(fs.dsep, 0.5f));
+  spread_tallies(wk.p, sr.fw, fine_radius(fs.psep, 0.5f));
+  bin_to_tile(wk.p, w, wk.bin_seen, wk.bin_points, maps.stackp_t);
+  bin_to_tile(wk.q, w, wk.bin_seen, wk.bin_points, maps.stackq_t);
+  bin_to_tile(wk.d, w, wk.bin_seen, wk.bin_points, maps.stackd_t);
+  if (settings.show_tiles) write_count_images(nit, wk, maps);
+
+  // Stage 3.
+  const int news = collate_sources(nit, fs, w, wk.p, wk.d, wk.q, maps, wk.stacka, local, ls);
+  fill_level_map(fs, wk.tallyy, maps);
+  return news;
+}
+
+}  // namespace zeb

@@ -1,0 +1,195 @@
+// The parts of source finding on their own: requirements by coverage, the
+// line fit, the sky-ring sort, PSF refinement and the tally centroid.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "find/find_tile.h"
+#include "find/find_test_util.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace zeb;
+using zeb::test::capture;
+using zeb::test::gauss;
+using zeb::test::split_lines;
+using zeb::test::TempDir;
+
+TEST(Requirements, QRequirementByCoverage) {
+  const int c[] = {-3, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 15, 20, 35, 149, 150, 151};
+  const int want[] = {99, 99, 1, 1, 2, 2, 3, 3, 4, 4, 5, 6, 6, 7, 9, 12, 21, 89, 90, 90};
+  for (std::size_t k = 0; k < std::size(c); ++k) EXPECT_EQ(qreq_n(c[k]), want[k]) << c[k];
+}
+
+TEST(Requirements, PRequirementByCoverageRanges) {
+  const int c[] = {-1,  0,   1,   4,   5,   6,   7,   8,   9,   10,  11,  12,  13,  20,  21,  23,
+                   24,  26,  27,  30,  31,  33,  34,  36,  37,  40,  41,  43,  44,  46,  47,  50,
+                   51,  55,  56,  116, 120, 121, 130, 131, 135, 136, 186, 190, 191, 200, 201, 205,
+                   206, 596, 600, 601, 999, 1000, 1500};
+  const int want[] = {99, 99, 3,  3,  4,  5,  6,  6,  7,  8,  9,  9,  10, 13, 14, 14,
+                      15, 15, 16, 16, 17, 17, 18, 18, 19, 19, 20, 20, 21, 21, 22, 22,
+                      23, 23, 24, 36, 36, 37, 37, 38, 38, 39, 49, 49, 50, 50, 51, 51,
+                      52, 130, 130, 131, 217, 220, 330};
+  static_assert(std::size(c) == std::size(want));
+  for (std::size_t k = 0; k < std::size(c); ++k) EXPECT_EQ(preq_n(c[k]), want[k]) << c[k];
+}
+
+TEST(Requirements, DRequirementByCoverage) {
+  const int c[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 35};
+  const int want[] = {99, 99, 2, 2, 3, 3, 3, 4, 5, 5, 18};
+  for (std::size_t k = 0; k < std::size(c); ++k) EXPECT_EQ(dreq_n(c[k]), want[k]) << c[k];
+}
+
+TEST(FindSettingsTable, IterationOutOfRangeStops) {
+  Settings s;
+  s.oprv_nit(3) = 6.0f;
+  EXPECT_FLOAT_EQ(find_settings(s, 3).oprv, 6.0f);
+  for (int nit : {0, 11}) {
+    auto r = capture([&] { find_settings(s, nit); });
+    EXPECT_TRUE(r.stopped) << nit;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "STOP find_tile: NIT out of range\n");
+  }
+}
+
+TEST(LineFit, ExactLinesWeightsAndDegenerateCases) {
+  const float x[] = {0, 1, 2, 3}, up[] = {1, 3, 5, 7}, down[] = {7, 5, 3, 1}, w[] = {1, 1, 1, 1};
+  LineFit f = linfitw(x, up, w, 4);
+  EXPECT_FLOAT_EQ(f.a, 1.0f);
+  EXPECT_FLOAT_EQ(f.b, 2.0f);
+  EXPECT_FLOAT_EQ(f.r, 1.0f);
+  f = linfitw(x, down, w, 4);
+  EXPECT_FLOAT_EQ(f.a, 7.0f);
+  EXPECT_FLOAT_EQ(f.b, -2.0f);
+  EXPECT_FLOAT_EQ(f.r, -1.0f);
+  // A zero weight drops the third point: the line through (0, 0) and (1, 1).
+  const float y3[] = {0, 1, 5}, w3[] = {1, 1, 0};
+  f = linfitw(x, y3, w3, 3);
+  EXPECT_FLOAT_EQ(f.a, 0.0f);
+  EXPECT_FLOAT_EQ(f.b, 1.0f);
+  EXPECT_FLOAT_EQ(f.r, 1.0f);
+  // No spread in y: a flat line, no correlation.
+  const float flat[] = {4, 4, 4};
+  f = linfitw(x, flat, w, 3);
+  EXPECT_FLOAT_EQ(f.a, 4.0f);
+  EXPECT_FLOAT_EQ(f.b, 0.0f);
+  EXPECT_EQ(f.r, 0.0f);
+  // No spread in x (a PSF that is zero everywhere): no line, no correlation,
+  // never an infinity.
+  const float zero[] = {0, 0, 0};
+  f = linfitw(zero, up, w, 3);
+  EXPECT_EQ(f.a, 0.0f);
+  EXPECT_EQ(f.b, 0.0f);
+  EXPECT_EQ(f.r, 0.0f);
+}
+
+// Residual and error rasters with a star of flux 1000 on a sky of 5 at raster
+// position (x0, y0), errors 2, and the Gaussian PSF grid.
+struct RefineCase {
+  Array2<float> d{TILE_GRID, TILE_GRID, 5.0f}, e{TILE_GRID, TILE_GRID, 2.0f}, psf{PSF_NPIX, PSF_NPIX};
+  RefineCase(float x0, float y0, float flux) {
+    for (int b = 1; b <= PSF_NPIX; ++b)
+      for (int a = 1; a <= PSF_NPIX; ++a)
+        psf(a, b) = gauss(static_cast<float>(a - PSF_CENTRE) / 4.0f, static_cast<float>(b - PSF_CENTRE) / 4.0f);
+    const int ic = static_cast<int>(x0), jc = static_cast<int>(y0);
+    for (int y = std::max(1, jc - 10); y <= std::min(TILE_GRID, jc + 10); ++y)
+      for (int x = std::max(1, ic - 10); x <= std::min(TILE_GRID, ic + 10); ++x)
+        d(x, y) += flux * gauss(static_cast<float>(x) - x0, static_cast<float>(y) - y0);
+  }
+  QoptResult run(int xt, int yt) const { return find_qopt(xt, yt, d.view(), e.view(), psf.view()); }
+};
+
+TEST(Refinement, TrialOffsetOfTheStarWins) {
+  // The star sits a quarter pixel right of and a quarter pixel below pixel
+  // (150, 150): trial (ox, oy) = (-1, +1) samples the PSF exactly there.
+  RefineCase rc(150.25f, 149.75f, 1000.0f);
+  const QoptResult q = rc.run(150, 150);
+  EXPECT_EQ(q.xq, 150.25f);
+  EXPECT_EQ(q.yq, 149.75f);
+  EXPECT_GT(q.q, 0.9999f);
+  EXPECT_NEAR(q.flux, 1000.0f, 0.5f);
+  EXPECT_NEAR(q.sky, 5.0f, 0.01f);
+  EXPECT_LT(q.rms, 0.01f);
+  // A star half a pixel off lands on the outermost trial.
+  RefineCase half(149.5f, 150.0f, 1000.0f);
+  EXPECT_EQ(half.run(150, 150).xq, 149.5f);
+  EXPECT_EQ(half.run(150, 150).yq, 150.0f);
+}
+
+TEST(Refinement, NoPositiveCorrelationAndEdges) {
+  // A hole instead of a star correlates negatively at every trial.
+  RefineCase hole(150.0f, 150.0f, -1000.0f);
+  const QoptResult q = hole.run(150, 150);
+  EXPECT_EQ(q.q, 0.0f);
+  EXPECT_EQ(q.xq, 0.0f);
+  EXPECT_EQ(q.yq, 0.0f);
+  EXPECT_EQ(q.flux, 0.0f);
+  // Outside 4..297 nothing is done; 4 and 297 themselves are refined.
+  RefineCase edge(4.0f, 297.0f, 1000.0f);
+  EXPECT_EQ(edge.run(3, 297).q, 0.0f);
+  EXPECT_EQ(edge.run(4, 298).q, 0.0f);
+  EXPECT_GT(edge.run(4, 297).q, 0.9999f);
+  // Zero errors make the scatter infinite: it is capped at 9.99.
+  RefineCase rc(150.25f, 149.75f, 1000.0f);
+  rc.e.fill(0.0f);
+  rc.d(150, 151) += 3.0f;
+  EXPECT_EQ(rc.run(150, 150).rms, 9.99f);
+}
+
+// Count, tally and spread maps for the centroid tests, all zero.
+struct CentroidMaps {
+  Array2<std::int16_t> m{TILE_GRID, TILE_GRID}, t{FINE_GRID, FINE_GRID}, k{FINE_GRID, FINE_GRID};
+  Centroid run(int iu, int iv, int r) {
+    return find_ubarvbar(iu, iv, 4 * (iu - 1) + 1, 4 * (iv - 1) + 1, r, m.view(), t.view(), k.view(), "q");
+  }
+};
+
+TEST(Centroid, TallyWeightedMeanOnTheTileGrid) {
+  CentroidMaps cm;
+  cm.m(151, 151) = 3;
+  cm.t(601, 601) = 2;
+  cm.t(603, 601) = 1;
+  cm.t(601, 604) = 5;  // out of reach of radius 1 from (602, 601)
+  cm.k(602, 601) = 3;  // the only fine pixel near (601, 601) that reaches the count
+  Centroid c = cm.run(151, 151, 1);
+  // (2 x 601 + 603) / 3 = 601.667 on the fine grid -> (600.667 / 4) + 1.
+  EXPECT_DOUBLE_EQ(c.ubar, (1805.0 / 3.0 - 1.0) / 4.0 + 1.0);
+  EXPECT_DOUBLE_EQ(c.vbar, 151.0);
+  // A tally within reach of two qualifying pixels counts twice.
+  cm.k(600, 601) = 4;
+  c = cm.run(151, 151, 1);
+  EXPECT_DOUBLE_EQ(c.ubar, ((2 * 601 + 603 + 2 * 601) / 5.0 - 1.0) / 4.0 + 1.0);
+  // Radius 0 reaches only the qualifying pixels themselves.
+  cm.k(601, 601) = 3;
+  c = cm.run(151, 151, 0);
+  EXPECT_DOUBLE_EQ(c.ubar, 151.0);
+}
+
+TEST(Centroid, NoTallyInReachStopsWithItsImages) {
+  TempDir dir;
+  CentroidMaps cm;
+  cm.m(151, 150) = 1;
+  cm.k(601, 597) = 7;
+  auto r = capture([&] { cm.run(151, 150, 2); });
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "STOP find_tile:  ntot.eq.0\n");
+  const auto lines = split_lines(r.out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_NE(lines[0].find("---> qdp "), std::string::npos);
+  EXPECT_NE(lines[0].find('q', 9), std::string::npos);
+  EXPECT_EQ(lines[1], " ---> i1:  151 150 1");
+  EXPECT_EQ(lines[2], " ---> i4:  601 597 7 0");
+  EXPECT_EQ(lines[3].find_first_not_of(' '), std::string::npos);
+  EXPECT_EQ(lines[4].find_first_not_of(' '), std::string::npos);
+  // 16-bit images: one header record, then the pixels padded to whole records.
+  auto records = [](long pixels) { return 2880L * (1 + (2 * pixels + 2879) / 2880); };
+  EXPECT_EQ(std::filesystem::file_size("BOMB_stack_x1.fits"), records(301L * 301));
+  EXPECT_EQ(std::filesystem::file_size("BOMB_stack_x4.fits"), records(1201L * 1201));
+  EXPECT_EQ(std::filesystem::file_size("BOMB_tally_x4.fits"), records(1201L * 1201));
+}
+
+}  // namespace
