@@ -10,6 +10,8 @@
 #include "core/stop.h"
 #include "driver/tile_art.h"
 #include "driver/tile_images.h"
+#include "driver/tile_iterations.h"
+#include "driver/tile_state.h"
 #include "measure/local_list.h"
 #include "measure/psf.h"
 #include "measure/tile_stacks.h"
@@ -23,27 +25,9 @@ namespace zeb {
 
 namespace {
 
-constexpr int NIT_COUNTS = 9;
 constexpr const char* ROW_STARS = "('******************************')";
 constexpr const char* TILE_STARS = "('*****************************************')";
 
-// Everything one tile holds while it is processed; released when the tile ends.
-struct Tile {
-  TileLimits limits;
-  SearchWindow window;  // of the current pass
-  TileExposures exposures;
-  LocalBrightStars bright;
-  int bbs = 0;
-  Array3<float> psf_n;             // local PSFs, 101 x 101 x Ns, tapered
-  std::vector<LocalPsf> psf_eval;  // the same, ready for evaluation
-  std::unique_ptr<TileStacks> stacks;  // allocated once the tile has exposures
-  std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
-  int ls = 0, lo = 1;
-  std::array<int, NIT_COUNTS> found{};  // stars added by the finding step of each iteration
-  int narti = 0, nartf = 0;
-  std::vector<TileArtStar> art;  // artificial stars of the tile (modes A and C)
-  ArtPass pass;                  // mode A: the star injected in the current pass
-};
 
 void print_row_banner(int jt, int vref_t) {
   std::cout << '\n';
@@ -189,13 +173,18 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
 
   tile.ls = load_local_list(tile.limits, hash_000, master, *tile.local, st.verbose != 0);
   tile.lo = tile.ls + 1;
-  const int nmasto = master.nmasts;
+  tile.nmasto = master.nmasts;
+  const int nmasto = tile.nmasto;
   const TileLimits& t = tile.limits;
   progress_line({t.it, t.jt, t.uref_t, t.vref_t, 0, tile.exposures.ns, tile.ls, tile.narti, tile.nartf});
   write_setup_line(logs.setup(), t.it, t.jt, t.uref_t, t.vref_t, run.slots.gs, tile.exposures.ns, tile.bbs,
                    run.filters.fs, tile.ls, master.nmasts);
 
-  const int nit_done = 0;
+  const int nit_done = finding_iterations(tile, run);
+  final_measurement(tile, run);
+  if (st.cmode == 'A') choose_reported_star(tile);
+  commit_pass(tile, run);
+
   std::vector<FArg> end{t.it, t.jt, t.uref_t, t.vref_t, nit_done, tile.exposures.ns, tile.narti, tile.nartf,
                         tile.lo - 1};
   for (int c : tile.found) end.emplace_back(c);
@@ -241,6 +230,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);
   te.allocate_rasters(te.ns);
   tile.stacks = std::make_unique<TileStacks>();
+  tile.results = std::make_unique<LocalExposureResults>(te.ns);
   init_stacku(tile.stacks->stacktu);
 
   if (verbose) write_record(std::cout, "('call init tile_b... UVREF',i6)", t.uref_t, t.vref_t);
