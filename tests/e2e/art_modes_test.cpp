@@ -52,12 +52,13 @@ TEST(ArtificialStarModes, ModeARunsOnePassPerStarAndCarriesTheRange) {
   EXPECT_EQ(setup[2].substr(0, 8), " 002 001");
   auto p = progress_lines(run.out);
   // Tile 1: start, exposures (range of no tile yet: 0/0), then per pass the
-  // loaded and the end-of-pass lines with NARTi 1 and NARTf 2.
-  ASSERT_EQ(p.size(), 6u + 4u);
+  // loaded line, one line per finding iteration (NITLIM 1 3) and the
+  // end-of-pass line, with NARTi 1 and NARTf 2; tile 2 likewise with one pass.
+  ASSERT_EQ(p.size(), 2u + 2u * 5u + 2u + 5u);
   EXPECT_EQ(p[1], " IT001 JT001      0076  0076     NIT0       0(Ns)       0/  6");
   EXPECT_EQ(p[2].substr(37, 29), "       6(Ns)       0/  1     ");
   // Tile 2's exposure line shows the range tile 1 left: 1 and 2.
-  EXPECT_EQ(p[7], " IT002 JT001      0196  0076     NIT0       1(Ns)       2/  6");
+  EXPECT_EQ(p[13], " IT002 JT001      0196  0076     NIT0       1(Ns)       2/  6");
   // Tile 3 has no artificial star: no line at all.
   for (const auto& l : p) EXPECT_EQ(l.find(" IT003"), std::string::npos) << l;
 }

@@ -110,15 +110,22 @@ TEST(TileLoopOnDemoField, EveryTileFindsItsExposuresAndTheRunEndsNormally) {
   const std::regex setup_line(R"( 00[12] 00[12]   0(076|196) 0(076|196) G006 N006 BB\d{4} F002 +\d+ \d{7})");
   for (const auto& l : setup) EXPECT_TRUE(std::regex_match(l, setup_line)) << l;
   EXPECT_EQ(setup[1].substr(0, 20), " 002 001   0196 0076");
-  // Four progress lines per tile, in tile order.
-  const std::regex progress(R"( IT00[12] JT00[12]      0(076|196)  0(076|196)     NIT0.*)");
+  // Seven progress lines per tile, in tile order: start, exposures, loaded,
+  // one per finding iteration (NITLIM 1 3) and the end with the counter after
+  // the loop (4), the stars found per iteration, the stars added and NMASTs.
+  const std::regex progress(R"( IT00[12] JT00[12]      0(076|196)  0(076|196)     NIT[0-4].*)");
   std::vector<std::string> lines;
   for (const auto& l : split_lines(run.out))
     if (std::regex_match(l, progress)) lines.push_back(l);
-  ASSERT_EQ(lines.size(), 16u);
-  EXPECT_EQ(lines[4].substr(0, 12), " IT002 JT001");
-  EXPECT_EQ(lines[3].substr(37), "       6(Ns)       0/  0     0(Lo)            0   0   0   0   0   0   0   0   0"
-                                 "            0         R0000000");
+  ASSERT_EQ(lines.size(), 28u);
+  EXPECT_EQ(lines[7].substr(0, 12), " IT002 JT001");
+  EXPECT_EQ(lines[2].substr(37), "       6(Ns)       0/  0     0(Lo)");
+  const std::regex iteration(R"( IT001 JT001      0076  0076     NIT1       6\(Ns\)       0/  0     0\(Lo\)          )"
+                             R"( *\d+   0   0   0   0   0   0   0   0)");
+  EXPECT_TRUE(std::regex_match(lines[3], iteration)) << lines[3];
+  const std::regex end(R"( IT001 JT001      0076  0076     NIT4       6\(Ns\)       0/  0     0\(Lo\)         )"
+                       R"(( +\d+){3}   0   0   0   0   0   0          +\d+         R\d{7})");
+  EXPECT_TRUE(std::regex_match(lines[6], end)) << lines[6];
   EXPECT_NE(run.out.find("*****      JT =      2   *****"), std::string::npos);
   // The catalogue logs were opened after the run summary, with their headers.
   const auto open_at = run.out.find("OPEN INPUT FILES...  \n");
