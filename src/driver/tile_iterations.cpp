@@ -10,6 +10,8 @@
 #include "driver/tile_images.h"
 #include "imageio/fits.h"
 #include "measure/meth0.h"
+#include "measure/meth1.h"
+#include "measure/meth2.h"
 #include "output/progress.h"
 
 namespace zeb {
@@ -129,6 +131,23 @@ void final_measurement(Tile& tile, const RunState& run) {
   measure_with_method0(tile, verbose);
   if (verbose) write_list(std::cout, "ZEB: MOD_TILE...  1...Ns: ", te.ns);
   model_and_subtract_all(te, tile.psf_eval, *tile.local, tile.ls);
+  LocalList& local = *tile.local;
+  LocalExposureResults& ln = *tile.results;
+  if (verbose) write_list(std::cout, "ZEB: METH2_XYZ_TILE...");
+  meth2_xyz_tile(tile.ls, local, ln, te, tile.psf_eval, 2);
+  if (verbose) write_list(std::cout, "ZEB: METH2_FIND_AVG_Z2...");
+  find_avg_z2(tile.ls, te.ns, te.fff_n, ln, local, 2);
+  if (verbose) {
+    write_list(std::cout, "ZEB: METH1_XYZ_TILE...");
+    write_list(std::cout, "------> about to enter...  Ls = ", tile.ls, LDIM);
+    write_list(std::cout, "------>                    Ns = ", te.ns, NDIM);
+  }
+  meth1_xyz_tile(tile.ls, local, ln, te, tile.psf_eval, verbose);
+  if (verbose) write_list(std::cout, "ZEB: METH1_FIND_AVG_UVZ1...");
+  find_avg_uvz1(tile.ls, te.ns, te.fff_n, ln, local);
+  meth2_xyz_tile(tile.ls, local, ln, te, tile.psf_eval, 3);
+  if (verbose) write_list(std::cout, "ZEB: METH3_FIND_AVG_Z3...");
+  find_avg_z2(tile.ls, te.ns, te.fff_n, ln, local, 3);
   if (verbose) {
     write_list(std::cout, "ZEB: RMSSKY_XYZ_TILE...");
     write_list(std::cout, "------> about to enter...  Ls = ", tile.ls, LDIM);

@@ -16,6 +16,7 @@
 #include "measure/psf.h"
 #include "measure/tile_stacks.h"
 #include "output/progress.h"
+#include "output/star_records.h"
 #include "tile/bright_mask.h"
 #include "tile/init_tile.h"
 #include "tile/tile_exposures.h"
@@ -126,7 +127,11 @@ void paste_into_strips(const Tile& tile, Mosaics& mosaics, bool verbose) {
   for (int k = 1; k <= FDIM; ++k)
     per_filter[static_cast<std::size_t>(k - 1)] = {s.stackv_tf.plane(k), s.stacks_tf.plane(k), s.stackm_tf.plane(k),
                                                    s.stackn_tf.plane(k)};
-  paste_tile_stacks(mosaics, per_filter, nullptr, s.stacktu.view(), tile.limits.uref_t, verbose);
+  // The maps of the last finding iteration are the tile's final maps.
+  const FindingMaps& m = *tile.maps;
+  const TileFindingMaps maps{m.stackp_t.view(), m.stackq_t.view(), m.stackd_t.view(), m.stackc_t.view(),
+                             m.stacky_t.view()};
+  paste_tile_stacks(mosaics, per_filter, &maps, s.stacktu.view(), tile.limits.uref_t, verbose);
 }
 
 // End of a tile: the final residual of every exposure and the per-filter stacks
@@ -160,6 +165,50 @@ void print_end_of_tile(const Tile& tile, const MasterList& master, int nmasto) {
   write_list(std::cout, "          ");
 }
 
+// The catalogue records of the stars the pass committed, in local-list order;
+// in mode A also the pass's ".INPUT" line.
+void write_committed_records(Tile& tile, const RunState& run, CatalogueLogs& logs) {
+  const Settings& st = run.settings;
+  const TileLimits& t = tile.limits;
+  const TilePlace place{t.it, t.jt, t.uref_t, t.vref_t};
+  LocalList& local = *tile.local;
+  for (int l = 1; l <= tile.ls; ++l) {
+    if (local.gg_l(l) != 1) continue;
+    const int n = local.n0_l(l);
+    write_star_records(logs, local, l, run.master, n, StarId{st.cmode, n}, place, tile.exposures, *tile.results,
+                       *tile.stacks, run.bright, st);
+  }
+  if (st.cmode == 'A' && logs.input()) {
+    const ArtPass& p = tile.pass;
+    ArtInputLine a;
+    a.u = p.star.u;
+    a.v = p.star.v;
+    a.it = t.it;
+    a.jt = t.jt;
+    a.nartu = p.nartu;
+    a.nartf = tile.nartf;
+    a.ia = p.ia;
+    a.ja = p.ja;
+    a.i1 = tile.window.i1;
+    a.i2 = tile.window.i2;
+    a.j1 = tile.window.j1;
+    a.j2 = tile.window.j2;
+    a.nit = p.peak_nit;
+    a.p = p.peak_p;
+    a.q = p.peak_q;
+    a.c = p.peak_c;
+    a.id = p.star.id;
+    for (int k = 1; k <= FDIM; ++k) {
+      const std::size_t f = static_cast<std::size_t>(k - 1);
+      a.z[f] = p.star.z[f];
+      a.reported[f] = p.levels.level[f];
+      a.sky[f] = p.sky[f];
+      a.sky_scatter[f] = p.sky_scatter[f];
+    }
+    write_art_input_line(*logs.input(), a);
+  }
+}
+
 // One pass of a tile (steps 21 to 33): the local list loaded and, later,
 // searched, measured and committed.
 void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu, CatalogueLogs& logs,
@@ -184,6 +233,7 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   final_measurement(tile, run);
   if (st.cmode == 'A') choose_reported_star(tile);
   commit_pass(tile, run);
+  write_committed_records(tile, run, logs);
 
   std::vector<FArg> end{t.it, t.jt, t.uref_t, t.vref_t, nit_done, tile.exposures.ns, tile.narti, tile.nartf,
                         tile.lo - 1};
