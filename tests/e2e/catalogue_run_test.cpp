@@ -1,0 +1,95 @@
+// zeb on simulated fields from start to catalogue: the stars it reports are the
+// stars the simulation put there, with their fluxes and positions, and the same
+// input gives the same files byte for byte.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "field_files.h"
+#include "score.h"
+#include "support/test_support.h"
+
+namespace zebsim {
+namespace {
+
+namespace fs = std::filesystem;
+using zeb::test::binary_path;
+using zeb::test::read_file;
+using zeb::test::run_program;
+using zeb::test::TempDir;
+
+// The bins of well-exposed, unsaturated stars (filter-1 magnitudes -13..-9).
+std::vector<MagnitudeBin> bright_bins(const ScoreReport& r) {
+  std::vector<MagnitudeBin> out;
+  for (const MagnitudeBin& b : r.bins)
+    if (b.lo >= -13.0 && b.hi <= -9.0 && b.truth > 0) out.push_back(b);
+  return out;
+}
+
+// The largest photometric scatter allowed in the bright bins: the method-0
+// fit is the tightest; the other methods weigh the pixels less optimally.
+void check_catalogue(const std::string& preset, const std::string& log, double max_sigma) {
+  SCOPED_TRACE(preset + " " + log);
+  const Truth truth = read_truth("truth.txt");
+  const ScoreReport r = score_catalogue(truth, read_catalogue(log), ScoreOptions{});
+  int truth_n = 0, matched = 0;
+  for (const MagnitudeBin& b : bright_bins(r)) {
+    truth_n += b.truth;
+    matched += b.matched;
+    // Fluxes in both filters and positions as the simulation made them.
+    // The median may depart from zero by its own noise (1.25 sigma / sqrt(n),
+    // three times over, with sigma at least 0.02 since a bin of one or two
+    // stars cannot measure it) and a 1% calibration allowance.
+    for (int f = 0; f < 2; ++f) {
+      const double n = std::max(1, b.photometry[f]);
+      const double sigma = std::max(b.dmag_sigma[f], 0.02);
+      const double median_tol = 0.01 + 3.0 * 1.2533 * sigma / std::sqrt(n);
+      EXPECT_LT(std::fabs(b.dmag_median[f]), median_tol) << "bin " << b.lo << " filter " << f + 1;
+      EXPECT_LT(b.dmag_sigma[f], max_sigma) << "bin " << b.lo << " filter " << f + 1;
+    }
+    EXPECT_LT(b.dpos_rms, 0.1) << "bin " << b.lo;
+  }
+  ASSERT_GE(truth_n, 10);
+  EXPECT_GE(matched, 0.9 * truth_n);
+  // Few reported stars have no true star within a pixel.
+  EXPECT_LE(r.unmatched, 0.05 * r.catalogue + 1);
+  EXPECT_GT(r.catalogue, truth_n);
+}
+
+void run_field(const std::string& preset) {
+  TempDir dir;
+  write_field(field_preset(preset), dir.path().string());
+  auto run = run_program(binary_path("src/driver/zeb"), {"params.txt"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  check_catalogue(preset, "LOGR.XYVIQ0", 0.06);
+  for (const char* log : {"LOGR.XYVIQ1", "LOGR.XYVIQ2", "LOGR.XYVIQ3"}) check_catalogue(preset, log, 0.1);
+}
+
+TEST(CatalogueRun, IrFieldStarsFluxesAndPositions) { run_field("e2e-ir"); }
+
+TEST(CatalogueRun, HrcFieldStarsFluxesAndPositions) { run_field("e2e-hrc"); }
+
+TEST(CatalogueRun, SameInputGivesIdenticalFiles) {
+  TempDir dir;
+  fs::create_directory("a");
+  write_field(field_preset("e2e-ir"), (dir.path() / "a").string());
+  fs::copy("a", "b", fs::copy_options::recursive);
+  for (const char* d : {"a", "b"}) {
+    fs::current_path(dir.path() / d);
+    auto run = run_program(binary_path("src/driver/zeb"), {"params.txt"});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  fs::current_path(dir.path());
+  int compared = 0;
+  for (const auto& e : fs::directory_iterator("a")) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("LOG", 0) != 0) continue;
+    EXPECT_EQ(read_file("a/" + name), read_file("b/" + name)) << name;
+    ++compared;
+  }
+  EXPECT_GE(compared, 20);
+}
+
+}  // namespace
+}  // namespace zebsim
