@@ -5,8 +5,6 @@
 // divided by Ls x Ns.
 #include <benchmark/benchmark.h>
 
-#include <random>
-
 #include "measure/meth0.h"
 #include "measure/meth0_field.h"
 
@@ -16,14 +14,7 @@ void BM_Meth0Tile(benchmark::State& state) {
   const int ns = 12;
   const int ls = static_cast<int>(state.range(0));
   zeb::test::GaussianField field(ns, 1.2f, 20.0f, 3.0f);
-  for (int n = 1; n <= ns; ++n) field.set_shift(n, 0.31 * (n % 4) - 0.4, 0.27 * (n % 3) - 0.3);
-  std::mt19937 gen(5);
-  std::uniform_real_distribution<float> pos(4.0f, 298.0f), lz(2.0f, 4.5f), jitter(-0.3f, 0.3f);
-  for (int k = 0; k < ls; ++k) {
-    const float u = pos(gen), v = pos(gen), z = std::pow(10.0f, lz(gen));
-    field.draw_all(u, v, z);
-    field.list_star(u + jitter(gen), v + jitter(gen), 0.8f * z);
-  }
+  zeb::test::fill_benchmark_tile(field, ns, ls);
   zeb::LocalList& local = field.local();
   const zeb::LocalList start = local;
   for (auto _ : state) {

@@ -53,6 +53,13 @@ void resubtract_for_iteration(Tile& tile, int nit) {
     if (char_at_mask(te.fnd_n(n), nit) == '1') model_and_subtract(te, tile.psf_eval, *tile.local, tile.ls, n);
 }
 
+// A step of the final measurement announced with the sizes it works on.
+void announce_sizes(const char* step, int ls, int ns) {
+  write_list(std::cout, step);
+  write_list(std::cout, "------> about to enter...  Ls = ", ls, LDIM);
+  write_list(std::cout, "------>                    Ns = ", ns, NDIM);
+}
+
 void write_map(const std::string& name, const Array2<std::int16_t>& map) {
   writfits_i2(name, View2<const std::int16_t>(map.data(), TILE_GRID, TILE_GRID), TILE_GRID, TILE_GRID);
 }
@@ -137,22 +144,14 @@ void final_measurement(Tile& tile, const RunState& run) {
   meth2_xyz_tile(tile.ls, local, ln, te, tile.psf_eval, 2);
   if (verbose) write_list(std::cout, "ZEB: METH2_FIND_AVG_Z2...");
   find_avg_z2(tile.ls, te.ns, te.fff_n, ln, local, 2);
-  if (verbose) {
-    write_list(std::cout, "ZEB: METH1_XYZ_TILE...");
-    write_list(std::cout, "------> about to enter...  Ls = ", tile.ls, LDIM);
-    write_list(std::cout, "------>                    Ns = ", te.ns, NDIM);
-  }
+  if (verbose) announce_sizes("ZEB: METH1_XYZ_TILE...", tile.ls, te.ns);
   meth1_xyz_tile(tile.ls, local, ln, te, tile.psf_eval, verbose);
   if (verbose) write_list(std::cout, "ZEB: METH1_FIND_AVG_UVZ1...");
   find_avg_uvz1(tile.ls, te.ns, te.fff_n, ln, local);
   meth2_xyz_tile(tile.ls, local, ln, te, tile.psf_eval, 3);
   if (verbose) write_list(std::cout, "ZEB: METH3_FIND_AVG_Z3...");
   find_avg_z2(tile.ls, te.ns, te.fff_n, ln, local, 3);
-  if (verbose) {
-    write_list(std::cout, "ZEB: RMSSKY_XYZ_TILE...");
-    write_list(std::cout, "------> about to enter...  Ls = ", tile.ls, LDIM);
-    write_list(std::cout, "------>                    Ns = ", te.ns, NDIM);
-  }
+  if (verbose) announce_sizes("ZEB: RMSSKY_XYZ_TILE...", tile.ls, te.ns);
   sky_of_local_stars(te, *tile.local, tile.ls, run.filters.fs, verbose);
   if (verbose) write_list(std::cout, "------> exit...");
 }
