@@ -118,6 +118,10 @@ int run_main(int argc, char** argv) {
     return finish_error(e);
   } catch (const std::bad_alloc&) {
     return finish_error(RunError("memory for the run's arrays could not be allocated"));
+  } catch (const std::exception& e) {
+    // A fault of the program itself: still end with a message, the logs
+    // written so far flushed and closed, and a failure status.
+    return finish_error(RunError(std::string("internal error: ") + e.what()));
   }
   return 0;
 }
