@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/files.h"
 #include "core/stop.h"
 #include "core/text.h"
 
@@ -115,6 +116,7 @@ std::string query_hdr(const std::string& filename, const std::string& key) {
   if (!std::filesystem::is_regular_file(path, ec)) stop_not_fits(filename, key);
   std::ifstream in(path, std::ios::binary);
   if (!in) stop_not_fits(filename, key);
+  note_input_file(path);
   std::string record(kFitsRecord, ' ');
   for (;;) {
     in.read(record.data(), static_cast<std::streamsize>(kFitsRecord));

@@ -45,7 +45,9 @@ TEST(Startup, PrescanStopsOnLeadingBlankAndNonZeroDigit) {
   Captured a = run_zeb({"blank.txt"});
   EXPECT_EQ(a.status, 1);
   EXPECT_EQ(a.err, "STOP no leading blanks in infile...\n");
-  EXPECT_EQ(split_lines(a.out), BANNER);
+  std::vector<std::string> want = BANNER;
+  want.push_back(" ---> blank.txt line 2");
+  EXPECT_EQ(split_lines(a.out), want);
   Captured b = run_zeb({"digit.txt"});
   EXPECT_EQ(b.status, 1);
   EXPECT_EQ(b.err, "STOP any numbers must start with 0...\n");
