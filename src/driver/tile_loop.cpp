@@ -1,5 +1,6 @@
 #include "driver/tile_loop.h"
 
+#include <algorithm>
 #include <array>
 #include <iostream>
 #include <memory>
@@ -76,7 +77,20 @@ void prepare_exposure_images(Tile& tile) {
 // The artificial stars of the tile's hash cell (modes A and C), logged with VERBOSE+.
 void collect_tile_art(Tile& tile, const RunState& run, const SpatialHash& hash_art, bool verbose) {
   const TileLimits& t = tile.limits;
-  tile.art = tile_art_list(hash_art.cell(t.it, t.jt), run.art);
+  const std::vector<int>& cell = hash_art.cell(t.it, t.jt);
+  // The stars of a tile are numbered in its records with three digits (the
+  // pass number of ".INPUT", the index of "LOGL.LOCAL_ART"): more would be
+  // written as asterisks.
+  if (cell.size() > static_cast<std::size_t>(ART_LOCAL_MAX)) {
+    write_list(std::cout, " ");
+    write_list(std::cout, "MORE ARTIFICIAL STARS IN ONE TILE THAN ITS RECORDS CAN NUMBER");
+    write_list(std::cout, "   IT, JT: ", t.it, t.jt);
+    write_list(std::cout, "    NARTf: ", static_cast<long>(cell.size()));
+    write_list(std::cout, "    limit: ", ART_LOCAL_MAX);
+    write_list(std::cout, " ");
+    stop_run("NARTf.gt.999");
+  }
+  tile.art = tile_art_list(cell, run.art);
   tile.narti = 1;
   tile.nartf = static_cast<int>(tile.art.size());
   if (verbose) {
@@ -233,6 +247,8 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   final_measurement(tile, run);
   if (st.cmode == 'A') choose_reported_star(tile);
   commit_pass(tile, run);
+  for (int l = 1; l <= tile.ls; ++l)
+    if (tile.local->gg_l(l) == 1) tile.committed.push_back(tile.local->n0_l(l));
   write_committed_records(tile, run, logs);
 
   std::vector<FArg> end{t.it, t.jt, t.uref_t, t.vref_t, nit_done, tile.exposures.ns, tile.narti, tile.nartf,
@@ -252,8 +268,10 @@ struct ArtRange {
   int narti = 0, nartf = 0;
 };
 
-void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
-              int it, int jt, ArtRange& art_range, CatalogueLogs& logs, Mosaics* mosaics) {
+// Runs tile (it, jt); returns true when it had exposures and was worked on,
+// with the master entries it wrote in `done`.
+bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
+              int it, int jt, ArtRange& art_range, CatalogueLogs& logs, Mosaics* mosaics, FinishedTile& done) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -263,18 +281,18 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
     write_list(std::cout, "TILE INDICES START AT 1:  IT: ", it, "  JT: ", jt);
     stop_run("IT.lt.1 or JT.lt.1");
   }
-  if (st.cmode == 'A' && hash_art.cell(it, jt).empty()) return;
+  if (st.cmode == 'A' && hash_art.cell(it, jt).empty()) return false;
   Tile tile;
   tile.limits = tile_limits(it, jt);
   const TileLimits& t = tile.limits;
-  if (!tile_in_window(st, t.uref_t, t.vref_t)) return;
-  if (!tile_has_oneoff(st, t.uref_t, t.vref_t)) return;
+  if (!tile_in_window(st, t.uref_t, t.vref_t)) return false;
+  if (!tile_has_oneoff(st, t.uref_t, t.vref_t)) return false;
   if (verbose) print_tile_banner(range, t, run.master, run.art.narts);
   progress_line({it, jt, t.uref_t, t.vref_t, 0});
 
   TileExposures& te = tile.exposures;
   init_tile_a(it, jt, t.uref_t, t.vref_t, run.slots, te, verbose);  // stops beyond NDIM exposures
-  if (te.ns == 0) return;
+  if (te.ns == 0) return false;
   if (mosaics) mosaics->row_has_data = true;
   progress_line({it, jt, t.uref_t, t.vref_t, 0, art_range.narti, art_range.nartf, te.ns});
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);
@@ -309,6 +327,13 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   const int first = st.cmode == 'A' ? tile.narti : 0;
   const int last = st.cmode == 'A' ? tile.nartf : 0;
   for (int nartu = first; nartu <= last; ++nartu) run_pass(run, hash_000, tile, nartu, logs, mosaics);
+  done.it = it;
+  done.jt = jt;
+  done.uref_t = t.uref_t;
+  done.committed = std::move(tile.committed);
+  std::sort(done.committed.begin(), done.committed.end());
+  done.committed.erase(std::unique(done.committed.begin(), done.committed.end()), done.committed.end());
+  return true;
 }
 
 }  // namespace
@@ -342,20 +367,25 @@ bool tile_has_oneoff(const Settings& st, int uref_t, int vref_t) {
 }
 
 void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
-                   Mosaics* mosaics) {
+                   Mosaics* mosaics, TileLoopObserver* observer, LoopStart start) {
   const TileRange range = tile_range(run.settings);
   ArtRange art_range;
-  for (int jt = range.jtmin; jt <= range.jtmax; ++jt) {
+  for (int jt = std::max(range.jtmin, start.jt); jt <= range.jtmax; ++jt) {
+    const bool resumed_row = jt == start.jt;
     const int vref_t = (jt - 1) * 120 + 76;
     print_row_banner(jt, vref_t);
-    if (mosaics) init_strips(*mosaics);
-    for (int it = range.itmin; it <= range.itmax; ++it) {
-      run_tile(run, hash_000, hash_art, range, it, jt, art_range, logs, mosaics);
-      logs.flush();  // a later tile that stops the run leaves this one's records complete
+    // A row resumed in its middle keeps the strips its finished tiles left.
+    if (mosaics && !(resumed_row && start.mid_row)) init_strips(*mosaics);
+    for (int it = resumed_row ? std::max(range.itmin, start.next_it) : range.itmin; it <= range.itmax; ++it) {
+      FinishedTile done;
+      const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, logs, mosaics, done);
+      logs.flush();  // the tile's records reach the files together
+      if (worked && observer) observer->tile_finished(done);
     }
     write_list(std::cout, "exit IT loop...");
     if (mosaics) write_strips(*mosaics, vref_t, run.settings.verbose != 0);
     std::cout.flush();
+    if (observer) observer->row_finished(jt);
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <ostream>
+#include <vector>
 
 #include "driver/master_hash.h"
 #include "output/mosaic.h"
@@ -20,13 +21,39 @@ struct TileRange {
 // Settles and prints the tile range (the "TILES TO TO GO THROUGH" block).
 TileRange tile_range(Settings& settings);
 
+// A tile that had exposures and has been worked on: where it lies and the
+// master entries its passes wrote (ascending, each once).
+struct FinishedTile {
+  int it = 0, jt = 0;
+  int uref_t = 0;
+  std::vector<int> committed;
+};
+
+// Told as the loop goes, after the logs have received a tile's records (the
+// run's checkpoint listens).
+class TileLoopObserver {
+ public:
+  virtual ~TileLoopObserver() = default;
+  virtual void tile_finished(const FinishedTile& tile) = 0;
+  // The row's strips are in the mosaic files.
+  virtual void row_finished(int jt) = 0;
+};
+
+// Where a resumed run continues: row jt, from tile next_it on (the tiles
+// before it are done and, when mid_row, their strips already restored).
+struct LoopStart {
+  int jt = 0;  // 0: from the beginning of the range
+  int next_it = 0;
+  bool mid_row = false;
+};
+
 // Runs every tile of the range. The "LOGK.SETUP" log of `logs` receives one
-// line per tile pass; every log is flushed when a tile ends. With `mosaics`
-// (on outside mode A) every row of tiles resets the strips, each tile pastes
-// its final stacks into them, and the row's end writes them into the mosaic
-// files.
+// line per tile pass; every log receives a tile's records when the tile ends.
+// With `mosaics` (on outside mode A) every row of tiles resets the strips, each
+// tile pastes its final stacks into them, and the row's end writes them into
+// the mosaic files.
 void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
-                   Mosaics* mosaics = nullptr);
+                   Mosaics* mosaics = nullptr, TileLoopObserver* observer = nullptr, LoopStart start = {});
 
 // True when the inner region of the tile centred at (uref_t, vref_t) meets the
 // run's U/V window.

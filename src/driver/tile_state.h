@@ -42,6 +42,7 @@ struct Tile {
   int narti = 0, nartf = 0;
   std::vector<TileArtStar> art;  // artificial stars of the tile (modes A and C)
   ArtPass pass;                  // mode A: the star injected in the current pass
+  std::vector<int> committed;    // master entries written by the passes so far
 };
 
 }  // namespace zeb

@@ -1,8 +1,13 @@
 #include "output/catalogue_logs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <iostream>
 
+#include "core/files.h"
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/stop.h"
@@ -104,6 +109,57 @@ void write_xyviqs_header(std::ostream& os) {
 
 }  // namespace
 
+LogFile::~LogFile() {
+  // An orderly stop inside a tile still leaves the whole records written so
+  // far; a failing write cannot be reported from here and is left.
+  try {
+    close();
+  } catch (...) {
+  }
+}
+
+void LogFile::create(const std::string& name) {
+  name_ = name;
+  fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) run_error(name, "cannot be created");
+  length_ = 0;
+}
+
+void LogFile::continue_at(const std::string& name, long long length) {
+  name_ = name;
+  fd_ = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd_ < 0) run_error(name, "cannot be opened to continue the interrupted run");
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || st.st_size < length)
+    run_error(name, "holds less than the " + std::to_string(length) +
+                        " bytes the interrupted run had written: the log was changed since");
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0 || ::lseek(fd_, 0, SEEK_END) != static_cast<off_t>(length))
+    run_error(name, "cannot be cut back to the end of the last finished tile");
+  length_ = length;
+}
+
+void LogFile::commit() {
+  if (fd_ < 0) return;
+  const std::string text = pending_.str();
+  if (text.empty()) return;
+  pending_.str(std::string());
+  write_all(fd_, text.data(), text.size(), name_);
+  length_ += static_cast<long long>(text.size());
+}
+
+std::string LogFile::take_pending() {
+  std::string text = pending_.str();
+  pending_.str(std::string());
+  return text;
+}
+
+void LogFile::close() {
+  if (fd_ < 0) return;
+  commit();
+  ::close(fd_);
+  fd_ = -1;
+}
+
 std::string log_name(char cmode, const std::string& suffix) { return std::string("LOG") + cmode + suffix; }
 
 std::string region_circle(double u, double v, float size, const std::string& colour, int width) {
@@ -121,60 +177,83 @@ std::string region_circle_of_iteration(double u, double v, int w, const Settings
   return region_circle(u, v, st.rsiz_nit(k), st.rcol_nit(k), st.rwid_nit(k));
 }
 
-CatalogueLogs::CatalogueLogs(const Settings& st, std::ofstream setup_log) : setup_(std::move(setup_log)) {
+CatalogueLogs::CatalogueLogs(const Settings& st, const LogLengths* resume) {
+  // A log is created with its header, or, resuming, continued where the
+  // interrupted run's last finished tile left it.
+  auto open = [resume](LogFile& f, const std::string& name, void (*header)(std::ostream&)) {
+    if (!resume) {
+      f.create(name);
+      if (header) header(f.out());
+      return;
+    }
+    const auto at = std::find(resume->names.begin(), resume->names.end(), name);
+    if (at == resume->names.end()) run_error(name, "was not written by the interrupted run");
+    f.continue_at(name, resume->lengths[static_cast<std::size_t>(at - resume->names.begin())]);
+  };
+  open(setup_, "LOGK.SETUP", nullptr);
   write_record(std::cout, "('OPEN INPUT FILES...  ')");
   const char m = st.cmode;
-  if (m == 'A' || m == 'C') {
-    open_log(input_, log_name(m, ".INPUT"));
-    write_input_header(input_);
-  }
+  if (m == 'A' || m == 'C') open(input_, log_name(m, ".INPUT"), write_input_header);
   if (st.logfinfo) {
-    open_log(z0_, log_name(m, ".FIND_AVG_Z0_F"));
-    write_z0_header(z0_);
-    open_log(z2_, log_name(m, ".FIND_AVG_Z2_F"));
-    write_z2_header(z2_);
-    open_log(uv1_, log_name(m, ".FIND_AVG_UV1_F"));
-    write_uv1_header(uv1_);
+    open(z0_, log_name(m, ".FIND_AVG_Z0_F"), write_z0_header);
+    open(z2_, log_name(m, ".FIND_AVG_Z2_F"), write_z2_header);
+    open(uv1_, log_name(m, ".FIND_AVG_UV1_F"), write_uv1_header);
   }
-  if (st.lognimfo) {
-    open_log(nimfo_, log_name(m, ".FIND_NIMFO"));
-    write_nimfo_header(nimfo_);
-  }
-  open_log(xyfind_, log_name(m, ".XYFIND"));
-  for (int method = 0; method <= 3; ++method) {
-    open_log(xyviq_[method], log_name(m, ".XYVIQ" + std::to_string(method)));
-    if (method == 0)
-      write_xyviq0_header(xyviq_[0]);
-    else
-      write_xyviq_method_header(xyviq_[method], method);
-  }
-  open_log(xyviqs_, log_name(m, ".XYVIQS"));
-  write_xyviqs_header(xyviqs_);
+  if (st.lognimfo) open(nimfo_, log_name(m, ".FIND_NIMFO"), write_nimfo_header);
+  open(xyfind_, log_name(m, ".XYFIND"), nullptr);
+  open(xyviq_[0], log_name(m, ".XYVIQ0"), write_xyviq0_header);
+  open(xyviq_[1], log_name(m, ".XYVIQ1"), [](std::ostream& os) { write_xyviq_method_header(os, 1); });
+  open(xyviq_[2], log_name(m, ".XYVIQ2"), [](std::ostream& os) { write_xyviq_method_header(os, 2); });
+  open(xyviq_[3], log_name(m, ".XYVIQ3"), [](std::ostream& os) { write_xyviq_method_header(os, 3); });
+  open(xyviqs_, log_name(m, ".XYVIQS"), write_xyviqs_header);
   const bool regions = m == 'R' || m == 'D' || m == 'C';
-  if (regions && st.mosaic_x1) {
-    open_log(reg1_, log_name(m, ".found_uv1.reg"));
-    write_record(reg1_, REGION_HEADER);
-  }
-  if (regions && st.mosaic_x2) {
-    open_log(reg2_, log_name(m, ".found_uv2.reg"));
-    write_record(reg2_, REGION_HEADER);
-  }
+  auto region_header = [](std::ostream& os) { write_record(os, REGION_HEADER); };
+  if (regions && st.mosaic_x1) open(reg1_, log_name(m, ".found_uv1.reg"), region_header);
+  if (regions && st.mosaic_x2) open(reg2_, log_name(m, ".found_uv2.reg"), region_header);
   flush();
 }
 
-std::vector<std::ofstream*> CatalogueLogs::all_files() {
+std::vector<LogFile*> CatalogueLogs::all_logs() {
   return {&setup_, &input_, &z0_, &z2_, &uv1_, &nimfo_, &xyfind_, &xyviq_[0], &xyviq_[1], &xyviq_[2], &xyviq_[3],
-          &xyviqs_, &reg1_, &reg2_, &reg_nit09_};
+          &xyviqs_, &reg1_, &reg2_};
+}
+
+std::vector<const LogFile*> CatalogueLogs::all_logs() const {
+  return {&setup_, &input_, &z0_, &z2_, &uv1_, &nimfo_, &xyfind_, &xyviq_[0], &xyviq_[1], &xyviq_[2], &xyviq_[3],
+          &xyviqs_, &reg1_, &reg2_};
 }
 
 void CatalogueLogs::flush() {
-  for (std::ofstream* f : all_files())
-    if (f->is_open()) f->flush();
+  // The tile's records of every log in one go, none of them cut by a kill.
+  std::vector<LogFile*> logs;
+  std::vector<std::string> texts;
+  for (LogFile* f : all_logs()) {
+    if (!f->is_open()) continue;
+    std::string text = f->take_pending();
+    if (text.empty()) continue;
+    logs.push_back(f);
+    texts.push_back(std::move(text));
+  }
+  std::vector<PendingWrite> pieces;
+  for (std::size_t k = 0; k < logs.size(); ++k) pieces.push_back({logs[k]->fd(), texts[k], logs[k]->name()});
+  write_together(pieces);
+  for (std::size_t k = 0; k < logs.size(); ++k) logs[k]->written(texts[k].size());
+  if (reg_nit09_.is_open()) reg_nit09_.flush();
 }
 
 void CatalogueLogs::close() {
-  for (std::ofstream* f : all_files())
-    if (f->is_open()) f->close();
+  for (LogFile* f : all_logs()) f->close();
+  if (reg_nit09_.is_open()) reg_nit09_.close();
+}
+
+LogLengths CatalogueLogs::lengths() const {
+  LogLengths out;
+  for (const LogFile* f : all_logs()) {
+    if (!f->is_open()) continue;
+    out.names.push_back(f->name());
+    out.lengths.push_back(f->length());
+  }
+  return out;
 }
 
 void CatalogueLogs::reg_tile(int ls, const Array1<float>& u0_l, const Array1<float>& v0_l, const Array1<int>& w0_l,

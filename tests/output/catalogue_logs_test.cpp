@@ -22,7 +22,7 @@ namespace {
 
 std::unique_ptr<zeb::CatalogueLogs> open_logs(const zeb::Settings& st) {
   std::unique_ptr<zeb::CatalogueLogs> logs;
-  auto c = capture([&] { logs = std::make_unique<zeb::CatalogueLogs>(st, std::ofstream("LOGK.SETUP")); });
+  auto c = capture([&] { logs = std::make_unique<zeb::CatalogueLogs>(st); });
   EXPECT_EQ(c.out, "OPEN INPUT FILES...  \n");
   return logs;
 }
@@ -195,16 +195,34 @@ TEST(CatalogueLogs, ModeAWritesInputButNoRegionFiles) {
                        " " + "  (5)" + " " + "6" + " " + "7");
 }
 
-TEST(CatalogueLogs, RecordsOfAFinishedTileAreOnDiskBeforeTheLogsClose) {
+// A tile's records reach the files together when it ends (a run killed in
+// the middle of a tile leaves whole tiles only), and a resumed run continues
+// each log from the length its last finished tile left, cutting off what came
+// after.
+TEST(CatalogueLogs, ATilesRecordsReachTheFilesTogetherWhenItEnds) {
   TempDir dir;
   zeb::Settings st;
   st.cmode = 'R';
-  auto logs = open_logs(st);
-  logs->setup() << "tile line\n";
-  zeb::write_zero_records(*logs, {'R', 1});
-  logs->flush();
-  EXPECT_EQ(read_file("LOGK.SETUP"), "tile line\n");
-  EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 5u);
+  zeb::LogLengths after_headers;
+  {
+    auto logs = open_logs(st);
+    after_headers = logs->lengths();
+    logs->setup() << "tile line\n";
+    zeb::write_zero_records(*logs, {'R', 1});
+    EXPECT_EQ(read_file("LOGK.SETUP"), "");
+    EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 4u);  // the header only
+    logs->flush();
+    EXPECT_EQ(read_file("LOGK.SETUP"), "tile line\n");
+    EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 5u);
+    logs->setup() << "a tile that did not finish\n";
+  }  // an orderly stop: what was written is kept
+  EXPECT_EQ(read_file("LOGK.SETUP"), "tile line\na tile that did not finish\n");
+  const std::string xyviq0 = read_file("LOGR.XYVIQ0");
+  std::unique_ptr<zeb::CatalogueLogs> resumed;
+  capture([&] { resumed = std::make_unique<zeb::CatalogueLogs>(st, &after_headers); });
+  EXPECT_EQ(read_file("LOGK.SETUP"), "");
+  EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 4u);
+  EXPECT_EQ(read_file("LOGR.XYVIQ0"), xyviq0.substr(0, xyviq0.find("\n#\n") + 3));
 }
 
 TEST(StarRecords, EveryLogOfACommittedStar) {
