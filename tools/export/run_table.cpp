@@ -58,7 +58,7 @@ Item pair(std::string prefix, std::string name, std::string description, std::st
 Item skip() { return {}; }
 Item id_item() { return {"id", ColumnType::Text, "", "", "", "", "", false}; }
 Item flux(int m, const std::string& what) {
-  Item i = real("flux" + std::to_string(m) + "_{F}", kFlux, what + " in {FILTER}, in counts of EXPFLT seconds");
+  Item i = real("flux" + std::to_string(m) + "_{F}", kFlux, what + " in {FILTER}, instrumental");
   i.with_mag = true;
   return i;
 }
