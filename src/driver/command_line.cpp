@@ -13,9 +13,10 @@ namespace zeb {
 
 namespace {
 
-const char* const kUsage = "usage: zeb PARAMS       run on the parameter file PARAMS\n"
-                           "       zeb -h | --help  this help\n"
-                           "       zeb --version    the version\n";
+const char* const kUsage =
+    "usage: zeb PARAMS       run on the parameter file PARAMS\n"
+    "       zeb -h | --help  this help\n"
+    "       zeb --version    the version\n";
 
 void help(std::ostream& out) {
   out << kUsage

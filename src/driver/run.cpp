@@ -106,7 +106,8 @@ void start_up_and_run(int argc, char** argv) {
   // over LOGK.SETUP; they are closed at the end of the run, or by their
   // destructor when a tile stops it.
   CatalogueLogs logs(st, open_log("LOGK.SETUP"));
-  run_tile_loop(run, hash_000, hash_art, logs, mosaics.on() ? &mosaics : nullptr, &progress);
+  run_tile_loop(run, hash_000, hash_art, logs, mosaics.on() ? &mosaics : nullptr,
+                progress.on() ? &progress : nullptr);
   logs.close();
   if (progress.on()) progress.finish(logs.stars(), count_run_files());
   stop_run_normally();

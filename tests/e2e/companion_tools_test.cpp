@@ -119,8 +119,7 @@ TEST(CompanionTools, DemoRunExportedAsTablesAndPlotted) {
                                         "plots", "--truth", "truth.txt"});
   ASSERT_EQ(plot.status, 0) << plot.err;
   std::string listed;
-  for (const std::string stem :
-       {"cmd", "errmag_F110W", "errmag_F160W", "completeness", "photerr"}) {
+  for (const std::string stem : {"cmd", "errmag_F110W", "errmag_F160W", "completeness", "photerr"}) {
     for (const std::string ext : {".png", ".pdf"}) {
       const std::string path = "plots/" + stem + ext;
       ASSERT_TRUE(std::filesystem::exists(path)) << path;

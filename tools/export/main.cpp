@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
       f.close();
       if (!f) throw zeb_export::ExportError(out + ": could not be written");
     }
-    std::cout << "zeb-export: " << table.rows() << " rows, " << table.columns.size() << " columns written to "
-              << out << '\n';
+    std::cout << "zeb-export: " << table.rows() << " rows, " << table.columns.size() << " columns written to " << out
+              << '\n';
   } catch (const zeb_export::ExportError& e) {
     std::cerr << "zeb-export: " << e.what() << '\n';
     return 1;

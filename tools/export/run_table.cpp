@@ -52,8 +52,10 @@ Item integer(std::string name, std::string description, std::string prefix = "")
   return {std::move(name), ColumnType::Integer, "", std::move(description), std::move(prefix), "", "", false};
 }
 Item pair(std::string prefix, std::string name, std::string description, std::string name2, std::string description2) {
-  return {std::move(name), ColumnType::Integer, "", std::move(description), std::move(prefix), std::move(name2),
-          std::move(description2), false};
+  Item i = integer(std::move(name), std::move(description), std::move(prefix));
+  i.name2 = std::move(name2);
+  i.description2 = std::move(description2);
+  return i;
 }
 Item skip() { return {}; }
 Item id_item() { return {"id", ColumnType::Text, "", "", "", "", "", false}; }
@@ -68,8 +70,11 @@ std::vector<Item> method_group(int m, const std::string& what) {
   const std::string k = std::to_string(m);
   return {flux(m, what),
           real("flux" + k + "_err_{F}", kFlux, "error of the method-" + k + " flux in {FILTER}"),
-          real("q" + k + "_{F}", "", "method-" + k + " fit quality in {FILTER}: correlation of the pixels with the PSF (1 best)"),
-          real("o" + k + "_{F}", "", "method-" + k + " crowding in {FILTER}: flux of other stars in the fitting box over the star's own PSF fraction"),
+          real("q" + k + "_{F}", "",
+               "method-" + k + " fit quality in {FILTER}: correlation of the pixels with the PSF (1 best)"),
+          real("o" + k + "_{F}", "",
+               "method-" + k +
+                   " crowding in {FILTER}: flux of other stars in the fitting box over the star's own PSF fraction"),
           integer("nused" + k + "_{F}", "method-" + k + " measurements of {FILTER} exposures used"),
           integer("nkept" + k + "_{F}", "method-" + k + " measurements of {FILTER} exposures kept after rejection")};
 }
@@ -106,7 +111,8 @@ std::vector<Layout> layouts(char mode) {
                   integer("nused0_{F}", "method-0 measurements of {FILTER} exposures used"),
                   integer("nkept0_{F}", "method-0 measurements of {FILTER} exposures kept after rejection")}});
   out.push_back({".XYVIQ1", viq_fixed, method_group(1, "method-1 flux (least-squares PSF fit of position and flux)")});
-  out.push_back({".XYVIQ2", viq_fixed, method_group(2, "method-2 flux (PSF-weighted over the fitting box, position fixed)")});
+  out.push_back(
+      {".XYVIQ2", viq_fixed, method_group(2, "method-2 flux (PSF-weighted over the fitting box, position fixed)")});
   out.push_back({".XYVIQ3", viq_fixed, method_group(3, "method-3 flux (pixels within 0.75 pixel of the centre)")});
   out.push_back({".XYVIQS",
                  {id_item()},
@@ -115,11 +121,13 @@ std::vector<Layout> layouts(char mode) {
   out.push_back(
       {".XYFIND",
        {real("find_u", "pix", "u in the reference frame where the star was found"),
-        real("find_v", "pix", "v in the reference frame where the star was found"), skip(),
+        real("find_v", "pix", "v in the reference frame where the star was found"),
+        skip(),
         real("find_x", "", "tile-grid column where the star was found (two steps per pixel)"),
         real("find_y", "", "tile-grid row where the star was found"),
         real("tile_x", "", "tile-grid column of the star when its tile committed it"),
-        real("tile_y", "", "tile-grid row of the star when its tile committed it"), id_item(),
+        real("tile_y", "", "tile-grid row of the star when its tile committed it"),
+        id_item(),
         integer("local_index", "index of the star in its tile's local list", "L"),
         integer("tile_it", "tile index IT of the tile that committed the star", "IT"),
         integer("tile_jt", "tile index JT of the tile that committed the star", "JT"),
@@ -140,7 +148,8 @@ std::vector<Layout> layouts(char mode) {
 }
 
 std::string replace_all(std::string s, const std::string& from, const std::string& to) {
-  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+    s.replace(p, from.size(), to);
   return s;
 }
 
@@ -215,14 +224,16 @@ class Reader {
         const std::string where_k = where + ", item " + std::to_string(k + 1);
         if (item.name == "id") {
           const std::string& id = tok[k];
-          if (id.size() != 8 || id[0] != mode_) throw ExportError(where_k + ": \"" + id + "\" is no identifier of this run");
+          if (id.size() != 8 || id[0] != mode_)
+            throw ExportError(where_k + ": \"" + id + "\" is no identifier of this run");
           r.key = id + "#" + std::to_string(seen[id]++);
           continue;
         }
         if (item.name.empty()) continue;
         std::string t = tok[k];
         if (!item.prefix.empty()) {
-          if (t.rfind(item.prefix, 0) != 0) throw ExportError(where_k + ": \"" + t + "\" does not begin with " + item.prefix);
+          if (t.rfind(item.prefix, 0) != 0)
+            throw ExportError(where_k + ": \"" + t + "\" does not begin with " + item.prefix);
           t = t.substr(item.prefix.size());
         }
         const std::string col = column_name(item.name, f);
@@ -278,8 +289,12 @@ class Reader {
       if (item.name == "id") return;  // the first column, declared once
       if (item.with_mag) {
         const std::string m = "mag" + name.substr(4, name.find('_') - 4) + "_" + suffix_[f];
-        add(specs, {m, "mag", "instrumental magnitude -2.5 log10(" + name + "); empty when the flux is not positive",
-                    ColumnType::Real, {}},
+        add(specs,
+            {m,
+             "mag",
+             "instrumental magnitude -2.5 log10(" + name + "); empty when the flux is not positive",
+             ColumnType::Real,
+             {}},
             name);
       }
       add(specs, {name, item.unit, description, item.type, {}});
@@ -388,10 +403,12 @@ char find_mode(const std::string& dir, char mode) {
 Table read_run(const std::string& dir, char mode, const std::string& creator) {
   const RunSettings settings = read_settings((fs::path(dir) / "LOGK.INPUT_FILE").string());
   Reader reader(dir, mode, settings);
-  std::vector<ColumnSpec> specs = {{{"id", "",
+  std::vector<ColumnSpec> specs = {{{"id",
+                                     "",
                                      "identifier: the run's mode letter and seven digits (master index; in mode A "
                                      "the artificial star's number)",
-                                     ColumnType::Text, {}},
+                                     ColumnType::Text,
+                                     {}},
                                     ""}};
   std::vector<std::vector<Record>> logs;
   for (const Layout& layout : layouts(mode)) logs.push_back(reader.read(layout, specs));

@@ -34,9 +34,9 @@ struct ExportError : std::runtime_error {
 
 // What the run's parameter file said, as echoed into "LOGK.INPUT_FILE".
 struct RunSettings {
-  std::string filter[2];   // filter names of filter slots 1 and 2 (several joined by "/")
-  std::string expflt[2];   // exposure times the fluxes of each filter slot refer to
-  std::string label;       // LABEL7
+  std::string filter[2];  // filter names of filter slots 1 and 2 (several joined by "/")
+  std::string expflt[2];  // exposure times the fluxes of each filter slot refer to
+  std::string label;      // LABEL7
 };
 RunSettings read_settings(const std::string& echo_file);
 

@@ -67,7 +67,8 @@ void write_ecsv(const Table& table, std::ostream& out) {
   for (std::size_t c = 0; c < table.columns.size(); ++c) out << (c ? " " : "") << table.columns[c].name;
   out << '\n';
   for (std::size_t r = 0; r < table.rows(); ++r) {
-    for (std::size_t c = 0; c < table.columns.size(); ++c) out << (c ? " " : "") << ecsv_cell(table.columns[c].cells[r]);
+    for (std::size_t c = 0; c < table.columns.size(); ++c)
+      out << (c ? " " : "") << ecsv_cell(table.columns[c].cells[r]);
     out << '\n';
   }
 }
@@ -179,8 +180,9 @@ void write_fits(const Table& table, const std::string& path) {
 bool fits_available() { return false; }
 
 void write_fits(const Table&, const std::string& path) {
-  throw ExportError(path + ": this zeb-export was built without cfitsio (Debian package libcfitsio-dev) and "
-                           "cannot write FITS tables; rebuild with it or use --format ecsv");
+  throw ExportError(path +
+                    ": this zeb-export was built without cfitsio (Debian package libcfitsio-dev) and "
+                    "cannot write FITS tables; rebuild with it or use --format ecsv");
 }
 
 #endif
