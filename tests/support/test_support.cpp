@@ -103,7 +103,8 @@ constexpr rlim_t kChildCpuSeconds = 300;
 constexpr rlim_t kChildFileBytes = rlim_t{1} << 30;
 }  // namespace
 
-Captured run_program(const std::string& program, const std::vector<std::string>& args) {
+Captured run_program(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env) {
   Captured c;
   std::string out_file = (fs::temp_directory_path() / ("zebrun_out_" + std::to_string(::getpid()))).string();
   std::string err_file = out_file + ".err";
@@ -120,6 +121,10 @@ Captured run_program(const std::string& program, const std::vector<std::string>&
     const rlimit fsize{kChildFileBytes, kChildFileBytes};
     if (::setrlimit(RLIMIT_CPU, &cpu) != 0 || ::setrlimit(RLIMIT_FSIZE, &fsize) != 0) _exit(127);
     if (!std::freopen(out_file.c_str(), "w", stdout) || !std::freopen(err_file.c_str(), "w", stderr)) _exit(127);
+    for (const std::string& e : env) {
+      const std::size_t eq = e.find('=');
+      if (eq == std::string::npos || ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1) != 0) _exit(127);
+    }
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
