@@ -4,7 +4,7 @@
 #   install-deps.sh          what the build, the tests and the demo need
 #   install-deps.sh fuzz     also clang and its libFuzzer runtime (scripts/fuzz.sh)
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libbenchmark-dev python3-numpy python3-astropy fitsverify)
+pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libcfitsio-dev python3-numpy python3-astropy python3-matplotlib fitsverify)
 if [ "${1:-}" = fuzz ]; then pkgs+=(clang libclang-rt-dev); fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -9,6 +9,7 @@
 
 #include <unordered_set>
 
+#include "core/file_check.h"
 #include "core/stop.h"
 
 namespace zeb {
@@ -51,11 +52,10 @@ void reset_input_files() {
 }
 
 std::ifstream open_text_input(const std::string& path, const std::string& what) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) run_error(path, "cannot open the " + what);
-  if (!S_ISREG(st.st_mode)) run_error(path, "the " + what + " is not a regular file");
+  const std::string reason = unreadable_reason(path);
+  if (!reason.empty()) run_error(path, "cannot open the " + what + ": " + reason);
   std::ifstream in(path);
-  if (!in) run_error(path, "cannot open the " + what);
+  if (!in) run_error(path, with_unreadable_reason("cannot open the " + what, path));
   note_input_file(path);
   return in;
 }

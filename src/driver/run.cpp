@@ -3,6 +3,7 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "core/files.h"
@@ -11,8 +12,10 @@
 #include "core/stop.h"
 #include "core/text.h"
 #include "driver/checkpoint.h"
+#include "driver/command_line.h"
 #include "driver/master_hash.h"
 #include "driver/prescan.h"
+#include "driver/run_progress.h"
 #include "driver/tile_loop.h"
 #include "output/mosaic.h"
 #include "output/catalogue_logs.h"
@@ -60,29 +63,11 @@ void print_iteration_settings(const Settings& st) {
 
 namespace {
 
-// The command line: the parameter file, optionally after "--resume".
-struct CommandLine {
-  bool ok = false;
-  bool resume = false;
-  std::string infile;
-};
-
-CommandLine parse_command_line(int argc, char** argv) {
-  CommandLine c;
-  if (argc == 2) {
-    c.ok = true;
-    c.infile = argv[1];
-  } else if (argc == 3 && std::string(argv[1]) == "--resume") {
-    c.ok = c.resume = true;
-    c.infile = argv[2];
-  }
-  return c;
-}
-
 void start_up_and_run(int argc, char** argv) {
   const auto wall_start = std::chrono::steady_clock::now();
+  RunProgress progress(progress_wanted() ? &std::cerr : nullptr);
   std::cout << "           \n ZEB BEGIN! \n           \n";
-  const CommandLine cl = parse_command_line(argc, argv);
+  const RunArguments cl = run_arguments(argc, argv);
   if (!cl.ok) {
     write_list(std::cout, "NEED 1 ARG... INPUT FILE NAME!");
     stop_run();
@@ -133,17 +118,20 @@ void start_up_and_run(int argc, char** argv) {
   CatalogueLogs logs(st, resume ? &point.logs : nullptr);
   if (resume) apply_checkpoint(point, run, mosaics_on);
   Checkpoint checkpoint = resume ? Checkpoint(point, run, logs, mosaics_on) : Checkpoint(infile, run, logs, mosaics_on);
-  run_tile_loop(run, hash_000, hash_art, logs, mosaics_on, &checkpoint, point.start);
+  run_tile_loop(run, hash_000, hash_art, logs, mosaics_on, progress.on() ? &progress : nullptr, &checkpoint,
+                point.start);
   logs.close();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
   mark_run_finished(checkpoint.tiles(), run.master.nmasts, wall, checkpoint.seconds());
   checkpoint.remove();
+  if (progress.on()) progress.finish(logs.stars(), count_run_files());
   stop_run_normally();
 }
 
 }  // namespace
 
 int run_main(int argc, char** argv) {
+  if (const std::optional<int> answered = answer_command_line(argc, argv, std::cout, std::cerr)) return *answered;
   try {
     start_up_and_run(argc, argv);
   } catch (const RunStop& s) {

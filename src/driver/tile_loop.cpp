@@ -9,6 +9,7 @@
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/stop.h"
+#include "driver/run_progress.h"
 #include "driver/tile_art.h"
 #include "driver/tile_images.h"
 #include "driver/tile_iterations.h"
@@ -268,6 +269,15 @@ struct ArtRange {
   int narti = 0, nartf = 0;
 };
 
+// True when tile (IT, JT) of the hash grid is worked on: in mode A only a
+// tile holding artificial stars, and only one that meets the window and the
+// ONEOFF position.
+bool tile_wanted(const Settings& st, const SpatialHash& hash_art, int it, int jt) {
+  if (st.cmode == 'A' && hash_art.cell(it, jt).empty()) return false;
+  const TileLimits t = tile_limits(it, jt);
+  return tile_in_window(st, t.uref_t, t.vref_t) && tile_has_oneoff(st, t.uref_t, t.vref_t);
+}
+
 // Runs tile (it, jt); returns true when it had exposures and was worked on,
 // with the master entries it wrote in `done`.
 bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
@@ -281,12 +291,10 @@ bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
     write_list(std::cout, "TILE INDICES START AT 1:  IT: ", it, "  JT: ", jt);
     stop_run("IT.lt.1 or JT.lt.1");
   }
-  if (st.cmode == 'A' && hash_art.cell(it, jt).empty()) return false;
+  if (!tile_wanted(st, hash_art, it, jt)) return false;
   Tile tile;
   tile.limits = tile_limits(it, jt);
   const TileLimits& t = tile.limits;
-  if (!tile_in_window(st, t.uref_t, t.vref_t)) return false;
-  if (!tile_has_oneoff(st, t.uref_t, t.vref_t)) return false;
   if (verbose) print_tile_banner(range, t, run.master, run.art.narts);
   progress_line({it, jt, t.uref_t, t.vref_t, 0});
 
@@ -367,8 +375,19 @@ bool tile_has_oneoff(const Settings& st, int uref_t, int vref_t) {
 }
 
 void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
-                   Mosaics* mosaics, TileLoopObserver* observer, LoopStart start) {
+                   Mosaics* mosaics, RunProgress* progress, TileLoopObserver* observer, LoopStart start) {
   const TileRange range = tile_range(run.settings);
+  // Tile indices outside the hash grid stop the run when the loop meets them.
+  auto on_grid = [](int i) { return i >= 1 && i <= HASHDM; };
+  auto reported = [&](int it, int jt) {
+    return progress && on_grid(it) && on_grid(jt) && tile_wanted(run.settings, hash_art, it, jt);
+  };
+  if (progress) {
+    int total = 0;
+    for (int jt = range.jtmin; jt <= range.jtmax; ++jt)
+      for (int it = range.itmin; it <= range.itmax; ++it) total += reported(it, jt) ? 1 : 0;
+    progress->start_tiles(total);
+  }
   ArtRange art_range;
   for (int jt = std::max(range.jtmin, start.jt); jt <= range.jtmax; ++jt) {
     const bool resumed_row = jt == start.jt;
@@ -381,6 +400,7 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
       const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, logs, mosaics, done);
       logs.flush();  // the tile's records reach the files together
       if (worked && observer) observer->tile_finished(done);
+      if (reported(it, jt)) progress->tile_done(it, jt, logs.stars());
     }
     write_list(std::cout, "exit IT loop...");
     if (mosaics) write_strips(*mosaics, vref_t, run.settings.verbose != 0);

@@ -84,6 +84,10 @@ class CatalogueLogs {
   // Every open log and its length after the last flush.
   LogLengths lengths() const;
 
+  // Committed stars whose records have been written so far (for the progress lines).
+  void count_star() { ++stars_; }
+  long stars() const { return stars_; }
+
   std::ostream& setup() { return setup_.out(); }
   std::ostream& xyfind() { return xyfind_.out(); }
   std::ostream& xyviq(int method) { return xyviq_[method].out(); }
@@ -119,6 +123,7 @@ class CatalogueLogs {
   LogFile reg1_, reg2_;
   std::ofstream reg_nit09_;
   bool reg_nit09_opened_ = false;
+  long stars_ = 0;
 };
 
 // Name of a log of the run: "LOG" + CMODE + suffix.

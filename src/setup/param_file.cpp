@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <iostream>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/files.h"
 #include "core/limits.h"

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/files.h"
 #include "core/limits.h"

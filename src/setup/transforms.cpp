@@ -8,6 +8,7 @@
 #include <iostream>
 #include <vector>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/files.h"
 #include "core/list_directed.h"

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,7 +49,8 @@ pid_t start_zeb(const fs::path& dir) {
   const std::string zeb = binary_path("src/driver/zeb");
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+    // The run dies with the test, should the test die first.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::chdir(dir.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
       _exit(127);
     ::execl(zeb.c_str(), zeb.c_str(), "params.txt", static_cast<char*>(nullptr));
     _exit(127);
