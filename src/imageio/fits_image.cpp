@@ -13,12 +13,7 @@ namespace zeb {
 using fits_detail::DataUnitWriter;
 using fits_detail::HeaderCards;
 
-namespace {
-
-// ---------------------------------------------------------------------------
-// Reading.
-
-[[noreturn]] void readfits_open_failure(const std::string& name) {
+void readfits_open_failure(const std::string& name) {
   write_list(std::cout);
   write_list(std::cout, "READFITS ERROR: ");
   write_list(std::cout);
@@ -26,6 +21,11 @@ namespace {
   write_list(std::cout);
   stop_run();
 }
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reading.
 
 // Opens a reader's file and parses its header, filling the carry-over tables.
 FitsRecords open_image(const std::string& name, FitsHeader& header) {
