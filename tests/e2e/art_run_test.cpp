@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 #include "field_files.h"
@@ -20,6 +19,7 @@ using zeb::test::read_file;
 using zeb::test::read_lines;
 using zeb::test::run_program;
 using zeb::test::split_lines;
+using zeb::test::split_words;
 using zeb::test::TempDir;
 using zeb::test::write_file;
 
@@ -40,13 +40,6 @@ int count_lines(const std::string& out, const std::string& prefix) {
   int n = 0;
   for (const std::string& l : split_lines(out)) n += l.rfind(prefix, 0) == 0;
   return n;
-}
-
-std::vector<std::string> split_fields(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> f;
-  for (std::string w; in >> w;) f.push_back(w);
-  return f;
 }
 
 const char* kLastTileArt = " 001 0000002       200.25000    100.00000        10000.00000         0.00000\n";
@@ -92,13 +85,13 @@ TEST(ArtificialStarRun, ModeAInjectsOneStarPerPassAndMeasuresItsSky) {
   std::string peak[2];  // P, Q, C and NIT of the last record of each pass
   for (const std::string& l : split_lines(c.out)) {
     if (l.rfind(" ----> FILLFIND: ", 0) != 0) continue;
-    const std::vector<std::string> w = split_fields(l.substr(17));  // i j P Q C NIT
+    const std::vector<std::string> w = split_words(l.substr(17));  // i j P Q C NIT
     peak[std::stoi(w[0]) > 180 ? 0 : 1] = w[2] + ' ' + w[3] + ' ' + w[4] + ' ' + w[5];
   }
   const FieldDesign design = field_preset("e2e-ir");
   for (std::size_t k = 0; k < 2; ++k) {
     EXPECT_EQ(input[4 + k].substr(0, head[k].size()), head[k]);
-    const std::vector<std::string> w = split_fields(input[4 + k]);
+    const std::vector<std::string> w = split_words(input[4 + k]);
     EXPECT_EQ(w[14] + ' ' + w[15] + ' ' + w[16] + ' ' + w[13], peak[k]) << input[4 + k];
     EXPECT_EQ(w[17], k == 0 ? "A0000001" : "A0000002");
     EXPECT_EQ(w[18] + ' ' + w[22], k == 0 ? "20000.00000 15000.00000" : "10000.00000 0.00000");
@@ -114,8 +107,8 @@ TEST(ArtificialStarRun, ModeAInjectsOneStarPerPassAndMeasuresItsSky) {
   ASSERT_EQ(xyfind.size(), 2u);
   for (std::size_t k = 0; k < 2; ++k) {
     const double z = k == 0 ? 20000.0 : 10000.0;
-    EXPECT_NEAR(std::stod(split_fields(viq0[4 + k])[4]) / z, 1.0, 0.03);
-    EXPECT_NEAR(std::stod(split_fields(xyfind[k])[17]) / z, 0.6, 0.2);
+    EXPECT_NEAR(std::stod(split_words(viq0[4 + k])[4]) / z, 1.0, 0.03);
+    EXPECT_NEAR(std::stod(split_words(xyfind[k])[17]) / z, 0.6, 0.2);
   }
 }
 

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -27,23 +26,17 @@ using zeb::test::read_file;
 using zeb::test::read_lines;
 using zeb::test::run_program;
 using zeb::test::split_lines;
+using zeb::test::split_words;
 using zeb::test::TempDir;
 using zeb::test::write_file;
 
 using Fields = std::vector<std::string>;
 
-Fields split(const std::string& line) {
-  std::istringstream in(line);
-  Fields f;
-  for (std::string w; in >> w;) f.push_back(w);
-  return f;
-}
-
 // The data lines of a log, split at blanks (its '#' lines left out).
 std::vector<Fields> records(const std::string& log) {
   std::vector<Fields> out;
   for (const std::string& l : read_lines(log))
-    if (!l.empty() && l[0] != '#') out.push_back(split(l));
+    if (!l.empty() && l[0] != '#') out.push_back(split_words(l));
   return out;
 }
 
