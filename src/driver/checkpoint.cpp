@@ -224,6 +224,7 @@ struct TileRecord {
   std::uint64_t strips_sum = 0;
   std::string random_state;
   FitsCarryOver carry;
+  bool reg_tile_called = false;
   std::vector<InputFile> inputs;
 };
 
@@ -240,6 +241,7 @@ TileRecord read_tile_record(In& in) {
   t.random_state = in.get_text();
   for (std::string& h : t.carry.hdr) h = in.get_text();
   for (std::string& h : t.carry.fitsinfo) h = in.get_text();
+  t.reg_tile_called = in.get<std::uint8_t>() != 0;
   const auto n = in.get<std::uint32_t>();
   for (std::uint32_t k = 0; k < n; ++k) t.inputs.push_back(get_file(in));
   return t;
@@ -386,7 +388,7 @@ ResumePoint read_checkpoint(const std::string& infile) {
   return p;
 }
 
-void apply_checkpoint(const ResumePoint& point, RunState& run, Mosaics* mosaics) {
+void apply_checkpoint(const ResumePoint& point, RunState& run, Mosaics* mosaics, CatalogueLogs& logs) {
   // The set-up of this run read the same files, in the same order.
   const std::vector<InputFile>& now = input_files();
   bool same = now.size() == point.inputs.size();
@@ -411,6 +413,7 @@ void apply_checkpoint(const ResumePoint& point, RunState& run, Mosaics* mosaics)
     }
     run_random().set_state(t.random_state);
     fits_carry_over() = t.carry;
+    logs.set_reg_tile_called(t.reg_tile_called);
     // The strips of the finished tiles of the row the loop continues.
     if (mosaics && point.start.mid_row && t.jt == point.start.jt) {
       if (t.strips_end > static_cast<std::int64_t>(strips.size()) || t.strips_begin > t.strips_end)
@@ -516,6 +519,7 @@ void Checkpoint::tile_finished(const FinishedTile& tile) {
   o.put_text(run_random().state());
   for (const std::string& h : fits_carry_over().hdr) o.put_text(h);
   for (const std::string& h : fits_carry_over().fitsinfo) o.put_text(h);
+  o.put<std::uint8_t>(logs_.reg_tile_called() ? 1 : 0);
   const std::vector<InputFile>& inputs = input_files();
   o.put<std::uint32_t>(static_cast<std::uint32_t>(inputs.size() - inputs_written_));
   for (std::size_t k = inputs_written_; k < inputs.size(); ++k) put_file(o, inputs[k]);

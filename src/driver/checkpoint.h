@@ -12,8 +12,9 @@
 // with its size and modification time, the program's own, the logs' lengths
 // after their headers), then one record per finished tile (the master entries
 // the tile wrote, NMASTs, the logs' lengths, the random sequence and the FITS
-// header carry-over as the tile left them, the input files first read in the
-// tile) and one per finished row of tiles. The strip pixels each tile of the
+// header carry-over as the tile left them, whether the local-list region files
+// were begun (reg_tile), the input files first read in the tile) and one per
+// finished row of tiles. The strip pixels each tile of the
 // current row pasted go to "ZEB.CHECKPOINT_STRIPS", emptied when the row's
 // strips are in the mosaic files. Records are checksummed; a record cut short
 // by a kill is ignored. A normal end removes both files.
@@ -83,9 +84,10 @@ ResumePoint read_checkpoint(const std::string& infile);
 
 // After the resumed run's set-up: the set-up read the same files as the
 // interrupted one; then the master list, NMASTs, the random sequence and the
-// carry-over tables as the last finished tile left them, and the strips of the
+// carry-over tables and the region-file state as the last finished tile left
+// them (into `logs`), and the strips of the
 // finished tiles of an unfinished row.
-void apply_checkpoint(const ResumePoint& point, RunState& run, Mosaics* mosaics);
+void apply_checkpoint(const ResumePoint& point, RunState& run, Mosaics* mosaics, CatalogueLogs& logs);
 
 // The journal of a run, told of every finished tile and row by the tile loop.
 class Checkpoint final : public TileLoopObserver {

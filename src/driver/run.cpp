@@ -66,7 +66,10 @@ namespace {
 void start_up_and_run(int argc, char** argv) {
   const auto wall_start = std::chrono::steady_clock::now();
   RunProgress progress(progress_wanted() ? &std::cerr : nullptr);
-  std::cout << "           \n ZEB BEGIN! \n           \n";
+  // Three free-format lines, each in the list layout's leading blank.
+  write_list(std::cout, "           ");
+  write_list(std::cout, "ZEB BEGIN! ");
+  write_list(std::cout, "           ");
   const RunArguments cl = run_arguments(argc, argv);
   if (!cl.ok) {
     write_list(std::cout, "NEED 1 ARG... INPUT FILE NAME!");
@@ -116,7 +119,7 @@ void start_up_and_run(int argc, char** argv) {
   // LOGK.SETUP; they are closed at the end of the run, or by their destructor
   // when a tile stops it.
   CatalogueLogs logs(st, resume ? &point.logs : nullptr);
-  if (resume) apply_checkpoint(point, run, mosaics_on);
+  if (resume) apply_checkpoint(point, run, mosaics_on, logs);
   Checkpoint checkpoint = resume ? Checkpoint(point, run, logs, mosaics_on) : Checkpoint(infile, run, logs, mosaics_on);
   run_tile_loop(run, hash_000, hash_art, logs, mosaics_on, progress.on() ? &progress : nullptr, &checkpoint,
                 point.start);
