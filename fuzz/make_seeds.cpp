@@ -109,7 +109,8 @@ std::string shrink(const std::string& file, long long n) {
     const long long bytes = std::llabs(card_int(h.cards, "BITPIX", 8)) / 8;
     const long long nx = card_int(h.cards, "NAXIS1", 1);
     std::string data;
-    for (long long row = 0; row < n; ++row) data += h.data.substr(static_cast<std::size_t>(row * nx * bytes), static_cast<std::size_t>(n * bytes));
+    for (long long row = 0; row < n; ++row)
+      data += h.data.substr(static_cast<std::size_t>(row * nx * bytes), static_cast<std::size_t>(n * bytes));
     h.data = data;
     set_card(h.cards, "NAXIS1", n);
     set_card(h.cards, "NAXIS2", n);
@@ -140,7 +141,8 @@ std::string head(const std::string& text, int n) {
 }
 
 void replace_all(std::string& s, const std::string& from, const std::string& to) {
-  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+  for (std::size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+    s.replace(p, from.size(), to);
 }
 
 // The parameter file of a field with its files renamed to the support files

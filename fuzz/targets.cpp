@@ -229,7 +229,8 @@ int fits(const std::uint8_t* data, std::size_t size) {
     nx = h.naxis1;
     ny = h.naxis2;
     check_data_unit(h, *file);
-    if (h.next_header_record(file->path()) <= file->count()) parse_fits_header(*file, h.next_header_record(file->path()));
+    const long next = h.next_header_record(file->path());
+    if (next <= file->count()) parse_fits_header(*file, next);
   });
   const bool small = nx >= 1 && nx <= 64 && ny >= 1 && ny <= 64;
   attempt([&] {
@@ -242,7 +243,9 @@ int fits(const std::uint8_t* data, std::size_t size) {
     readfits_i4("f.fits", a.view(), ix, iy);
   });
   attempt([&] { query_hdr("f.fits", "EXPTIME "); });
-  attempt([&] { readfits_wfc3ir_flt_rast("f.fits", r->v.view(), r->e.view(), r->u.view(), 8, 8, TILE_GRID, TILE_GRID); });
+  attempt([&] {
+    readfits_wfc3ir_flt_rast("f.fits", r->v.view(), r->e.view(), r->u.view(), 8, 8, TILE_GRID, TILE_GRID);
+  });
   attempt([&] {
     readfits_wfc3uv_wj2_rast("f.fits", r->v.view(), r->e.view(), r->u.view(), 2048, 2048, TILE_GRID, TILE_GRID);
   });

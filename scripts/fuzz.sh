@@ -14,8 +14,9 @@
 #                                              build-fuzz/corpus/TARGET, findings to
 #                                              build-fuzz/findings/TARGET
 #   scripts/fuzz.sh all [SECONDS] [RUNS]       every target in turn
-#   scripts/fuzz.sh merge TARGET               adds the inputs of build-fuzz/corpus/TARGET that
-#                                              reach new code to fuzz/corpus/TARGET
+#   scripts/fuzz.sh merge TARGET               replaces fuzz/corpus/TARGET (its seeds kept) by the
+#                                              smallest set of inputs that covers it and
+#                                              build-fuzz/corpus/TARGET
 #
 # Targets: params list fits psf matlist. Runs are niced and use one process.
 set -euo pipefail
@@ -54,7 +55,7 @@ run_target() {
   dir=$(scratch)
   echo "fuzzing $t for at most ${seconds} s / $runs inputs (scratch $dir)"
   local status=0
-  ZEB_FUZZ_DIR="$dir" nice "$build/fuzz/fuzz_$t" "$work" "$root/fuzz/corpus/$t" -max_total_time="$seconds" \
+  ZEB_FUZZ_DIR="$dir" nice "$root/$build/fuzz/fuzz_$t" "$work" "$root/fuzz/corpus/$t" -max_total_time="$seconds" \
     -runs="$runs" -max_len="$(max_len "$t")" -timeout=20 -rss_limit_mb=4096 -artifact_prefix="$findings/" \
     -print_final_stats=1 2>&1 | tail -n 25 || status=$?
   rm -rf "$dir"
@@ -78,10 +79,16 @@ case "${1:-}" in
     ;;
   merge)
     [ -n "${2:-}" ] || { echo "usage: scripts/fuzz.sh merge TARGET" >&2; exit 2; }
+    # The smallest set of inputs that covers what the committed corpus and the
+    # new inputs cover replaces the committed corpus; the seeds stay.
     dir=$(scratch)
-    ZEB_FUZZ_DIR="$dir" nice "$build/fuzz/fuzz_$2" -merge=1 -max_len="$(max_len "$2")" "$root/fuzz/corpus/$2" \
-      "$root/$build/corpus/$2" 2>&1 | tail -n 3
-    rm -rf "$dir"
+    out=$(scratch)
+    ZEB_FUZZ_DIR="$dir" nice "$root/$build/fuzz/fuzz_$2" -set_cover_merge=1 -max_len="$(max_len "$2")" "$out" \
+      "$root/fuzz/corpus/$2" "$root/$build/corpus/$2" 2>&1 | tail -n 1
+    find "fuzz/corpus/$2" -type f ! -name 'seed-*' -delete
+    cp "$out"/* "fuzz/corpus/$2/" 2>/dev/null || true
+    echo "fuzz/corpus/$2: $(ls "fuzz/corpus/$2" | wc -l) inputs"
+    rm -rf "$dir" "$out"
     ;;
   *)
     sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'

@@ -50,7 +50,8 @@ void write_marker(const std::string& text) {
     out.close();
     if (!out) run_error(tmp, "the run marker could not be written");
   }
-  if (std::rename(tmp.c_str(), RUN_MARKER_FILE) != 0) run_error(RUN_MARKER_FILE, "the run marker could not be replaced");
+  if (std::rename(tmp.c_str(), RUN_MARKER_FILE) != 0)
+    run_error(RUN_MARKER_FILE, "the run marker could not be replaced");
 }
 
 // ---------------------------------------------------------------------------
@@ -337,8 +338,9 @@ ResumePoint read_checkpoint(const std::string& infile) {
       p.journal.size() < sizeof kMagic ? std::vector<Record>{} : journal_records(p.journal, complete);
   if (records.empty() || records.front().kind != kStart) {
     if (status.rfind("FINISHED", 0) == 0)
-      refuse_resume({"the run in this directory has finished (" + std::string(RUN_MARKER_FILE) + "): nothing to resume"},
-                    "nothing to resume");
+      refuse_resume(
+          {"the run in this directory has finished (" + std::string(RUN_MARKER_FILE) + "): nothing to resume"},
+          "nothing to resume");
     if (status.rfind("RUNNING", 0) != 0 && status.rfind("STOPPED", 0) != 0)
       refuse_resume({"there is no interrupted run in this directory (no " + std::string(RUN_MARKER_FILE) + ")",
                      "(run without --resume to start the run)"},
@@ -409,7 +411,8 @@ void apply_checkpoint(const ResumePoint& point, RunState& run, Mosaics* mosaics,
     for (std::uint32_t k = 0; k < n; ++k) {
       const int entry = in.get<std::int32_t>();
       if (entry < 1 || entry > NSTMAX) run_error(CHECKPOINT_FILE, "a master entry of the checkpoint is out of range");
-      visit_master_entry(run.master, entry, [&in](auto& field) { field = in.get<std::remove_reference_t<decltype(field)>>(); });
+      visit_master_entry(run.master, entry,
+                         [&in](auto& field) { field = in.get<std::remove_reference_t<decltype(field)>>(); });
     }
     run_random().set_state(t.random_state);
     fits_carry_over() = t.carry;
@@ -418,7 +421,8 @@ void apply_checkpoint(const ResumePoint& point, RunState& run, Mosaics* mosaics,
     if (mosaics && point.start.mid_row && t.jt == point.start.jt) {
       if (t.strips_end > static_cast<std::int64_t>(strips.size()) || t.strips_begin > t.strips_end)
         run_error(CHECKPOINT_STRIPS_FILE, "does not hold the strips of " + tile_name(t.it, t.jt));
-      const std::string_view bytes(strips.data() + t.strips_begin, static_cast<std::size_t>(t.strips_end - t.strips_begin));
+      const std::string_view bytes(strips.data() + t.strips_begin,
+                                   static_cast<std::size_t>(t.strips_end - t.strips_begin));
       if (checksum64(bytes) != t.strips_sum)
         run_error(CHECKPOINT_STRIPS_FILE, "the strips of " + tile_name(t.it, t.jt) + " are damaged");
       restore_strip_region(*mosaics, t.uref_t, bytes);

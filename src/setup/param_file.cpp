@@ -107,7 +107,8 @@ void check_iteration_values(const ParamLine& line, int nit, const Settings& st) 
   }
   check(acceptable(st.rsiz_nit(nit), Accept::NonNegative) && st.rsiz_nit(nit) < 99.9995f, "RSIZ",
         "a finite number from 0 to 99.999 (the region files write it with f6.3)");
-  check(st.rwid_nit(nit) >= 0 && st.rwid_nit(nit) <= 9, "RWID", "an integer from 0 to 9 (the region files write it with i1)");
+  check(st.rwid_nit(nit) >= 0 && st.rwid_nit(nit) <= 9, "RWID",
+        "an integer from 0 to 9 (the region files write it with i1)");
 }
 
 // The values of fields k + 1 .. k + n as written, separated by blanks.
@@ -452,7 +453,8 @@ void ParamFileReader::field_loop(const ParamLine& line) {
       pix_given_.at(static_cast<std::size_t>(g)) = true;
       s.filename_g(g) = compose_name(g, value(), "PIX file");
       const std::string card = query_hdr(s.filename_g(g), "EXPTIME ");
-      const std::string card_where = rtrim(s.filename_g(g)) + ", primary header card EXPTIME (PIX on " + line.context() + ")";
+      const std::string card_where =
+          rtrim(s.filename_g(g)) + ", primary header card EXPTIME (PIX on " + line.context() + ")";
       ListReader r(card, card_where);
       float exptime = 0.0f;
       if (r.read_real(exptime) != Got::Value) run_error(s.filename_g(g), "EXPTIME has no value");

@@ -50,7 +50,8 @@ pid_t start_zeb(const fs::path& dir) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     // The run dies with the test, should the test die first.
-    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::chdir(dir.c_str()) != 0 || !std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::chdir(dir.c_str()) != 0 ||
+        !std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
       _exit(127);
     ::execl(zeb.c_str(), zeb.c_str(), "params.txt", static_cast<char*>(nullptr));
     _exit(127);
@@ -118,28 +119,26 @@ TEST(KillAndResume, KilledRunsLeaveWholeRecordsAndResumeToTheSameFiles) {
   // start), and two moments watched in LOGK.SETUP, which receives one line
   // when a tile ends.
   std::mt19937 rng(20261207);
-  struct Moment {
-    std::string what;
-    double fraction;  // of the run's time; negative: watch `reached`
-    std::function<bool()> reached;
+  Clock::time_point started;
+  auto after = [&](double fraction) {
+    return [&started, fraction, seconds] {
+      return Clock::now() - started >= std::chrono::duration<double>(fraction * seconds);
+    };
   };
-  std::vector<Moment> moments;
+  std::vector<std::pair<std::string, std::function<bool()>>> moments;
   for (int k = 1; k <= 3; ++k)
-    moments.push_back({"at random moment " + std::to_string(k), std::uniform_real_distribution<>(0.15, 0.9)(rng), {}});
-  moments.push_back({"right after the first tile", -1.0, [&] { return setup_lines(run) >= 1; }});
-  moments.push_back({"during the last tile", -1.0, [&] { return setup_lines(run) >= tiles - 1; }});
+    moments.emplace_back("at random moment " + std::to_string(k),
+                         after(std::uniform_real_distribution<>(0.15, 0.9)(rng)));
+  moments.emplace_back("right after the first tile", [&] { return setup_lines(run) >= 1; });
+  moments.emplace_back("during the last tile", [&] { return setup_lines(run) >= tiles - 1; });
 
-  for (Moment& m : moments) {
-    SCOPED_TRACE(m.what);
+  for (const auto& [what, reached] : moments) {
+    SCOPED_TRACE(what);
     for (const auto& e : fs::directory_iterator(run))
       if (!inputs.count(e.path().filename().string())) fs::remove_all(e.path());
-    if (m.fraction >= 0.0) {
-      const auto at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                         std::chrono::duration<double>(m.fraction * seconds));
-      m.reached = [at] { return Clock::now() >= at; };
-    }
+    started = Clock::now();
     const pid_t pid = start_zeb(run);
-    if (!kill_when(pid, m.reached)) {
+    if (!kill_when(pid, reached)) {
       // The run ended before the moment came: nothing to resume.
       EXPECT_EQ(outputs(run), reference);
       auto again = run_program(binary_path("src/driver/zeb"), {"--resume", "params.txt"});
@@ -160,7 +159,7 @@ TEST(KillAndResume, KilledRunsLeaveWholeRecordsAndResumeToTheSameFiles) {
       const bool tile_log = name.rfind("LOGK.", 0) != 0 || name == "LOGK.SETUP";
       EXPECT_TRUE(!tile_log || text.empty() || text.back() == '\n') << name;
     }
-    if (m.what == "right after the first tile") {
+    if (what == "right after the first tile") {
       // A checkpoint whose inputs changed is refused, naming the file.
       const std::string exposure = exposure_file(plan_field(d).exposures.front());
       const auto then = fs::last_write_time(exposure);
