@@ -14,6 +14,7 @@
 #include "support/test_support.h"
 
 using zeb::test::capture;
+using zeb::test::Captured;
 using zeb::test::read_file;
 using zeb::test::read_lines;
 using zeb::test::TempDir;
@@ -224,6 +225,18 @@ TEST(CatalogueLogs, ATilesRecordsReachTheFilesTogetherWhenItEnds) {
   EXPECT_EQ(read_file("LOGK.SETUP"), "");
   EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 4u);
   EXPECT_EQ(read_file("LOGR.XYVIQ0"), xyviq0.substr(0, xyviq0.find("\n#\n") + 3));
+}
+
+// A log that cannot be written (a full disk: here the device that is always
+// full) ends the run with a run-time error naming it, never silently short.
+TEST(CatalogueLogs, AWriteThatFailsIsARunTimeErrorNamingTheLog) {
+  TempDir dir;
+  std::filesystem::create_symlink("/dev/full", "LOGR.XYVIQ2");
+  zeb::Settings st;
+  st.cmode = 'R';
+  Captured c = capture([&] { zeb::CatalogueLogs logs(st); });
+  EXPECT_TRUE(c.errored);
+  EXPECT_EQ(c.err, "zeb: run-time error: LOGR.XYVIQ2: could not be written (is the disk full?)\n");
 }
 
 TEST(StarRecords, EveryLogOfACommittedStar) {
