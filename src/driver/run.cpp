@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "core/fortran_format.h"
 #include "core/limits.h"
@@ -51,6 +52,13 @@ void print_iteration_settings(const Settings& st) {
                  nit, st.hmin_nit(nit), st.ssig_nit(nit), st.qmin_nit(nit), st.qsel_nit(nit), st.qsep_nit(nit),
                  st.dmin_nit(nit), st.dsep_nit(nit), st.pmin_nit(nit), st.psep_nit(nit), st.oprx_nit(nit),
                  st.oprv_nit(nit), st.rsiz_nit(nit), st.rwid_nit(nit), st.rcol_nit(nit));
+  }
+  // The joint criterion's thresholds, listed only when the file sets one, so
+  // that runs without it print what they always did.
+  if (st.jsig_given) {
+    std::vector<FArg> jsig;
+    for (int nit = 1; nit <= NITDIM; ++nit) jsig.emplace_back(st.jsig_nit(nit));
+    write_record_v(std::cout, "(16x,'JSIG NIT01..NIT10:',10(1x,f6.2))", jsig);
   }
   std::cout << '\n';
 }
