@@ -15,6 +15,11 @@
 namespace zeb::find_detail {
 
 inline constexpr std::int16_t COUNT_MAX = 32767;
+inline constexpr int RASTER_FIRST = 6, RASTER_LAST = 296;  // raster pixels searched
+
+// Exposure n takes part in iteration nit unless its finding-mask character
+// nit is "0".
+bool takes_part(const TileExposures& te, int n, int nit);
 
 // The search window on the fine grid, inclusive.
 struct FineWindow {

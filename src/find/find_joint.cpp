@@ -78,11 +78,6 @@ namespace find_detail {
 namespace {
 
 constexpr int SIDE = 2 * JOINT_HALF + 1;
-constexpr int FIRST_CENTRE = 6, LAST_CENTRE = 296;  // raster pixels searched, as for the other criteria
-
-bool takes_part(const TileExposures& te, int n, int nit) {
-  return char_at(te.fnd_n(n), static_cast<std::size_t>(nit)) != '0';
-}
 
 // The noise scale k of an exposure: how the scatter of its residual compares
 // with its pixel errors. The readers hold errors to a floor (a WFC3/IR error
@@ -130,7 +125,7 @@ float box_weight(float variance_sum) {
 // i0 = (n + 4) div 8 (the pixel nearest x, which must lie in 6..296) and the
 // source's offset q / 8 from it, q = n - 8 i0 in -4..3; likewise in y. The
 // phase index (1-based) numbers the 64 offsets.
-constexpr float EIGHTHS_LO = 8 * FIRST_CENTRE - 4, EIGHTHS_HI = 8 * LAST_CENTRE + 4;
+constexpr float EIGHTHS_LO = 8 * RASTER_FIRST - 4, EIGHTHS_HI = 8 * RASTER_LAST + 4;
 
 bool box_centre(float x, float y, int& i0, int& j0, int& phase) {
   const float ex = JOINT_STEPS * x + 0.5f, ey = JOINT_STEPS * y + 0.5f;
@@ -299,6 +294,10 @@ void box_sums(const Array2<float>& in, Array2<float>& rows, Array2<float>& box) 
 }
 
 }  // namespace
+
+bool takes_part(const TileExposures& te, int n, int nit) {
+  return char_at(te.fnd_n(n), static_cast<std::size_t>(nit)) != '0';
+}
 
 void start_joint_map(const TileExposures& te, JointWork& jw) {
   jw.score.fill(0.0);

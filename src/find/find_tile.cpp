@@ -30,7 +30,6 @@ constexpr int LEVEL_MASK = 5;         // flux above the bright-star mask level
 constexpr int LEVEL_MODEL = 6;        // flux above the model level
 constexpr int LEVEL_SIGNIFICANT = 7;  // significant against the sky ring: a P candidate
 
-constexpr int RASTER_FIRST = 6, RASTER_LAST = 296;  // raster pixels searched
 constexpr int EXCLUSION_REACH = 9;                  // tile-grid steps of the exclusion test
 using Work = FindWork;
 
@@ -366,7 +365,7 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
   // Stage 1: exposures whose finding-mask character is "0" add nothing, not
   // even coverage.
   for (int n = 1; n <= te.ns; ++n) {
-    if (char_at(te.fnd_n(n), static_cast<std::size_t>(nit)) == '0') continue;
+    if (!takes_part(te, n, nit)) continue;
     search_exposure(Exposure(te, psf_n, n), sr, wk, maps);
     if (joint) add_joint_exposure(n, te, psf_n, w, wk.flagged5, *joint);
   }
