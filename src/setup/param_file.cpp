@@ -62,6 +62,16 @@ float spreading_radius(const ParamLine& line, int k, const char* what) {
   stop_run();
 }
 
+// A JSIG threshold, in sigma. Zero, a negative value or one that is not a
+// number would accept every point of the joint map as a source.
+float jsig_value(const ParamLine& line, int k) {
+  const float v = field_number<float>(line, k, "JSIG");
+  if (v > 0.0f) return v;
+  write_list(std::cout, "JSIG MUST BE A POSITIVE SIGNIFICANCE: ", v);
+  write_list(std::cout, line.context());
+  stop_run();
+}
+
 bool is_mask(const std::string& m) {
   for (char c : m)
     if (c != '0' && c != '1') return false;
@@ -211,6 +221,11 @@ void ParamFileReader::iteration_line(const ParamLine& line) {
           stop_run();
         }
         st.rcol_nit(nit) = colour;
+        continue;
+      }
+      if (name == "JSIG") {
+        st.jsig_nit(nit) = jsig_value(line, k + 1);
+        st.jsig_given = true;
         continue;
       }
     }

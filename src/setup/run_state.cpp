@@ -27,6 +27,7 @@ Settings::Settings() {
     dsep_nit(n) = 0.25f;
     oprx_nit(n) = 2.5f;
     oprv_nit(n) = 4.5f;
+    jsig_nit(n) = JSIG_OFF;
   }
   for (int n = 1; n <= NITDIM + 1; ++n) {
     rsiz_nit(n) = rsiz[n - 1];

@@ -20,6 +20,8 @@ namespace zeb {
 inline constexpr float MAX_SPREADING = 10.0f;
 inline bool spreading_radius_ok(float s) { return s >= 0.0f && s <= MAX_SPREADING; }
 
+inline constexpr float JSIG_OFF = 99.99f;
+
 // Run mode, switches, window, tile and iteration ranges, per-iteration tables.
 struct Settings {
   char cmode = ' ';          // R, D, A or C
@@ -52,6 +54,10 @@ struct Settings {
   Array1<float> rsiz_nit{NITDIM + 1};
   Array1<int> rwid_nit{NITDIM + 1};
   Array1<std::string> rcol_nit{NITDIM + 1};  // 7 characters, blank-padded
+  // Threshold of the joint finding criterion, in sigma; JSIG_OFF (the
+  // default) or above leaves the criterion out of that iteration.
+  Array1<float> jsig_nit{NITDIM + 1};
+  bool jsig_given = false;  // an iteration line set JSIG
 
   Settings();  // fills the per-iteration defaults
 };
