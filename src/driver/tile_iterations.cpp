@@ -104,7 +104,7 @@ int finding_iterations(Tile& tile, const RunState& run) {
     resubtract_for_iteration(tile, nit);
     if (verbose) write_list(std::cout, "ZEB: find_tile...");
     const int before = tile.ls;
-    find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps);
+    find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
     tile.found[static_cast<std::size_t>(nit - 1)] = tile.ls - before;
     std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.narti, tile.nartf, tile.lo - 1};
     for (int c : tile.found) line.emplace_back(c);

@@ -36,6 +36,8 @@ struct Tile {
   std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
   std::unique_ptr<LocalExposureResults> results;  // per star and exposure, sized for Ns
   std::unique_ptr<FindingMaps> maps = std::make_unique<FindingMaps>();
+  // find_tile's working maps, kept for every iteration of every pass of the tile.
+  std::unique_ptr<FindWorkspace> find_work = std::make_unique<FindWorkspace>();
   int ls = 0, lo = 1;
   int nmasto = 0;  // master stars when the pass began its finding iterations
   std::array<int, NIT_COUNTS> found{};  // stars added by the finding step of each iteration
