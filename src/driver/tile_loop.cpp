@@ -172,11 +172,13 @@ void write_committed_records(Tile& tile, const RunState& run, CatalogueLogs& log
   const TileLimits& t = tile.limits;
   const TilePlace place{t.it, t.jt, t.uref_t, t.vref_t};
   LocalList& local = *tile.local;
+  // Mode A reports through its own one-entry list (commit_art_report).
+  const bool report = st.cmode == 'A';
   for (int l = 1; l <= tile.ls; ++l) {
     if (local.gg_l(l) != 1) continue;
     const int n = local.n0_l(l);
-    write_star_records(logs, local, l, run.master, n, StarId{st.cmode, n}, place, tile.exposures, *tile.results,
-                       *tile.stacks, run.bright, st);
+    write_star_records(logs, local, l, report ? tile.art_report : run.master, report ? 1 : n, StarId{st.cmode, n},
+                       place, tile.exposures, *tile.results, *tile.stacks, run.bright, st);
   }
   if (st.cmode == 'A' && logs.input()) {
     const ArtPass& p = tile.pass;

@@ -104,7 +104,9 @@ struct MasterList {
   Array2<float> zmast3, szmast3, qmast3, omast3;
   Array2<short> fmast3, gmast3;
   Array2<float> barsky, rmssky;
-  void allocate(int fs);
+  // Entries 1..capacity: the run's list holds NSTMAX, the one entry a
+  // mode-A pass reports through holds 1.
+  void allocate(int fs, int capacity = NSTMAX);
   bool allocated() const { return umast0.n() == NSTMAX && zmast0.ny() >= FDIM; }
 };
 
