@@ -27,6 +27,9 @@ struct Settings {
   std::array<int, 2> nitminmaxu{-1, -1};              // NITMIN, NITMAX
   std::string direct;        // directory prefix
   int ndirect = 0;
+  // ARTSHARD k n (mode A): this run measures and reports only part k of n of
+  // its artificial-star passes; 0 and 0 when it measures them all.
+  int art_part = 0, art_parts = 0;
 
   // Per-iteration settings, 1-based NIT 1..10; entry 11 ("NIT00") exists for
   // the region style only.
