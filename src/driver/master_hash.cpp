@@ -96,8 +96,11 @@ void write_master_entry(const LocalList& local, int l, int n, MasterList& master
 }
 
 // Enters master star n as local star l of the tile, seeding its fluxes from
-// the master list.
+// the master list. The slot starts from the cleared state: in mode A it may
+// hold a star of the tile's previous pass, whose finding records (cfnd_l ...
+// pmin_l, written to XYFIND) would otherwise pass for this star's.
 void enter_starting_star(int l, int n, const TileLimits& tile, const MasterList& master, LocalList& local) {
+  reset_entry(l, local);
   const double uu = master.umast0(n);
   const double vv = master.vmast0(n);
   local.uu_l(l) = uu;
