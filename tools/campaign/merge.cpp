@@ -16,6 +16,7 @@
 // the tiles and stars in the run's order.
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -65,7 +66,7 @@ struct PassRange {
 };
 
 PassRange announced_range(const Campaign& c, int k) {
-  std::istringstream out(read_file(shard_dir(c, k) / SHARD_STDOUT));
+  std::ifstream out(shard_dir(c, k) / SHARD_STDOUT);
   std::string line;
   while (std::getline(out, line)) {
     PassRange r;
@@ -149,18 +150,28 @@ PassKey pass_key(const std::string& record, const std::string& where) {
   return key;
 }
 
-// Checks the passes the shards measured against their announced ranges and
-// the run's order; returns the number of passes.
-long check_passes(const Campaign& c, const std::vector<PassRange>& ranges, const std::vector<std::string>& inputs,
-                  std::size_t header) {
+// True when the file begins with `header`.
+bool begins_with(const fs::path& file, const std::string& header) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(header.size(), '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  return in.gcount() == static_cast<std::streamsize>(header.size()) && head == header;
+}
+
+// Checks the passes the shards measured (their LOGA.INPUT records after the
+// header) against their announced ranges and the run's order; returns the
+// number of passes.
+long check_passes(const Campaign& c, const std::vector<PassRange>& ranges, std::size_t header) {
   std::vector<long> counts;
   long total = 0;
   PassKey previous;
   std::string previous_where = "the start";
   for (int k = 1; k <= c.shards; ++k) {
     const std::string where = shard_name(c, k) + " LOGA.INPUT";
-    const std::vector<std::string> records = split_lines(inputs[static_cast<std::size_t>(k - 1)].substr(header));
-    for (const std::string& r : records) {
+    std::ifstream in(shard_dir(c, k) / "LOGA.INPUT", std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(header));
+    long count = 0;
+    for (std::string r; std::getline(in, r); ++count) {
       const PassKey key = pass_key(r, where);
       if (!(previous < key))
         throw CampaignError(where + ": the pass of artificial star " + std::to_string(key.id) + " in tile " +
@@ -169,8 +180,8 @@ long check_passes(const Campaign& c, const std::vector<PassRange>& ranges, const
       previous = key;
       previous_where = "that of star " + std::to_string(key.id);
     }
-    counts.push_back(static_cast<long>(records.size()));
-    total += static_cast<long>(records.size());
+    counts.push_back(count);
+    total += count;
   }
   for (int k = 1; k <= c.shards; ++k) {
     const PassRange& r = ranges[static_cast<std::size_t>(k - 1)];
@@ -182,6 +193,27 @@ long check_passes(const Campaign& c, const std::vector<PassRange>& ranges, const
                           " of the campaign's " + std::to_string(total) + " calls for " + std::to_string(expected));
   }
   return total;
+}
+
+// A merged file: its whole text, or a log's header followed by the records of
+// the shards' logs (copied from the files when written, as they can be large).
+struct MergedFile {
+  std::string text;
+  std::vector<fs::path> bodies;
+};
+
+void write_merged(const fs::path& path, const MergedFile& m) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << m.text;
+  for (const fs::path& body : m.bodies) {
+    if (fs::file_size(body) <= m.text.size()) continue;  // the header alone
+    std::ifstream in(body, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(m.text.size()));
+    out << in.rdbuf();
+  }
+  out.flush();
+  if (!out) throw CampaignError(path.string() + ": cannot be written");
 }
 
 }  // namespace
@@ -239,58 +271,49 @@ int merge_command(const fs::path& dir) {
         throw CampaignError(shard_name(c, k) + " has no " + name + ", which the other shards wrote");
   };
 
-  std::map<std::string, std::string> merged;
+  std::map<std::string, MergedFile> merged;
+  long passes = -1;
   for (const std::string& name : names) {
+    MergedFile& m = merged[name];
     if (name == ECHO) {
       require_everywhere(name);
-      const std::string single = echo_of_single_run(c, 1, content(1, name));
+      m.text = echo_of_single_run(c, 1, content(1, name));
       for (int k = 2; k <= c.shards; ++k)
-        if (echo_of_single_run(c, k, content(k, name)) != single)
-          throw CampaignError(shard_name(c, k) + " read another parameter file than shard 1 (" + ECHO + ")");
-      merged[name] = single;
+        if (echo_of_single_run(c, k, content(k, name)) != m.text)
+          throw CampaignError(shard_name(c, k) + " did not read the same parameter file as shard 1 (" + ECHO + ")");
     } else if (pass_logs().count(name)) {
       require_everywhere(name);
-      const std::string header = zeb::log_header(pass_logs().at(name));
-      std::vector<std::string> parts;
-      std::string all = header;
+      m.text = zeb::log_header(pass_logs().at(name));
       for (int k = 1; k <= c.shards; ++k) {
-        parts.push_back(content(k, name));
-        if (!zeb::starts_with(parts.back(), header))
+        m.bodies.push_back(shard_dir(c, k) / name);
+        if (!begins_with(m.bodies.back(), m.text))
           throw CampaignError(shard_name(c, k) + ": " + name + " does not begin with its header");
-        all += parts.back().substr(header.size());
       }
-      if (name == "LOGA.INPUT") check_passes(c, ranges, parts, header.size());
-      merged[name] = all;
+      if (name == "LOGA.INPUT") passes = check_passes(c, ranges, m.text.size());
     } else if (rewritten_per_tile_or_pass(name)) {
       for (int k = c.shards; k >= 1; --k)
         if (outputs[static_cast<std::size_t>(k - 1)].count(name)) {
-          merged[name] = content(k, name);
+          m.text = content(k, name);
           break;
         }
     } else {
       require_everywhere(name);
-      const std::string first = content(1, name);
+      m.text = content(1, name);
       for (int k = 2; k <= c.shards; ++k)
-        if (content(k, name) != first)
+        if (content(k, name) != m.text)
           throw CampaignError(name + " differs between shard 1 and " + shard_name(c, k) +
                               ": the shards did not run on the same input");
-      merged[name] = first;
     }
   }
-  if (!merged.count("LOGA.INPUT"))
-    throw CampaignError("the shards wrote no LOGA.INPUT: they were not mode-A runs of zeb");
+  if (passes < 0) throw CampaignError("the shards wrote no LOGA.INPUT: they were not mode-A runs of zeb");
 
   // Written beside the old result and swapped in, so a failed merge leaves the
   // earlier one whole.
   const fs::path out = c.dir / "merged", tmp = c.dir / "merged.tmp";
   fs::remove_all(tmp);
-  for (const auto& [name, text] : merged) {
-    fs::create_directories((tmp / name).parent_path());
-    write_file_atomic(tmp / name, text);
-  }
+  for (const auto& [name, m] : merged) write_merged(tmp / name, m);
   fs::remove_all(out);
   fs::rename(tmp, out);
-  const long passes = static_cast<long>(split_lines(merged["LOGA.INPUT"].substr(zeb::log_header(".INPUT").size())).size());
   std::cout << "merged " << c.shards << " shard" << (c.shards == 1 ? "" : "s") << " (" << passes
             << " artificial-star passes) into " << out.string() << ": " << merged.size() << " files\n";
   return 0;

@@ -109,7 +109,8 @@ void make_shard(const Campaign& c, int k, const std::string& text) {
   for (const fs::directory_entry& e : fs::directory_iterator(c.rundir)) {
     const std::string name = e.path().filename().string();
     if (written_by_zeb(name) || zeb::starts_with(name, CAMPAIGN_PREFIX)) continue;
-    if (fs::equivalent(e.path(), c.dir)) continue;
+    std::error_code same_error;
+    if (fs::equivalent(e.path(), c.dir, same_error)) continue;  // the campaign inside the run directory
     fs::create_symlink(e.path(), d / name);
   }
   // zeb writes its diagnostic images into AUX/ when the run directory offers one.
