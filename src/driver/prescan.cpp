@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "core/file_check.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
 #include "core/text.h"
@@ -14,7 +15,7 @@ PrescanCounts extract_gsfscs(const std::string& infile, int& verbose) {
   // Opened for reading only: a missing parameter file is reported here rather
   // than created empty.
   std::ifstream in(infile);
-  if (!in) run_error(infile, "cannot open the parameter file");
+  if (!in) run_error(infile, with_unreadable_reason("cannot open the parameter file", infile));
   std::string raw;
   int line_no = 0;
   while (std::getline(in, raw)) {

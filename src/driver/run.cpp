@@ -2,14 +2,17 @@
 
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/stop.h"
 #include "core/text.h"
+#include "driver/command_line.h"
 #include "driver/master_hash.h"
 #include "driver/prescan.h"
+#include "driver/run_progress.h"
 #include "driver/tile_loop.h"
 #include "output/mosaic.h"
 #include "output/catalogue_logs.h"
@@ -65,6 +68,7 @@ std::ofstream open_log(const std::string& name) {
 }
 
 void start_up_and_run(int argc, char** argv) {
+  RunProgress progress(progress_wanted() ? &std::cerr : nullptr);
   std::cout << "           \n ZEB BEGIN! \n           \n";
   if (argc != 2) {
     write_list(std::cout, "NEED 1 ARG... INPUT FILE NAME!");
@@ -102,14 +106,17 @@ void start_up_and_run(int argc, char** argv) {
   // over LOGK.SETUP; they are closed at the end of the run, or by their
   // destructor when a tile stops it.
   CatalogueLogs logs(st, open_log("LOGK.SETUP"));
-  run_tile_loop(run, hash_000, hash_art, logs, mosaics.on() ? &mosaics : nullptr);
+  run_tile_loop(run, hash_000, hash_art, logs, mosaics.on() ? &mosaics : nullptr,
+                progress.on() ? &progress : nullptr);
   logs.close();
+  if (progress.on()) progress.finish(logs.stars(), count_run_files());
   stop_run_normally();
 }
 
 }  // namespace
 
 int run_main(int argc, char** argv) {
+  if (const std::optional<int> answered = answer_command_line(argc, argv, std::cout, std::cerr)) return *answered;
   try {
     start_up_and_run(argc, argv);
   } catch (const RunStop& s) {

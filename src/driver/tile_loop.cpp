@@ -10,6 +10,7 @@
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/stop.h"
+#include "driver/run_progress.h"
 #include "driver/tile_art.h"
 #include "driver/tile_images.h"
 #include "driver/tile_iterations.h"
@@ -267,6 +268,15 @@ struct ArtRange {
   int narti = 0, nartf = 0;
 };
 
+// True when tile (IT, JT) of the hash grid is worked on: in mode A only a
+// tile holding artificial stars, and only one that meets the window and the
+// ONEOFF position.
+bool tile_wanted(const Settings& st, const SpatialHash& hash_art, int it, int jt) {
+  if (st.cmode == 'A' && hash_art.cell(it, jt).empty()) return false;
+  const TileLimits t = tile_limits(it, jt);
+  return tile_in_window(st, t.uref_t, t.vref_t) && tile_has_oneoff(st, t.uref_t, t.vref_t);
+}
+
 // The artificial-star passes a mode-A run measures. Passes are numbered 1, 2,
 // ... in the order the run makes them (tiles in order, the stars of a tile in
 // list order). A pass's results depend only on the starting list, the tile's
@@ -285,17 +295,13 @@ struct PassPart {
   bool done() const { return seen >= last; }
 };
 
-// Passes in the tiles of the range that have artificial stars and lie in the
-// window (and at the ONEOFF position): the most the run can make (a tile
-// without exposures makes none).
+// Passes in the tiles of the range the run works on: the most the run can
+// make (a tile without exposures makes none).
 long count_art_passes(const Settings& st, const TileRange& r, const SpatialHash& hash_art) {
   long passes = 0;
   for (int jt = std::max(r.jtmin, 1); jt <= std::min(r.jtmax, HASHDM); ++jt)
-    for (int it = std::max(r.itmin, 1); it <= std::min(r.itmax, HASHDM); ++it) {
-      const int uref_t = (it - 1) * 120 + 76, vref_t = (jt - 1) * 120 + 76;
-      if (tile_in_window(st, uref_t, vref_t) && tile_has_oneoff(st, uref_t, vref_t))
-        passes += static_cast<long>(hash_art.cell(it, jt).size());
-    }
+    for (int it = std::max(r.itmin, 1); it <= std::min(r.itmax, HASHDM); ++it)
+      if (tile_wanted(st, hash_art, it, jt)) passes += static_cast<long>(hash_art.cell(it, jt).size());
   return passes;
 }
 
@@ -323,13 +329,11 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
     write_list(std::cout, "TILE INDICES START AT 1:  IT: ", it, "  JT: ", jt);
     stop_run("IT.lt.1 or JT.lt.1");
   }
-  if (st.cmode == 'A' && hash_art.cell(it, jt).empty()) return;
+  if (!tile_wanted(st, hash_art, it, jt)) return;
   if (part.done()) return;  // the run's part has no pass left
   Tile tile;
   tile.limits = tile_limits(it, jt);
   const TileLimits& t = tile.limits;
-  if (!tile_in_window(st, t.uref_t, t.vref_t)) return;
-  if (!tile_has_oneoff(st, t.uref_t, t.vref_t)) return;
   if (verbose) print_tile_banner(range, t, run.master, run.art.narts);
   progress_line({it, jt, t.uref_t, t.vref_t, 0});
 
@@ -408,8 +412,19 @@ bool tile_has_oneoff(const Settings& st, int uref_t, int vref_t) {
 }
 
 void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
-                   Mosaics* mosaics) {
+                   Mosaics* mosaics, RunProgress* progress) {
   const TileRange range = tile_range(run.settings);
+  // Tile indices outside the hash grid stop the run when the loop meets them.
+  auto on_grid = [](int i) { return i >= 1 && i <= HASHDM; };
+  auto reported = [&](int it, int jt) {
+    return progress && on_grid(it) && on_grid(jt) && tile_wanted(run.settings, hash_art, it, jt);
+  };
+  if (progress) {
+    int total = 0;
+    for (int jt = range.jtmin; jt <= range.jtmax; ++jt)
+      for (int it = range.itmin; it <= range.itmax; ++it) total += reported(it, jt) ? 1 : 0;
+    progress->start_tiles(total);
+  }
   PassPart part = art_pass_part(run.settings, range, hash_art);
   ArtRange art_range;
   for (int jt = range.jtmin; jt <= range.jtmax; ++jt) {
@@ -419,6 +434,7 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
     for (int it = range.itmin; it <= range.itmax; ++it) {
       run_tile(run, hash_000, hash_art, range, it, jt, art_range, part, logs, mosaics);
       logs.flush();  // a later tile that stops the run leaves this one's records complete
+      if (reported(it, jt)) progress->tile_done(it, jt, logs.stars());
     }
     write_list(std::cout, "exit IT loop...");
     if (mosaics) write_strips(*mosaics, vref_t, run.settings.verbose != 0);

@@ -12,6 +12,8 @@
 
 namespace zeb {
 
+class RunProgress;
+
 // The tiles to visit; an unset range (IT min -1) becomes IT 1..10, JT 1..10.
 struct TileRange {
   int itmin = 1, itmax = 10, jtmin = 1, jtmax = 10;
@@ -24,9 +26,10 @@ TileRange tile_range(Settings& settings);
 // line per tile pass; every log is flushed when a tile ends. With `mosaics`
 // (on outside mode A) every row of tiles resets the strips, each tile pastes
 // its final stacks into them, and the row's end writes them into the mosaic
-// files.
+// files. With `progress`, every tile the loop works on (inside the window,
+// and in mode A holding artificial stars) is reported when it ends.
 void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
-                   Mosaics* mosaics = nullptr);
+                   Mosaics* mosaics = nullptr, RunProgress* progress = nullptr);
 
 // True when the inner region of the tile centred at (uref_t, vref_t) meets the
 // run's U/V window.

@@ -3,6 +3,7 @@
 #include <climits>
 #include <iostream>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "core/text.h"
@@ -19,6 +20,7 @@ namespace {
 // Reading.
 
 [[noreturn]] void readfits_open_failure(const std::string& name) {
+  say_why_unreadable(std::cout, fits_open_name(name));
   write_list(std::cout);
   write_list(std::cout, "READFITS ERROR: ");
   write_list(std::cout);

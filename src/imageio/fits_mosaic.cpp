@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "core/text.h"
@@ -81,6 +82,7 @@ void check_window(const char* routine, const StripWindow& w, View2<const std::in
 FitsRecords open_mosaic(const std::string& name, FitsHeader& header) {
   std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Update);
   if (!file) {
+    say_why_unreadable(std::cout, fits_open_name(name));
     write_list(std::cout, "WRITFITS_I2_32K_RASTX ERROR");
     write_list(std::cout, "FILE: ", rtrim(name));
     stop_run();

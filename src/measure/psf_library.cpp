@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
@@ -25,6 +26,7 @@ View2<const float> fiducial(const CameraPsf& camera, int ip, int jp) { return ca
 
 [[noreturn]] void library_open_failure(const std::string& routine_text, const std::string& cut_format,
                                        const std::string& name) {
+  say_why_unreadable(std::cout, fits_open_name(name));
   std::cout << " \n";  // a line holding one blank
   write_list(std::cout, routine_text);
   write_record(std::cout, "(' FILE : ',a80)", pad(name, 80));

@@ -36,6 +36,10 @@ class CatalogueLogs {
   // Pushes every record written so far to its file (called after each tile).
   void flush();
 
+  // Committed stars whose records have been written so far (for the progress lines).
+  void count_star() { ++stars_; }
+  long stars() const { return stars_; }
+
   std::ostream& setup() { return setup_; }
   std::ostream& xyfind() { return xyfind_; }
   std::ostream& xyviq(int method) { return xyviq_[method]; }
@@ -70,6 +74,7 @@ class CatalogueLogs {
   std::ofstream reg1_, reg2_;
   std::ofstream reg_nit09_;
   bool reg_nit09_opened_ = false;
+  long stars_ = 0;
 };
 
 // Name of a log of the run: "LOG" + CMODE + suffix.

@@ -253,6 +253,7 @@ float loc_flux(const View2<const float>& image, double x, double y) {
 void write_star_records(CatalogueLogs& logs, LocalList& local, int l, const MasterList& master, int n, StarId id,
                         const TilePlace& tile, const TileExposures& exposures, const LocalExposureResults& results,
                         const TileStacks& stacks, const BrightStars& bright, const Settings& st) {
+  logs.count_star();
   if (std::ostream* os = logs.find_avg_z0()) write_find_avg_z0(*os, local, l, id, tile);
   if (std::ostream* os = logs.find_avg_z2()) write_find_avg_z2(*os, local, l, id, tile);
   if (std::ostream* os = logs.find_avg_uv1()) write_find_avg_uv1(*os, local, l, id, tile);

@@ -1,10 +1,10 @@
 #include "setup/image_slots.h"
 
 #include <array>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "core/text.h"
@@ -47,8 +47,10 @@ const FilterList& filter_list(int kkk) {
 constexpr std::size_t kFitsRecord = 2880;
 constexpr std::size_t kFitsCard = 80;
 
-// The exposure file cannot be read as FITS records up to an END card.
-[[noreturn]] void stop_not_fits(const std::string& filename, const std::string& key) {
+// The exposure file cannot be read as FITS records up to an END card. `why`,
+// a line saying what exactly went wrong, comes first.
+[[noreturn]] void stop_not_fits(const std::string& filename, const std::string& key, const std::string& why) {
+  std::cout << why << '\n';
   write_list(std::cout, " ");
   write_list(std::cout, "imginfo.e ERROR EXIT. ");
   write_list(std::cout, " ");
@@ -112,14 +114,16 @@ std::string query_hdr(const std::string& filename, const std::string& key) {
   // Only regular files are read: a device or pipe named as an exposure would
   // otherwise be read for ever.
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) stop_not_fits(filename, key);
+  const std::string unreadable = unreadable_reason(path);
+  if (!unreadable.empty()) stop_not_fits(filename, key, "zeb: cannot open " + path + ": " + unreadable);
   std::ifstream in(path, std::ios::binary);
-  if (!in) stop_not_fits(filename, key);
+  if (!in) stop_not_fits(filename, key, "zeb: cannot open " + path);
   std::string record(kFitsRecord, ' ');
   for (;;) {
     in.read(record.data(), static_cast<std::streamsize>(kFitsRecord));
     // A short last record is a truncated file, not a header.
-    if (static_cast<std::size_t>(in.gcount()) != kFitsRecord) stop_not_fits(filename, key);
+    if (static_cast<std::size_t>(in.gcount()) != kFitsRecord)
+      stop_not_fits(filename, key, "zeb: " + path + " ends before the END card of its primary header");
     for (std::size_t c = 0; c < kFitsRecord; c += kFitsCard) {
       const std::string_view card(record.data() + c, kFitsCard);
       if (card.substr(0, 8) == key8) return std::string(card.substr(10, 20));

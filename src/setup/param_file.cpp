@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <iostream>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/list_directed.h"
@@ -526,7 +527,7 @@ void zeb_setup(const std::string& infile, const PrescanCounts& counts, RunState&
     reader.initialise();
     write_record(std::cout, "('ENTER ZEB_SETUP... INFILENAME: ',a80)", pad(infile, 80));
     std::ifstream in(infile);
-    if (!in) run_error(infile, "cannot open the parameter file");
+    if (!in) run_error(infile, with_unreadable_reason("cannot open the parameter file", infile));
     std::string raw;
     if (!std::getline(in, raw)) run_error(infile, "end of file before the first line");
     reader.first_line(raw);

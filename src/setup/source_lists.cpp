@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/list_directed.h"
@@ -31,7 +32,7 @@ class ListFile {
     std::error_code ec;
     if (std::filesystem::is_directory(name, ec)) run_error(name, "is a directory, not a list file");
     in_.open(name);
-    if (!in_) run_error(name, "cannot open the list file");
+    if (!in_) run_error(name, with_unreadable_reason("cannot open the list file", name));
   }
 
   // The next data line; false at the end of the file. A line with text beyond

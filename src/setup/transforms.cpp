@@ -8,6 +8,7 @@
 #include <iostream>
 #include <vector>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
@@ -67,7 +68,7 @@ MatEntries read_mat_entries(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) run_error(path, "MAT file is a directory");
   std::ifstream in(path);
-  if (!in) run_error(path, "cannot open the MAT file");
+  if (!in) run_error(path, with_unreadable_reason("cannot open the MAT file", path));
   MatEntries e;
   std::string line;
   int lineno = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "core/text.h"
@@ -129,6 +130,7 @@ Pixel decode_wj2(std::int16_t s) {
 }
 
 void stop_wj2_open(const std::string& name, int itil, int jtil, int nx, int ny) {
+  say_why_unreadable(std::cout, fits_open_name(name));
   write_list(std::cout, "READFITS_wfc3uv_wj2_rast ERROR");
   write_list(std::cout, "FILE: ", rtrim(name));
   write_list(std::cout, "  ic: ", itil, jtil);
@@ -186,6 +188,7 @@ void stop_ir(const std::string& name, const std::string& what) {
 constexpr int kHrcSide = 1024;
 
 void stop_reader_open(const std::string& name) {
+  say_why_unreadable(std::cout, fits_open_name(name));
   write_list(std::cout);
   write_list(std::cout, "READFITS ERROR: ");
   write_list(std::cout);
@@ -235,6 +238,7 @@ void readfits_wfc3ir_flt_rast(const std::string& name, View2<float> values, View
   fill_view(flags, kPixNoData);
   std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Read);
   if (!file) {
+    say_why_unreadable(std::cout, fits_open_name(name));
     write_list(std::cout, "READFITS ERROR");
     write_list(std::cout, "FILE: ", rtrim(name));
     stop_run();

@@ -1,6 +1,9 @@
 // Program entry: argument check, pre-scan stops and the run summary.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <regex>
+
 #include "driver/prescan.h"
 #include "driver/run.h"
 #include "support/test_support.h"
@@ -85,12 +88,40 @@ TEST(Startup, TooManySlotsOrFiltersStopBeforeSetup) {
   EXPECT_EQ(c.err, "STOP Fs.gt._FDIM_\n");
 }
 
-TEST(Startup, MissingParameterFileIsARunTimeError) {
+// Help, version and an unusable parameter-file argument are answered before
+// the banner, and nothing is written into the working directory.
+TEST(Startup, CommandLineIsAnsweredBeforeAnythingIsWritten) {
   TempDir d;
-  Captured c = run_zeb({"nothere.txt"});
-  EXPECT_EQ(c.status, 2);
-  EXPECT_NE(c.err.find("nothere.txt"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists("nothere.txt"));  // not created by the pre-scan
+  std::filesystem::create_directory("params.d");
+  const std::string usage =
+      "usage: zeb PARAMS       run on the parameter file PARAMS\n"
+      "       zeb -h | --help  this help\n"
+      "       zeb --version    the version\n";
+  for (const char* h : {"-h", "--help"}) {
+    Captured c = run_zeb({"x.txt", h});
+    EXPECT_EQ(c.status, 0);
+    EXPECT_EQ(c.out.substr(0, usage.size()), usage);
+    EXPECT_NE(c.out.find("MODE=A  artificial-star test"), std::string::npos);
+    EXPECT_NE(c.out.find("manual.md"), std::string::npos);
+    EXPECT_EQ(c.err, "");
+  }
+  Captured v = run_zeb({"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_TRUE(std::regex_match(v.out, std::regex("zeb [0-9]+\\.[0-9]+\\.[0-9]+( \\(commit [0-9a-f]+(-dirty)?\\))?\n")))
+      << v.out;
+  const std::pair<std::string, std::string> refused[] = {
+      {"params.d", "zeb: params.d: is a directory; it cannot be the parameter file\n"},
+      {"nothere.txt", "zeb: nothere.txt: no such file or directory; it cannot be the parameter file\n"},
+      {"-v", "zeb: unknown option -v\n"}};
+  for (const auto& [arg, message] : refused) {
+    Captured c = run_zeb({arg});
+    EXPECT_EQ(c.status, 2) << arg;
+    EXPECT_EQ(c.out, "") << arg;
+    EXPECT_EQ(c.err, message + usage) << arg;
+  }
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(".")) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"params.d"});
 }
 
 TEST(Startup, RunSummaryLines) {

@@ -1,10 +1,14 @@
 // zeb in the artificial-star modes on the simulated IR field: the tile's list of
 // artificial stars, one injection per pass in mode A (with the sky measured at
 // the injected star), all of a tile's stars at once in mode C, and the final
-// model and stacks of every tile outside mode A.
+// model and stacks of every tile outside mode A. zeb-export turns a mode-A
+// run into one row per artificial star, its input beside what was measured.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "field_files.h"
@@ -40,6 +44,24 @@ int count_lines(const std::string& out, const std::string& prefix) {
   return n;
 }
 
+// The cells of an ECSV table by column name (no quoted cells but "").
+std::map<std::string, std::vector<std::string>> ecsv_columns(const std::string& path) {
+  std::map<std::string, std::vector<std::string>> cols;
+  std::vector<std::string> names;
+  for (const std::string& line : zeb::test::read_lines(path)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream in(line);
+    std::vector<std::string> cells;
+    for (std::string c; in >> c;) cells.push_back(c == "\"\"" ? "" : c);
+    if (names.empty()) {
+      names = cells;
+      continue;
+    }
+    for (std::size_t k = 0; k < names.size() && k < cells.size(); ++k) cols[names[k]].push_back(cells[k]);
+  }
+  return cols;
+}
+
 const char* kLastTileArt = " 001 0000002       200.25000    100.00000        10000.00000         0.00000\n";
 
 TEST(ArtificialStarRun, ModeAInjectsOneStarPerPassAndMeasuresItsSky) {
@@ -54,6 +76,24 @@ TEST(ArtificialStarRun, ModeAInjectsOneStarPerPassAndMeasuresItsSky) {
   EXPECT_EQ(count_lines(c.out, "rmssky_xyz_tile..."), 4);
   EXPECT_EQ(count_lines(c.out, "---> Ls =     1"), 2);
   EXPECT_EQ(count_lines(c.out, " ZEB: MOD2_TILE..."), 0);  // no final stacks in mode A
+
+  // One row per injected star: its input as ".INPUT" wrote it, the star
+  // reported for it from the catalogue.
+  Captured x = run_program(binary_path("tools/export/zeb-export"), {".", "--out", "art.ecsv"});
+  ASSERT_EQ(x.status, 0) << x.err;
+  auto cols = ecsv_columns("art.ecsv");
+  using V = std::vector<std::string>;
+  EXPECT_EQ(cols["id"], (V{"A0000001", "A0000002"}));
+  EXPECT_EQ(cols["art_u"], (V{"100.500", "200.250"}));
+  EXPECT_EQ(cols["art_v"], (V{"90.250", "100.000"}));
+  EXPECT_EQ(cols["art_it"], (V{"1", "2"}));
+  EXPECT_EQ(cols["art_flux_F110W"], (V{"20000.00000", "10000.00000"}));
+  EXPECT_EQ(cols["art_flux_F160W"], (V{"15000.00000", "0.00000"}));
+  ASSERT_EQ(cols["u"].size(), 2u);
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_LT(std::fabs(std::stod(cols["u"][k]) - std::stod(cols["art_u"][k])), 1.0);
+    EXPECT_FALSE(cols["flux1_F110W"][k].empty());
+  }
 }
 
 TEST(ArtificialStarRun, ModeCInjectsEveryStarOfTheTileThenRunsOrdinarily) {

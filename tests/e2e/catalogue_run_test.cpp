@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <regex>
 
 #include "field_files.h"
 #include "score.h"
@@ -70,15 +71,18 @@ TEST(CatalogueRun, IrFieldStarsFluxesAndPositions) { run_field("e2e-ir"); }
 
 TEST(CatalogueRun, HrcFieldStarsFluxesAndPositions) { run_field("e2e-hrc"); }
 
-TEST(CatalogueRun, SameInputGivesIdenticalFiles) {
+// The second run also reports its progress on standard error: its standard
+// output and files stay those of the first.
+TEST(CatalogueRun, SameInputGivesIdenticalFilesWithOrWithoutProgress) {
   TempDir dir;
   fs::create_directory("a");
   write_field(field_preset("e2e-ir"), (dir.path() / "a").string());
   fs::copy("a", "b", fs::copy_options::recursive);
-  for (const char* d : {"a", "b"}) {
-    fs::current_path(dir.path() / d);
-    auto run = run_program(binary_path("src/driver/zeb"), {"params.txt"});
-    ASSERT_EQ(run.status, 0) << run.err;
+  zeb::test::Captured runs[2];
+  for (int k = 0; k < 2; ++k) {
+    fs::current_path(dir.path() / (k == 0 ? "a" : "b"));
+    runs[k] = run_program(binary_path("src/driver/zeb"), {"params.txt"}, {k == 0 ? "ZEB_PROGRESS=0" : "ZEB_PROGRESS=1"});
+    ASSERT_EQ(runs[k].status, 0) << runs[k].err;
   }
   fs::current_path(dir.path());
   int compared = 0;
@@ -89,6 +93,23 @@ TEST(CatalogueRun, SameInputGivesIdenticalFiles) {
     ++compared;
   }
   EXPECT_GE(compared, 20);
+  EXPECT_EQ(runs[0].out, runs[1].out);
+  EXPECT_EQ(runs[0].err, "");
+
+  // The field's two tiles (IJTLIM 1 2 1 1): the stars so far are those the
+  // tile summaries and the catalogue count; every LOG file is the run's.
+  const std::vector<std::string> setup = zeb::test::read_lines("b/LOGK.SETUP");
+  ASSERT_EQ(setup.size(), 2u);
+  const std::string after_first = std::to_string(std::stoi(setup[1].substr(setup[1].size() - 7)));
+  const std::string stars = std::to_string(zeb::test::read_lines("b/LOGR.XYVIQ0").size() - 4);
+  const std::string t = "[0-9]+\\.[0-9] s";
+  const std::vector<std::string> want = {
+      "zeb: tile 1/2 \\(IT001 JT001\\) done, " + after_first + " stars, " + t + " elapsed, about " + t + " left",
+      "zeb: tile 2/2 \\(IT002 JT001\\) done, " + stars + " stars, " + t + " elapsed",
+      "zeb: finished: 2 tiles, " + stars + " stars, " + std::to_string(compared) + " files written, wall time " + t};
+  const std::vector<std::string> got = zeb::test::split_lines(runs[1].err);
+  ASSERT_EQ(got.size(), want.size()) << runs[1].err;
+  for (std::size_t k = 0; k < want.size(); ++k) EXPECT_TRUE(std::regex_match(got[k], std::regex(want[k]))) << got[k];
 }
 
 }  // namespace

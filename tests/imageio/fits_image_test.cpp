@@ -177,7 +177,9 @@ TEST_F(FitsImages, ReaderThatCannotOpenItsFileSaysSo) {
   Captured c = capture([&] { readfits_r4("missing.fits", a.view(), 2, 2); });
   EXPECT_TRUE(c.stopped);
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, "\n READFITS ERROR: \n\n   could not read in file:   missing.fits\n\n");
+  EXPECT_EQ(c.out,
+            "zeb: cannot open missing.fits: no such file or directory\n"
+            "\n READFITS ERROR: \n\n   could not read in file:   missing.fits\n\n");
 }
 
 // ---------------------------------------------------------------------------

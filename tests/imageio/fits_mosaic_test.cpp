@@ -170,7 +170,7 @@ TEST_F(Mosaics, StripWriterFailures) {
   Array2<std::int16_t> a = strip(2, 2);
   Captured c = capture([&] { writfits_j2_rastx("none.fits", a.view(), 1, 1, 1, 2, 1, 2, 2, 2, 4, 4); });
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, " WRITFITS_I2_32K_RASTX ERROR\n FILE:  none.fits\n");
+  EXPECT_EQ(c.out, "zeb: cannot open none.fits: no such file or directory\n WRITFITS_I2_32K_RASTX ERROR\n FILE:  none.fits\n");
 
   writfits_b1_init("n.fits", 7, 3, 1.0f);
   std::string before = read_file("n.fits");

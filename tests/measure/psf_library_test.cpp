@@ -282,7 +282,8 @@ TEST(InfofitsStdpsf, MissingFileMessage) {
   const auto c = capture([] { infofits_stdpsf(pad("nolib.fits[1]", 80)); });
   EXPECT_TRUE(c.stopped);
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, " \n ERROR ACCESSING FITS FILE IN infofits_stdpsf(): \n FILE : " + pad("nolib.fits[1]", 80) +
+  EXPECT_EQ(c.out, "zeb: cannot open nolib.fits: no such file or directory\n"
+                   " \n ERROR ACCESSING FITS FILE IN infofits_stdpsf(): \n FILE : " + pad("nolib.fits[1]", 80) +
                        "\n FILEU: " + pad("nolib.fits", 80) + "\n \n");
 }
 
@@ -297,7 +298,8 @@ TEST(GrabfitsStdpsf, ReadsThePlaneOfAFiducial) {
   for (int b : {1, 51, 101})
     for (int a : {1, 2, 101}) EXPECT_EQ(p(a, b), Library::value(a, b, 3, 2));
   const auto c = capture([&] { grabfits_stdpsf("gone.fits", p.view(), 1, 1, h); });
-  EXPECT_EQ(c.out, " \n ERROR ACCESSING FITS FILE IN grabfits_pixpsf(): \n FILE : " + pad("gone.fits", 80) +
+  EXPECT_EQ(c.out, "zeb: cannot open gone.fits: no such file or directory\n"
+                   " \n ERROR ACCESSING FITS FILE IN grabfits_pixpsf(): \n FILE : " + pad("gone.fits", 80) +
                        "\n FILEu: " + pad("gone.fits", 80) + "\n \n");
 }
 

@@ -117,8 +117,9 @@ TEST(QueryHdr, KeyMissingFromThePrimaryHeaderStops) {
             " --->   FIELDX:  EXPTIME \n");
 }
 
-std::string not_fits_block(const std::string& name) {
-  return "  \n"
+std::string not_fits_block(const std::string& name, const std::string& why) {
+  return "zeb: " + why + "\n"
+         "  \n"
          " imginfo.e ERROR EXIT. \n"
          "  \n"
          " ONE OF THE IMAGES WAS NOT IN STANDARD\n"
@@ -142,11 +143,18 @@ TEST(QueryHdr, UnreadableFilesTakeTheErrorExit) {
   write_file("short.fits", card("SIMPLE  =                    T") + card("EXPTIME =   5.0"));
   write_file("empty.fits", "");
   std::filesystem::create_directory("adir.fits");
-  for (const std::string name : {"missing.fits", "noend.fits", "short.fits", "empty.fits", "adir.fits"}) {
+  // The first line says what is wrong with the file.
+  const std::pair<std::string, std::string> cases[] = {
+      {"missing.fits", "cannot open missing.fits: no such file or directory"},
+      {"noend.fits", "noend.fits ends before the END card of its primary header"},
+      {"short.fits", "short.fits ends before the END card of its primary header"},
+      {"empty.fits", "empty.fits ends before the END card of its primary header"},
+      {"adir.fits", "cannot open adir.fits: is a directory"}};
+  for (const auto& [name, why] : cases) {
     auto r = capture([&] { zeb::query_hdr(name, "EXPTIME "); });
     EXPECT_TRUE(r.stopped) << name;
     EXPECT_EQ(r.status, 1) << name;
-    EXPECT_EQ(r.out, not_fits_block(name)) << name;
+    EXPECT_EQ(r.out, not_fits_block(name, why)) << name;
   }
 }
 

@@ -1,5 +1,8 @@
 #include "support/test_support.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,14 +96,35 @@ Captured capture(const std::function<void()>& f) {
 
 std::string binary_path(const std::string& relative) { return std::string(ZEB_BINARY_DIR) + "/" + relative; }
 
-Captured run_program(const std::string& program, const std::vector<std::string>& args) {
+namespace {
+// Limits of a program started by a test: generous for the small simulated
+// fields of the suite (seconds, a few tens of MB), fatal for a runaway.
+constexpr rlim_t kChildCpuSeconds = 300;
+constexpr rlim_t kChildFileBytes = rlim_t{1} << 30;
+}  // namespace
+
+Captured run_program(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env) {
   Captured c;
   std::string out_file = (fs::temp_directory_path() / ("zebrun_out_" + std::to_string(::getpid()))).string();
   std::string err_file = out_file + ".err";
+  const pid_t parent = ::getpid();
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
+    // The child must never outlive its test: when the test process dies (a
+    // time-out kills it) the child is killed too, and a child that loops or
+    // writes without end is stopped by its CPU-time and file-size limits
+    // instead of filling the disk.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) _exit(127);
+    const rlimit cpu{kChildCpuSeconds, kChildCpuSeconds + 5};
+    const rlimit fsize{kChildFileBytes, kChildFileBytes};
+    if (::setrlimit(RLIMIT_CPU, &cpu) != 0 || ::setrlimit(RLIMIT_FSIZE, &fsize) != 0) _exit(127);
     if (!std::freopen(out_file.c_str(), "w", stdout) || !std::freopen(err_file.c_str(), "w", stderr)) _exit(127);
+    for (const std::string& e : env) {
+      const std::size_t eq = e.find('=');
+      if (eq == std::string::npos || ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1) != 0) _exit(127);
+    }
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;

@@ -45,9 +45,11 @@ struct Captured {
 // way main does.
 Captured capture(const std::function<void()>& f);
 
-// Runs a program of the build (path relative to the build directory) with
-// arguments in the current directory; returns its exit status and output.
-Captured run_program(const std::string& program, const std::vector<std::string>& args);
+// Runs a program with arguments in the current directory, with the
+// environment variables `env` ("NAME=value") added; returns its exit status and
+// output.
+Captured run_program(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
 
 std::string binary_path(const std::string& relative);
 

@@ -123,7 +123,9 @@ TEST(JointFrameReader, BadFilesStopWithTheirMessages) {
   {
     auto r = capture([] { read_joint("missing_WJ2.fits"); });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, " READFITS_wfc3uv_wj2_rast ERROR\n FILE:  missing_WJ2.fits\n   ic:  8 2048\n   NX:  301 301\n");
+    EXPECT_EQ(r.out,
+              "zeb: cannot open missing_WJ2.fits: no such file or directory\n"
+              " READFITS_wfc3uv_wj2_rast ERROR\n FILE:  missing_WJ2.fits\n   ic:  8 2048\n   NX:  301 301\n");
   }
   {
     write_bytes("b32.fits", fits_header(image_cards(32, 16, 4096)) + data_i32(std::vector<std::int32_t>(16 * 4096)));
@@ -245,7 +247,8 @@ TEST(IrReader, BadFilesStop) {
   {
     auto r = capture([] { read_ir("none.fits"); });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(split_lines(r.out).at(0), " READFITS ERROR");
+    EXPECT_EQ(split_lines(r.out).at(0), "zeb: cannot open none.fits: no such file or directory");
+    EXPECT_EQ(split_lines(r.out).at(1), " READFITS ERROR");
   }
   {
     auto r = capture([] { read_ir("two_ext.fits"); });
