@@ -53,7 +53,8 @@ fs::path shard_dir(const Campaign& c, int k);
 std::string shard_name(const Campaign& c, int k);
 
 // Where a shard stands, from the markers its run leaves.
-enum class ShardState { NeverStarted, Running, Interrupted, Failed, Finished };
+// Elsewhere: started on another machine and not ended (running there, or killed).
+enum class ShardState { NeverStarted, Running, Elsewhere, Interrupted, Failed, Finished };
 struct ShardStatus {
   ShardState state = ShardState::NeverStarted;
   std::string detail;  // one line for the user

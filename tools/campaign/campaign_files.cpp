@@ -171,7 +171,7 @@ ShardStatus shard_status(const Campaign& c, int k) {
       s.detail = "interrupted: started " + std::to_string(running_for) + " s ago, killed before zeb ended";
     }
   } else {
-    s.state = ShardState::Interrupted;
+    s.state = ShardState::Elsewhere;
     s.detail = "started on " + host + " " + std::to_string(running_for) +
                " s ago and not ended: still running there, or killed";
   }

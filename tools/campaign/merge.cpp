@@ -231,6 +231,8 @@ int status_command(const fs::path& dir) {
   const int finished = tally[ShardState::Finished];
   std::cout << c.dir.string() << ": " << finished << " of " << c.shards << " shards finished";
   if (tally[ShardState::Running]) std::cout << ", " << tally[ShardState::Running] << " running";
+  if (tally[ShardState::Elsewhere])
+    std::cout << ", " << tally[ShardState::Elsewhere] << " started on other machines and not ended";
   if (tally[ShardState::Interrupted]) std::cout << ", " << tally[ShardState::Interrupted] << " interrupted";
   if (tally[ShardState::Failed]) std::cout << ", " << tally[ShardState::Failed] << " failed";
   if (tally[ShardState::NeverStarted]) std::cout << ", " << tally[ShardState::NeverStarted] << " never started";
