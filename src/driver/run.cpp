@@ -69,7 +69,10 @@ std::ofstream open_log(const std::string& name) {
 
 void start_up_and_run(int argc, char** argv) {
   RunProgress progress(progress_wanted() ? &std::cerr : nullptr);
-  std::cout << "           \n ZEB BEGIN! \n           \n";
+  // Three free-format lines, each in the list layout's leading blank.
+  write_list(std::cout, "           ");
+  write_list(std::cout, "ZEB BEGIN! ");
+  write_list(std::cout, "           ");
   if (argc != 2) {
     write_list(std::cout, "NEED 1 ARG... INPUT FILE NAME!");
     stop_run();

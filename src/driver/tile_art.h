@@ -52,7 +52,6 @@ struct ArtPass {
   std::array<float, FDIM> sky{}, sky_scatter{};
   int peak_p = -1, peak_q = -1, peak_d = -1, peak_c = -1, peak_nit = -1;
   int peak_i = 0, peak_j = 0;  // grid pixel of the record
-  bool peak_new = false;       // the last iteration replaced the record
 };
 
 }  // namespace zeb

@@ -68,16 +68,22 @@ void model_and_subtract_all(TileExposures& te, std::span<const LocalPsf> psfs, c
   for (int n = 1; n <= te.ns; ++n) model_and_subtract(te, psfs, local, ls, n);
 }
 
-void stack_final_images(const TileExposures& te, TileStacks& s) {
+void stack_values_and_masks(const TileExposures& te, TileStacks& s, const StackWindow& window) {
   stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixv_n, te.pixe_n, te.pixu_n, s.stackv_tf, &s.stackn_tf,
-             STACK_CLIP);
+             STACK_CLIP, window);
+  stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixm_n, te.pixe_n, te.pixu_n, s.stackm_tf, nullptr,
+             STACK_NO_CLIP, window);
+}
+
+void stack_residuals(const TileExposures& te, TileStacks& s) {
   stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixd_n, te.pixe_n, te.pixu_n, s.stacks_tf, &s.stackp_tf,
              STACK_CLIP);
+}
+
+void stack_model(const TileExposures& te, TileStacks& s) {
   // The model has no noise and no cosmic rays: clipping could only drop
   // exposures whose PSF differs, so its stack is the plain weighted mean.
   stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixf_n, te.pixe_n, te.pixu_n, s.stackf_tf, nullptr,
-             STACK_NO_CLIP);
-  stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixm_n, te.pixe_n, te.pixu_n, s.stackm_tf, nullptr,
              STACK_NO_CLIP);
 }
 

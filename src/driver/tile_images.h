@@ -41,10 +41,14 @@ void model_and_subtract(TileExposures& te, std::span<const LocalPsf> psfs, const
 // The same for every exposure of the tile.
 void model_and_subtract_all(TileExposures& te, std::span<const LocalPsf> psfs, const LocalList& local, int ls);
 
-// The four stacks of the end of a tile: values V (stackv_tf, counts stackn_tf)
-// and residuals S (stacks_tf, counts stackp_tf) clipped at 3 scatters; the star
-// model F (stackf_tf) and the mask level M (stackm_tf) as plain weighted means.
-void stack_final_images(const TileExposures& te, TileStacks& stacks);
+// The per-filter stacks of the tile. Values V (stackv_tf, counts stackn_tf)
+// and residuals S (stacks_tf, counts stackp_tf) are clipped at 3 scatters; the
+// mask level M (stackm_tf) and the star model F (stackf_tf) are plain weighted
+// means. V and M depend on the exposures alone and can be formed over part of
+// the grid; S and F follow the current model and cover the whole grid.
+void stack_values_and_masks(const TileExposures& te, TileStacks& stacks, const StackWindow& window = {});
+void stack_residuals(const TileExposures& te, TileStacks& stacks);
+void stack_model(const TileExposures& te, TileStacks& stacks);
 
 // Adds an artificial star at tile-grid position (ug, vg) to every exposure.
 ArtLevels add_art_to_tile(TileExposures& te, std::span<const LocalPsf> psfs, double ug, double vg,

@@ -7,6 +7,7 @@
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
+#include "driver/tile_diagnostics.h"
 #include "driver/tile_images.h"
 #include "imageio/fits.h"
 #include "measure/meth0.h"
@@ -70,7 +71,7 @@ void measure_with_method0(Tile& tile, bool verbose) {
 
 }  // namespace
 
-void record_art_peak(const FindingMaps& maps, int nit, ArtPass& pass) {
+void record_art_peak(const FindingMaps& maps, int nit, ArtPass& pass, bool verbose) {
   const int i1 = std::max(1, static_cast<int>(pass.ia - 0.5)), i2 = std::min(TILE_GRID, static_cast<int>(pass.ia + 0.5));
   const int j1 = std::max(1, static_cast<int>(pass.ja - 0.5)), j2 = std::min(TILE_GRID, static_cast<int>(pass.ja + 0.5));
   for (int i = i1; i <= i2; ++i)
@@ -83,11 +84,17 @@ void record_art_peak(const FindingMaps& maps, int nit, ArtPass& pass) {
         pass.peak_nit = nit;
         pass.peak_i = i;
         pass.peak_j = j;
-        pass.peak_new = true;
+        if (!verbose) continue;
+        write_list(std::cout, "----> FILLFIND: ", i, j, pass.peak_p, pass.peak_q, pass.peak_c, nit);
+        write_map("stackp_t.fits", maps.stackp_t);
+        write_map("stackq_t.fits", maps.stackq_t);
+        write_map("stackd_t.fits", maps.stackd_t);
+        write_map("stackc_t.fits", maps.stackc_t);
+        write_map("stacky_t.fits", maps.stacky_t);
       }
 }
 
-int finding_iterations(Tile& tile, const RunState& run) {
+int finding_iterations(Tile& tile, const RunState& run, CatalogueLogs& logs) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   if (st.cmode == 'D') {
@@ -102,6 +109,7 @@ int finding_iterations(Tile& tile, const RunState& run) {
   for (; nit <= nitmax; ++nit) {
     if (verbose) print_nit_banner(tile, nit, run);
     resubtract_for_iteration(tile, nit);
+    if (st.show_tiles) show_iteration_stacks(tile, nit, run.filters.fs);
     if (verbose) write_list(std::cout, "ZEB: find_tile...");
     const int before = tile.ls;
     find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
@@ -109,19 +117,8 @@ int finding_iterations(Tile& tile, const RunState& run) {
     std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.narti, tile.nartf, tile.lo - 1};
     for (int c : tile.found) line.emplace_back(c);
     progress_line(line);
-    if (st.cmode == 'A') {
-      tile.pass.peak_new = false;
-      record_art_peak(*tile.maps, nit, tile.pass);
-      if (verbose && tile.pass.peak_new) {
-        write_list(std::cout, "----> FILLFIND: ", tile.pass.peak_i, tile.pass.peak_j, tile.pass.peak_p,
-                   tile.pass.peak_q, tile.pass.peak_c, nit);
-        write_map("stackp_t.fits", tile.maps->stackp_t);
-        write_map("stackq_t.fits", tile.maps->stackq_t);
-        write_map("stackd_t.fits", tile.maps->stackd_t);
-        write_map("stackc_t.fits", tile.maps->stackc_t);
-        write_map("stacky_t.fits", tile.maps->stacky_t);
-      }
-    }
+    if (st.cmode == 'A') record_art_peak(*tile.maps, nit, tile.pass, verbose);
+    if (st.show_tiles) show_iteration_maps(tile, nit, st, logs);
     if (verbose) write_list(std::cout, "ZEB: call meth0_xyz_tile: ", tile.lo, tile.ls, nit);
     measure_with_method0(tile, verbose);
   }

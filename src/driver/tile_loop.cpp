@@ -12,6 +12,7 @@
 #include "core/stop.h"
 #include "driver/run_progress.h"
 #include "driver/tile_art.h"
+#include "driver/tile_diagnostics.h"
 #include "driver/tile_images.h"
 #include "driver/tile_iterations.h"
 #include "driver/tile_state.h"
@@ -121,34 +122,54 @@ void inject_pass_star(Tile& tile, int nartu, const RunState& run, bool verbose) 
   reset_working_images(tile.exposures);
 }
 
-// The tile's final stacks into the mosaic strips. The finding maps (stackpu
-// ... stackyu) are pasted as well once the tile keeps them; until then their
-// strips keep the row's initial fill.
+// The tile's final stacks and finding maps (those of the last finding
+// iteration) into the mosaic strips.
 void paste_into_strips(const Tile& tile, Mosaics& mosaics, bool verbose) {
   const TileStacks& s = *tile.stacks;
   std::array<TileFilterStacks, FDIM> per_filter;
   for (int k = 1; k <= FDIM; ++k)
     per_filter[static_cast<std::size_t>(k - 1)] = {s.stackv_tf.plane(k), s.stacks_tf.plane(k), s.stackm_tf.plane(k),
                                                    s.stackn_tf.plane(k)};
-  // The maps of the last finding iteration are the tile's final maps.
   const FindingMaps& m = *tile.maps;
   const TileFindingMaps maps{m.stackp_t.view(), m.stackq_t.view(), m.stackd_t.view(), m.stackc_t.view(),
                              m.stacky_t.view()};
   paste_tile_stacks(mosaics, per_filter, &maps, s.stacktu.view(), tile.limits.uref_t, verbose);
 }
 
+// Grid points beyond a pass's search window that its stars' records read:
+// a star loaded or found in the window lies at most 2 points outside it, and
+// its local flux sums 5 points around it.
+constexpr int kRecordReach = 8;
+
+// The value and mask stacks the catalogue records of the pass read (the local
+// flux and mask level of each star's XYFIND record): over the search window
+// and the records' reach around it, the whole tile outside mode A. They depend
+// on the exposures alone, so they are also the final V and M stacks.
+void stack_for_records(Tile& tile) {
+  const SearchWindow& w = tile.window;
+  const StackWindow around{w.i1 - kRecordReach, w.i2 + kRecordReach, w.j1 - kRecordReach, w.j2 + kRecordReach};
+  stack_values_and_masks(tile.exposures, *tile.stacks, around);
+}
+
 // End of a tile: the final residual of every exposure and the per-filter stacks
-// of the tile, for the mosaics (not in mode A, and only when something shows them).
-void final_residual_and_stacks(Tile& tile, const Settings& st, Mosaics* mosaics) {
+// of the tile, for the mosaics and the diagnostic images (not in mode A, and
+// only when something shows them). The value and mask stacks were formed for
+// the records.
+void final_residual_and_stacks(Tile& tile, const Settings& st, int fs, CatalogueLogs& logs, Mosaics* mosaics) {
   if (st.cmode == 'A' || !(st.show_tile || st.mosaic_x1 || st.mosaic_x2)) return;
   const bool verbose = st.verbose != 0;
   const int ns = tile.exposures.ns;
-  // With show_tile the local list's region file is written here (reg_tile).
+  const LocalList& local = *tile.local;
+  if (st.show_tile) logs.reg_tile(tile.ls, local.u0_l, local.v0_l, local.w0_l, 9, st);
   if (verbose) write_list(std::cout, "ZEB: MOD2_TILE...  1...Ns: ", ns);
-  model_and_subtract_all(tile.exposures, tile.psf_eval, *tile.local, tile.ls);
-  if (verbose) write_list(std::cout, "ZEB: STAK_TILE...  1...Ns: ", ns);
-  stack_final_images(tile.exposures, *tile.stacks);
-  // With show_tile the "AUX/SHOW_TILE_NIT9_" images are written here.
+  model_and_subtract_all(tile.exposures, tile.psf_eval, local, tile.ls);
+  write_list(std::cout, "ZEB: STAK_TILE...  1...Ns: ", ns);
+  stack_residuals(tile.exposures, *tile.stacks);
+  stack_model(tile.exposures, *tile.stacks);
+  if (st.show_tile) {
+    write_list(std::cout, "ZEB: SHOW_TILE...  1...Ns: ", ns);
+    show_final_images(tile, fs);
+  }
   if (mosaics) paste_into_strips(tile, *mosaics, verbose);
 }
 
@@ -245,9 +266,10 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   write_setup_line(logs.setup(), t.it, t.jt, t.uref_t, t.vref_t, run.slots.gs, tile.exposures.ns, tile.bbs,
                    run.filters.fs, tile.ls, master.nmasts);
 
-  const int nit_done = finding_iterations(tile, run);
+  const int nit_done = finding_iterations(tile, run, logs);
   final_measurement(tile, run);
   if (st.cmode == 'A') choose_reported_star(tile);
+  stack_for_records(tile);
   commit_pass(tile, run);
   write_committed_records(tile, run, logs);
 
@@ -258,7 +280,7 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   end.emplace_back(st.cmode);
   end.emplace_back(master.nmasts);
   progress_line(end);
-  final_residual_and_stacks(tile, st, mosaics);
+  final_residual_and_stacks(tile, st, run.filters.fs, logs, mosaics);
   if (st.verbose) print_end_of_tile(tile, master, nmasto);
 }
 

@@ -16,15 +16,10 @@ namespace zeb {
 
 namespace {
 
-// A spreading radius merges the candidates of one star across exposures: a
-// fraction of a reference pixel to a few pixels. Beyond MAX_SPREADING tile-grid
-// steps (5 reference pixels) it would merge neighbouring stars wholesale, and
-// the work of spreading grows with its square; such a value, a negative one or
-// one that is not a number is refused.
-constexpr float MAX_SPREADING = 10.0f;
-
+// The parameter file refuses such radii; settings made otherwise are held to
+// the same range.
 void check_spreading_radius(const char* name, float value, int nit) {
-  if (value >= 0.0f && value <= MAX_SPREADING) return;
+  if (spreading_radius_ok(value)) return;
   write_list(std::cout, "find_tile: spreading radius out of range 0..10 in iteration ", nit);
   write_list(std::cout, std::string("  ") + name + ": ", value);
   stop_run("find_tile: bad spreading radius");

@@ -167,6 +167,10 @@ void refill_carry_over(const FitsHeader& header);
 // messages and a stop.
 void check_i4_image(const FitsHeader& h, int nxdim, int nydim);
 
+// What a whole-image reader says when it cannot open its file, naming the
+// file as the caller gave it (before the cut after ".fits"); then a stop.
+[[noreturn]] void readfits_open_failure(const std::string& name);
+
 // A BITPIX -32 image into array(1..nxdim, 1..nydim); image pixels beyond that
 // are skipped, array elements the image does not reach are left as they were.
 void readfits_r4(const std::string& name, View2<float> array, int nxdim, int nydim);

@@ -14,12 +14,7 @@ namespace zeb {
 using fits_detail::DataUnitWriter;
 using fits_detail::HeaderCards;
 
-namespace {
-
-// ---------------------------------------------------------------------------
-// Reading.
-
-[[noreturn]] void readfits_open_failure(const std::string& name) {
+void readfits_open_failure(const std::string& name) {
   say_why_unreadable(std::cout, fits_open_name(name));
   write_list(std::cout);
   write_list(std::cout, "READFITS ERROR: ");
@@ -28,6 +23,11 @@ namespace {
   write_list(std::cout);
   stop_run();
 }
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Reading.
 
 // Opens a reader's file and parses its header, filling the carry-over tables.
 FitsRecords open_image(const std::string& name, FitsHeader& header) {

@@ -75,8 +75,9 @@ void reset_star(LocalExposureResults& ln, int l, int n) {
   ln.z1_ln(l, n) = 0.0f;
   ln.sz1_ln(l, n) = M1_SZ_RESET;
   ln.f1_ln(l, n) = 0;
-  // q and o of a star that is not fitted would otherwise keep whatever an
-  // earlier pass left there; no measurement has no quality numbers.
+  // q and o are reset too: otherwise a star that is not fitted would keep
+  // what an earlier pass left in its entry, which in mode A is the answer to
+  // the previous injected star, and the per-exposure log would show it.
   ln.q1_ln(l, n) = 0.0f;
   ln.o1_ln(l, n) = 0.0f;
 }
@@ -478,9 +479,11 @@ Average3 barsig_3dw_mrej(const float* u, const float* v, const float* z, const d
       if (mu.wmax == mu.sw) stop_run("3MREJ wtot.eq.wmax");
       const double rest = mu.sw - mu.wmax;
       const double su = std::max(FLOOR_POS, mu.dev / rest), sv = std::max(FLOOR_POS, mv.dev / rest);
-      // The flux floor is a hundredth of the flux's size: a negative mean flux
-      // must not remove it.
-      const double sz = std::max(FLOOR_FLUX * std::fabs(mz.mean), mz.dev / rest);
+      // The flux floor is a hundredth of the others' mean flux, sign and all:
+      // it keeps a bright star's tiny scatter from rejecting it, while for a
+      // mean at or below zero (a star lost in the noise) there is no such
+      // scale and the others' own scatter alone measures a departure.
+      const double sz = std::max(FLOOR_FLUX * mz.mean, mz.dev / rest);
       const double du = scaled(u[j] - mu.mean, su), dv = scaled(v[j] - mv.mean, sv), dz = scaled(z[j] - mz.mean, sz);
       const double d = std::sqrt(du * du + dv * dv + dz * dz);
       if (worst < 0 || d > worst_d) {

@@ -81,6 +81,10 @@ void predict_exposure(Workspace& ws, const LocalList& local, int ls, int n, cons
   }
 }
 
+// Every output of the exposure before its stars are measured. Sky, q and o
+// are reset with the flux: a star that is not measured must not keep what an
+// earlier pass left in its entry (in mode A the previous injected star's
+// answer), which the per-exposure log would show.
 void reset_outputs(Meth2Ln& out, int ls, int n) {
   for (int l = 1; l <= ls; ++l) {
     out.z(l, n) = 0.0f;

@@ -27,11 +27,11 @@ View2<const float> fiducial(const CameraPsf& camera, int ip, int jp) { return ca
 [[noreturn]] void library_open_failure(const std::string& routine_text, const std::string& cut_format,
                                        const std::string& name) {
   say_why_unreadable(std::cout, fits_open_name(name));
-  std::cout << " \n";  // a line holding one blank
+  write_list(std::cout, " ");  // a line holding one blank, in the free-format layout
   write_list(std::cout, routine_text);
   write_record(std::cout, "(' FILE : ',a80)", pad(name, 80));
   write_record(std::cout, cut_format, pad(fits_open_name(name), 80));
-  std::cout << " \n";
+  write_list(std::cout, " ");
   stop_run();
 }
 
@@ -52,20 +52,24 @@ int card_value(const std::string& card, const std::string& file) {
   return reader.need_int();
 }
 
-// The library's keywords from the header cards (END excluded). Position cards
-// are set to -999 first, so a missing one is told from a given one.
+// Cards of the library's header block that hold its keywords: the first 35.
+constexpr std::size_t kKeywordCards = 35;
+
+// The library's keywords from the first 35 cards of its header block, matched
+// as the library writes them ("NXPSFs", "NYPSFs", "IPSFX01" ...; a keyword in
+// another case is a different keyword). Position cards are set to -999 first,
+// so a missing one is told from a given one.
 StdpsfHeader library_keywords(const FitsHeader& fh, const std::string& file) {
   StdpsfHeader h;
   h.ipsfx.fill(-999);
   h.jpsfy.fill(-999);
-  for (std::size_t c = 0; c + 1 < fh.cards.size(); ++c) {
+  const std::size_t scanned = std::min(fh.cards.size(), kKeywordCards);
+  for (std::size_t c = 0; c < scanned; ++c) {
     const std::string& card = fh.cards[c];
     const std::string key = card.substr(0, 8);
-    // "NXPSFs" is the library's spelling; the all-capital form that FITS
-    // keywords normally have is taken as the same keyword.
-    if (key == "NXPSFs  " || key == "NXPSFS  ") {
+    if (key == "NXPSFs  ") {
       h.nxpsfs = card_value(card, file);
-    } else if (key == "NYPSFs  " || key == "NYPSFS  ") {
+    } else if (key == "NYPSFs  ") {
       h.nypsfs = card_value(card, file);
     } else if (key.compare(0, 5, "IPSFX") == 0 || key.compare(0, 5, "JPSFY") == 0) {
       for (int k = 1; k <= kMaxFiducials; ++k) {
@@ -96,12 +100,17 @@ void check_fiducial_axis(const std::array<int, 10>& pos, int n, const char* coun
   if (n > kMaxFiducials)
     run_error(file, std::string(count_name) + " = " + std::to_string(n) +
                         ": a library holds at most 10 fiducials per axis");
-  // The interpolation divides by the distance of neighbouring fiducials and
-  // searches them in ascending order: positions must increase.
+  // The interval search walks the fiducials in ascending order, so positions
+  // must not decrease. A position may repeat (two chips sharing a boundary
+  // row): a detector position never falls between the two, it takes the
+  // interval below (up to the shared value) or above. At either end of the
+  // axis, though, a repeated position would be an interval of zero width that
+  // positions beyond it fall into.
   for (int k = 1; k < n; ++k) {
-    if (pos[k] <= pos[k - 1])
-      run_error(file, std::string(pos_name) + " positions must increase: " + std::to_string(pos[k - 1]) + " then " +
-                          std::to_string(pos[k]));
+    const bool end_pair = k == 1 || k == n - 1;
+    if (pos[k] < pos[k - 1] || (end_pair && pos[k] == pos[k - 1]))
+      run_error(file, std::string(pos_name) + " positions must increase (a position may repeat only between " +
+                          "two others): " + std::to_string(pos[k - 1]) + " then " + std::to_string(pos[k]));
   }
 }
 
@@ -224,7 +233,9 @@ PsfInterpolation mk_loc_psfwfc3uv(int i, int j, View2<float> psf, const CameraPs
   return at;
 }
 
-bool is_null_psf_name(const std::string& name) { return name.compare(0, 4, "NULL") == 0; }
+// The whole name is compared: a library file whose name merely begins with
+// "NULL" is still a library, and must not be passed over for the camera array.
+bool is_null_psf_name(const std::string& name) { return rtrim(name) == "NULL"; }
 
 StdpsfHeader infofits_stdpsf(const std::string& name) {
   const FitsRecords file =

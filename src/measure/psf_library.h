@@ -66,15 +66,17 @@ struct StdpsfHeader {
   long long data_offset = 2880;  // byte where the cube starts (after the header)
 };
 
-// True when a PSF library name means "no library" (its first four characters
-// are "NULL").
+// True when a PSF library name means "no library": the name is "NULL"
+// (trailing blanks aside).
 bool is_null_psf_name(const std::string& name);
 
 // Reads the header of the library `name` (80-character field). Every one of
 // the twenty IPSFX/JPSFY cards must be present with a value >= 0 and NXPSFs,
 // NYPSFs must be given, else the run stops with the message of the missing
-// card. A header that lies (counts above 10, fiducial positions that do not
-// increase, a cube the file does not hold) is a run-time error naming the file.
+// card. Only the first 35 cards of the header block are examined, and the
+// keywords are matched as written (NXPSFs, not NXPSFS). A header that lies
+// (counts above 10, fiducial positions that decrease or repeat at an end of
+// the axis, a cube the file does not hold) is a run-time error naming the file.
 StdpsfHeader infofits_stdpsf(const std::string& name);
 
 // Reads fiducial plane (ip, jp) of the library into psf (101 x 101).

@@ -1,5 +1,6 @@
 #include "measure/tile_stacks.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <iostream>
@@ -80,16 +81,18 @@ void init_stacku(Array2<std::uint8_t>& stacktu) {
 
 void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, const Array3<float>& ytab_n,
                 const Array3<float>& values, const Array3<float>& pixe_n, const Array3<std::uint8_t>& pixu_n,
-                Array3<float>& stack, Array3<std::int16_t>* counts, float k) {
+                Array3<float>& stack, Array3<std::int16_t>* counts, float k, const StackWindow& window) {
   check_stack_arguments(ns, fff_n, values, pixe_n, pixu_n, stack, counts);
+  const int i1 = std::max(window.i1, 1), i2 = std::min(window.i2, TILE_GRID);
+  const int j1 = std::max(window.j1, 1), j2 = std::min(window.j2, TILE_GRID);
   float x[NDIM], w[NDIM];
   int of_filter[NDIM];
   for (int f = 1; f <= FDIM; ++f) {
     int nf = 0;
     for (int n = 1; n <= ns; ++n)
       if (fff_n(n) == f) of_filter[nf++] = n;
-    for (int j = 1; j <= TILE_GRID; ++j) {
-      for (int i = 1; i <= TILE_GRID; ++i) {
+    for (int j = j1; j <= j2; ++j) {
+      for (int i = i1; i <= i2; ++i) {
         int samples = 0, flagged = 0;
         for (int q = 0; q < nf; ++q) {
           const int n = of_filter[q];

@@ -34,6 +34,12 @@ struct TileStacks {
   Array2<std::uint8_t> stacktu{TILE_GRID, TILE_GRID};
 };
 
+// Grid points a stack is formed at, inclusive (the whole tile grid unless
+// narrowed).
+struct StackWindow {
+  int i1 = 1, i2 = TILE_GRID, j1 = 1, j2 = TILE_GRID;
+};
+
 // Sets every stack and count to 0 (the mask is left as it is).
 void init_stacks(TileStacks& stacks);
 
@@ -50,9 +56,10 @@ void init_stacku(Array2<std::uint8_t>& stacktu);
 // are combined by barsigw with clip factor k, replaced by barsig_sns when there
 // are fewer than 11 and k < 10. A point with no sample used but a flagged
 // exposure gets STACK_FLAGGED; a value not above -9999 (or not a number) 0.
-// Allocates nothing per grid point.
+// Only the grid points of `window` (clipped to the grid) are formed; the rest
+// of the stack is left as it is. Allocates nothing per grid point.
 void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, const Array3<float>& ytab_n,
                 const Array3<float>& values, const Array3<float>& pixe_n, const Array3<std::uint8_t>& pixu_n,
-                Array3<float>& stack, Array3<std::int16_t>* counts, float k);
+                Array3<float>& stack, Array3<std::int16_t>* counts, float k, const StackWindow& window = {});
 
 }  // namespace zeb

@@ -76,13 +76,13 @@ void write_xyviq0_header(std::ostream& os) {
 }
 
 // Header of XYVIQ1, XYVIQ2 and XYVIQ3. The method-3 log has no magnitude
-// heading: its column keeps its width, blank, so the headings stay over their
-// columns.
+// heading: the item is left out, so its later headings stand 8 columns left
+// of their columns.
 void write_xyviq_method_header(std::ostream& os, int method) {
   const std::string d = std::to_string(method);
-  const std::string mag = method == 3 ? "'        '" : "' mmast" + d + " '";
+  const std::string mag = method == 3 ? "" : "' mmast" + d + " ',";
   const std::string format = "('#',/,'#  ',' umast0 ',1x,' vmast0 ',1x," + mag +
-                             ",1x,' ','NMAST   ',1x,2x,2(' ',1x,'    zmast" + d + "  ',1x,'  szmast" + d +
+                             "1x,' ','NMAST   ',1x,2x,2(' ',1x,'    zmast" + d + "  ',1x,'  szmast" + d +
                              "  ',1x,' q" + d + "  ',1x,'   o" + d + "  ',1x,'f" + d + "',1x,'g" + d +
                              "',2x),/,'#  ','..(01)..',1x,'..(02)..',1x,' ','.(03).',1x,' ','        ',1x,2x,"
                              "2('F',i1,'.....(',i2.2,')..',1x,'.....(',i2.2,')..',1x,'.(',i2.2,')',1x,'...(',i2.2,"
@@ -187,10 +187,15 @@ void CatalogueLogs::reg_tile(int ls, const Array1<float>& u0_l, const Array1<flo
                              int nit, const Settings& st) {
   if (st.verbose) write_record(std::cout, "('ENTER reg_tile... ',i4)", ls);
   const char* name_format = "('AUX/SHOW_TILE_LOG.FIND_NIT',i2.2,'.reg')";
+  constexpr int kCollecting = 9;
   if (!reg_nit09_opened_) {
-    open_log(reg_nit09_, fortran_record(name_format, 9));
     reg_nit09_opened_ = true;
+    if (nit != kCollecting) open_log(reg_nit09_, fortran_record(name_format, kCollecting));
   }
+  // A call for NIT 9 (the final list of a tile) names the collecting file
+  // itself: writing one file through two streams would interleave them, so
+  // the collection ends and the call rewrites the file as any NIT file.
+  if (nit == kCollecting && reg_nit09_.is_open()) reg_nit09_.close();
   std::ofstream nit_file;
   open_log(nit_file, fortran_record(name_format, nit));
   // The NIT-09 file collects every call: its circles take the size of the

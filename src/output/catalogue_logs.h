@@ -58,7 +58,8 @@ class CatalogueLogs {
   // circle per local star 1..ls at (u0_l, v0_l) in the style of the star's
   // finding iteration (11 for a starting-list star), and the same circles with
   // the size of iteration NIT + 1 appended to "AUX/SHOW_TILE_LOG.FIND_NIT09.reg",
-  // which is opened on the first call of the run and closed when NIT = NITMAX.
+  // which is opened on the first call of the run and closed when NIT = NITMAX
+  // or by a call for NIT 9, which rewrites that file with its own circles.
   void reg_tile(int ls, const Array1<float>& u0_l, const Array1<float>& v0_l, const Array1<int>& w0_l, int nit,
                 const Settings& settings);
 

@@ -52,6 +52,16 @@ int iteration_limit(const ParamLine& line, int k, const char* what, int lowest) 
   stop_run();
 }
 
+// A spreading radius of an iteration line (QSEP, DSEP, PSEP), refused here
+// when finding could not use it (spreading_radius_ok).
+float spreading_radius(const ParamLine& line, int k, const char* what) {
+  const float v = field_number<float>(line, k, what);
+  if (spreading_radius_ok(v)) return v;
+  write_list(std::cout, std::string(what) + " MUST LIE IN 0 .. 10: ", v);
+  write_list(std::cout, line.context());
+  stop_run();
+}
+
 bool is_mask(const std::string& m) {
   for (char c : m)
     if (c != '0' && c != '1') return false;
@@ -181,11 +191,11 @@ void ParamFileReader::iteration_line(const ParamLine& line) {
       if (name == "SSIG") { st.ssig_nit(nit) = field_number<float>(line, k + 1, "SSIG"); continue; }
       if (name == "QMIN") { st.qmin_nit(nit) = field_number<int>(line, k + 1, "QMIN"); continue; }
       if (name == "QSEL") { st.qsel_nit(nit) = field_number<float>(line, k + 1, "QSEL"); continue; }
-      if (name == "QSEP") { st.qsep_nit(nit) = field_number<float>(line, k + 1, "QSEP"); continue; }
+      if (name == "QSEP") { st.qsep_nit(nit) = spreading_radius(line, k + 1, "QSEP"); continue; }
       if (name == "PMIN") { st.pmin_nit(nit) = field_number<int>(line, k + 1, "PMIN"); continue; }
-      if (name == "PSEP") { st.psep_nit(nit) = field_number<float>(line, k + 1, "PSEP"); continue; }
+      if (name == "PSEP") { st.psep_nit(nit) = spreading_radius(line, k + 1, "PSEP"); continue; }
       if (name == "DMIN") { st.dmin_nit(nit) = field_number<int>(line, k + 1, "DMIN"); continue; }
-      if (name == "DSEP") { st.dsep_nit(nit) = field_number<float>(line, k + 1, "DSEP"); continue; }
+      if (name == "DSEP") { st.dsep_nit(nit) = spreading_radius(line, k + 1, "DSEP"); continue; }
       if (name == "OPRX") { st.oprx_nit(nit) = field_number<float>(line, k + 1, "OPRX"); continue; }
       if (name == "OPRV") { st.oprv_nit(nit) = field_number<float>(line, k + 1, "OPRV"); continue; }
       if (name == "RSIZ") { st.rsiz_nit(nit) = field_number<float>(line, k + 1, "RSIZ"); continue; }
@@ -330,7 +340,8 @@ void ParamFileReader::field_loop(const ParamLine& line) {
         write_list(std::cout, "                 ");
         stop_run();
       }
-      if (!starts_with(psf_name_, "NULL")) s.filepsf_g(g) = psf_name_;
+      // The whole name is compared: "NULL" alone means no library.
+      if (psf_name_ != "NULL") s.filepsf_g(g) = psf_name_;
       s.filegcs_g(g) = gcs_name_;
       k += 1;
     } else if (is("LOGNIMFO+") || is("LOGNIMFO-")) {

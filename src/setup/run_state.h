@@ -12,6 +12,14 @@
 
 namespace zeb {
 
+// A spreading radius of finding (QSEP, DSEP, PSEP, tile-grid steps) merges
+// the candidates of one star across exposures: a fraction of a reference
+// pixel to a few pixels. Beyond 10 steps (5 reference pixels) it would merge
+// neighbouring stars wholesale, and the work of spreading grows with its
+// square; such a value, a negative one or one that is not a number is refused.
+inline constexpr float MAX_SPREADING = 10.0f;
+inline bool spreading_radius_ok(float s) { return s >= 0.0f && s <= MAX_SPREADING; }
+
 // Run mode, switches, window, tile and iteration ranges, per-iteration tables.
 struct Settings {
   char cmode = ' ';          // R, D, A or C

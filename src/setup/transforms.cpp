@@ -35,9 +35,10 @@ struct MatEntries {
   int size() const { return static_cast<int>(u.size()); }
 };
 
-// One data line: exactly six finite numbers u v x y m1 m2 (a slash may end
-// the line early only after the six). Anything else is a read error naming the
-// file and the line, never a silent misread.
+// One data line: its first six values, read list-directed, are u v x y m1
+// m2, all finite numbers; whatever follows them is not read. A line that ends
+// (or meets a slash) before the six, a blank line included, is a read error
+// naming the file and the line, never a silent misread.
 void parse_mat_line(const std::string& line, const std::string& where, MatEntries& e) {
   ListReader reader(line, where);
   double val[6];
@@ -45,9 +46,6 @@ void parse_mat_line(const std::string& line, const std::string& where, MatEntrie
     if (reader.read_real(value) != Got::Value) run_error(where, "a MAT line needs six numbers: u v x y m1 m2");
     if (!std::isfinite(value)) run_error(where, "a MAT value is not a finite number");
   }
-  std::string extra;
-  const Got rest = reader.read_text(extra);
-  if (rest != Got::End && rest != Got::Slash) run_error(where, "more than six values on a MAT line");
   if (std::fabs(val[4]) > FLT_MAX || std::fabs(val[5]) > FLT_MAX) run_error(where, "a MAT magnitude is out of range");
   e.u.push_back(val[0]);
   e.v.push_back(val[1]);
@@ -60,10 +58,8 @@ void parse_mat_line(const std::string& line, const std::string& where, MatEntrie
   e.d.push_back(m1 - m2);
 }
 
-bool is_blank_line(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
-
-// Every line is read whole. "#" in column 1 marks a comment; a line of blanks
-// holds no star and is passed over like a comment.
+// Every line is read whole. "#" in column 1 marks a comment; every other line
+// is a data line.
 MatEntries read_mat_entries(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) run_error(path, "MAT file is a directory");
@@ -75,7 +71,6 @@ MatEntries read_mat_entries(const std::string& path) {
   while (std::getline(in, line)) {
     ++lineno;
     if (!line.empty() && line[0] == '#') continue;
-    if (is_blank_line(line)) continue;
     if (e.size() >= kNmatMax) stop_run("NMATs.gt._NMATMX_");
     parse_mat_line(line, path + ", line " + std::to_string(lineno), e);
   }

@@ -12,16 +12,6 @@ namespace {
 
 constexpr int kZpNodes = 64;
 
-// The embedded table as a 64 x 64 array, first index along x (the file holds
-// one row j per line, i fastest).
-Array2<float> load_zp_table(const char* name) {
-  const std::vector<double> v = calib_numbers(name, kZpNodes * kZpNodes);
-  Array2<float> t(kZpNodes, kZpNodes);
-  for (int j = 1; j <= kZpNodes; ++j)
-    for (int i = 1; i <= kZpNodes; ++i) t(i, j) = static_cast<float>(v[(i - 1) + kZpNodes * (j - 1)]);
-  return t;
-}
-
 // Node coordinate of a raw position, held inside the outermost cell so that
 // the interpolation never leaves the table.
 float zp_node_coordinate(double x, float first_node, float spacing) {
@@ -32,9 +22,18 @@ float zp_node_coordinate(double x, float first_node, float spacing) {
   return f;
 }
 
+}  // namespace
+
+Array2<float> zp_table(const std::vector<double>& v) {
+  Array2<float> t(kZpNodes, kZpNodes);
+  for (int j = 1; j <= kZpNodes; ++j)
+    for (int i = 1; i <= kZpNodes; ++i) t(i, j) = static_cast<float>(v.at((i - 1) + kZpNodes * (j - 1)));
+  return t;
+}
+
 // The one interpolation of both zero-point maps; they differ only in where
 // their nodes lie.
-float interpolate_zp(const Array2<float>& t, double x, double y, float first_node, float spacing) {
+float zp_map_value(const Array2<float>& t, double x, double y, float first_node, float spacing) {
   const float f = zp_node_coordinate(x, first_node, spacing);
   const float g = zp_node_coordinate(y, first_node, spacing);
   const int i = static_cast<int>(f);
@@ -44,6 +43,8 @@ float interpolate_zp(const Array2<float>& t, double x, double y, float first_nod
   return t(i, j) * (1.0f - wx) * (1.0f - wy) + t(i + 1, j) * wx * (1.0f - wy) + t(i, j + 1) * (1.0f - wx) * wy +
          t(i + 1, j + 1) * wx * wy;
 }
+
+namespace {
 
 // ACS/WFC distortion polynomial: set A (entries 1..30) for the upper chip,
 // set B (31..60) for the lower; each an x polynomial then a y polynomial in
@@ -62,13 +63,13 @@ constexpr float kPolya[60] = {
 }  // namespace
 
 float wfc3ir_zpa(double x, double y) {
-  static const Array2<float> table = load_zp_table("wfc3ir_zp");
-  return interpolate_zp(table, x, y, 8.0f, 16.0f);
+  static const Array2<float> table = zp_table(calib_numbers("wfc3ir_zp", kZpNodes * kZpNodes));
+  return zp_map_value(table, x, y, 8.0f, 16.0f);
 }
 
 float wfc3uv_zpa(double x, double y) {
-  static const Array2<float> table = load_zp_table("wfc3uv_zp");
-  return interpolate_zp(table, x, y, 32.0f, 64.0f);
+  static const Array2<float> table = zp_table(calib_numbers("wfc3uv_zp", kZpNodes * kZpNodes));
+  return zp_map_value(table, x, y, 32.0f, 64.0f);
 }
 
 float pixarea_wfc(int i, int j) {

@@ -3,7 +3,20 @@
 // a pixel by 10^(-z/2.5)), and the relative pixel area of ACS/WFC.
 #pragma once
 
+#include <vector>
+
+#include "core/array.h"
+
 namespace zeb {
+
+// A 64 x 64 zero-point map, first index along x, from its 4096 numbers in the
+// order of its calibration file: one row j per line, i fastest.
+Array2<float> zp_table(const std::vector<double>& numbers);
+
+// The map's value at raw (x, y), its node k lying at first_node + spacing
+// (k - 1) on either axis: bilinear between nodes (i, j) and (i + 1, j + 1),
+// held inside the outermost cell (single precision).
+float zp_map_value(const Array2<float>& table, double x, double y, float first_node, float spacing);
 
 // WFC3/IR: bilinear interpolation of the 64 x 64 map whose node k lies at raw
 // pixel 8 + 16 (k - 1), held inside the outermost cell (single precision).

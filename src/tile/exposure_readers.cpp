@@ -187,16 +187,6 @@ void stop_ir(const std::string& name, const std::string& what) {
 
 constexpr int kHrcSide = 1024;
 
-void stop_reader_open(const std::string& name) {
-  say_why_unreadable(std::cout, fits_open_name(name));
-  write_list(std::cout);
-  write_list(std::cout, "READFITS ERROR: ");
-  write_list(std::cout);
-  write_record(std::cout, "('   could not read in file:   ',80a)", rtrim(name));
-  write_list(std::cout);
-  stop_run();
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -238,6 +228,8 @@ void readfits_wfc3ir_flt_rast(const std::string& name, View2<float> values, View
   fill_view(flags, kPixNoData);
   std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Read);
   if (!file) {
+    // "READFITS ERROR" alone would not say which of a tile's exposures is
+    // missing; the file is named as the 16-bit reader names its own.
     say_why_unreadable(std::cout, fits_open_name(name));
     write_list(std::cout, "READFITS ERROR");
     write_list(std::cout, "FILE: ", rtrim(name));
@@ -303,7 +295,7 @@ void readfits_hrc_i4_rast(const std::string& name, View2<float> values, View2<fl
   fill_view(errors, 999.0f);
   fill_view(flags, kPixBad);
   std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Read);
-  if (!file) stop_reader_open(name);
+  if (!file) readfits_open_failure(name);
   reset_fits_carry_over();
   const FitsHeader h = read_header(*file, 1);
   check_i4_image(h, kHrcSide, kHrcSide);

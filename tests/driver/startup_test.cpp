@@ -26,7 +26,9 @@ Captured run_zeb(std::vector<std::string> args) {
   return c;
 }
 
-const std::vector<std::string> BANNER = {"           ", " ZEB BEGIN! ", "           "};
+// Three free-format lines: 11 blanks, "ZEB BEGIN! ", 11 blanks, each after
+// the layout's leading blank.
+const std::vector<std::string> BANNER = {"            ", " ZEB BEGIN! ", "            "};
 
 }  // namespace
 

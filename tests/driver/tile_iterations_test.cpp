@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "support/test_support.h"
 
 using zeb::test::capture;
@@ -19,7 +22,7 @@ TEST(ArtPeak, BracketingPixelsWithTiesGoingToTheLaterPixelAndIteration) {
   zeb::ArtPass p;
   p.ia = 10.6;  // pixels trunc(10.1) = 10 .. trunc(11.1) = 11
   p.ja = 20.4;  // 19 .. 20
-  zeb::record_art_peak(maps, 2, p);
+  zeb::record_art_peak(maps, 2, p, false);
   EXPECT_EQ(p.peak_p, 3);
   EXPECT_EQ(p.peak_q, 7);
   EXPECT_EQ(p.peak_c, 5);
@@ -27,24 +30,30 @@ TEST(ArtPeak, BracketingPixelsWithTiesGoingToTheLaterPixelAndIteration) {
   EXPECT_EQ(p.peak_i, 11);
   EXPECT_EQ(p.peak_j, 20);
   // A later iteration with an equal peak takes the record; a weaker one does not.
-  zeb::record_art_peak(maps, 3, p);
+  zeb::record_art_peak(maps, 3, p, false);
   EXPECT_EQ(p.peak_nit, 3);
   maps.stackp_t(11, 20) = 1;
   maps.stackp_t(10, 20) = 1;
-  zeb::record_art_peak(maps, 4, p);
+  zeb::record_art_peak(maps, 4, p, false);
   EXPECT_EQ(p.peak_nit, 3);
   EXPECT_EQ(p.peak_p, 3);
 }
 
-TEST(ArtPeak, StartsFromMinusOneSoAnEmptyMapIsRecorded) {
+TEST(ArtPeak, StartsFromMinusOneAndTellsEveryRecordedPixel) {
+  zeb::test::TempDir dir;
   zeb::FindingMaps maps;
   zeb::ArtPass p;
   p.ia = 1.2;  // clipped to pixel 1
   p.ja = 301.0;  // pixels 300 .. 301
-  zeb::record_art_peak(maps, 1, p);
+  // An empty map ties everywhere: both pixels are recorded in turn, each with
+  // its line (i, j, P, Q, C, NIT) and the five map files.
+  auto c = capture([&] { zeb::record_art_peak(maps, 1, p, true); });
+  EXPECT_EQ(c.out, " ----> FILLFIND:  1 300 0 0 0 1\n ----> FILLFIND:  1 301 0 0 0 1\n");
   EXPECT_EQ(p.peak_p, 0);
   EXPECT_EQ(p.peak_i, 1);
   EXPECT_EQ(p.peak_j, 301);
+  for (const char* f : {"stackp_t.fits", "stackq_t.fits", "stackd_t.fits", "stackc_t.fits", "stacky_t.fits"})
+    EXPECT_TRUE(std::filesystem::exists(f)) << f;
 }
 
 namespace {
@@ -94,20 +103,13 @@ TEST(ReportedStar, NoStarWithinTheRadiusUsesABlankedFirstEntry) {
   EXPECT_EQ(t.local->z0_lf(1, 1), 0.0f);
 }
 
-TEST(FindingIterations, ModeDMeasuresTheStartingListOnly) {
-  zeb::RunState run;
-  run.settings.cmode = 'D';
-  zeb::Tile t;
-  t.lo = 12;
-  EXPECT_EQ(zeb::finding_iterations(t, run), 0);
-  EXPECT_EQ(t.lo, 1);
-}
-
 TEST(FindingIterations, UnsetIterationRangeStops) {
+  zeb::test::TempDir dir;
   zeb::RunState run;
   run.settings.cmode = 'R';
+  zeb::CatalogueLogs logs(run.settings, std::ofstream("LOGK.SETUP"));
   zeb::Tile t;
-  auto c = capture([&] { zeb::finding_iterations(t, run); });
+  auto c = capture([&] { zeb::finding_iterations(t, run, logs); });
   EXPECT_TRUE(c.stopped);
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.err, "STOP need to define NITMIN and NITMAX in input file\n");

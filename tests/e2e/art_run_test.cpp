@@ -20,8 +20,10 @@ namespace {
 using zeb::test::binary_path;
 using zeb::test::Captured;
 using zeb::test::read_file;
+using zeb::test::read_lines;
 using zeb::test::run_program;
 using zeb::test::split_lines;
+using zeb::test::split_words;
 using zeb::test::TempDir;
 using zeb::test::write_file;
 
@@ -76,6 +78,60 @@ TEST(ArtificialStarRun, ModeAInjectsOneStarPerPassAndMeasuresItsSky) {
   EXPECT_EQ(count_lines(c.out, "rmssky_xyz_tile..."), 4);
   EXPECT_EQ(count_lines(c.out, "---> Ls =     1"), 2);
   EXPECT_EQ(count_lines(c.out, " ZEB: MOD2_TILE..."), 0);  // no final stacks in mode A
+
+  // Each pass: two finding iterations (method 0 on the new stars after each),
+  // then the final measurement in its order, method 0 once more (NIT 99)
+  // before the model that methods 2, 1 and 3 and the sky measure against.
+  std::vector<std::string> steps;
+  for (const std::string& l : split_lines(c.out))
+    if (l.rfind(" ZEB: ", 0) == 0) steps.push_back(l);
+  const std::vector<std::string> order = {
+      " ZEB: find_tile...", " ZEB: call meth0_xyz_tile: ", " ZEB: find_tile...", " ZEB: call meth0_xyz_tile: ",
+      " ZEB: XYZ_TILE: ", " ZEB: call meth0_xyz_tile: ", " ZEB: MOD_TILE...", " ZEB: METH2_XYZ_TILE...",
+      " ZEB: METH2_FIND_AVG_Z2...", " ZEB: METH1_XYZ_TILE...", " ZEB: METH1_FIND_AVG_UVZ1...",
+      " ZEB: METH3_FIND_AVG_Z3...", " ZEB: RMSSKY_XYZ_TILE..."};
+  ASSERT_EQ(steps.size(), 2 * order.size());
+  for (std::size_t k = 0; k < steps.size(); ++k)
+    EXPECT_EQ(steps[k].substr(0, order[k % order.size()].size()), order[k % order.size()]) << k;
+  EXPECT_EQ(steps[5].substr(steps[5].size() - 3), " 99");
+
+  // The INPUT line of each pass: the star as given (u, v, its magnitude), its
+  // tile, pass and tile-grid position 2 (u - UREF_T) + 151, the window of 40
+  // grid steps around it, the peak the FILLFIND lines last recorded at it,
+  // its number and input fluxes; the light already under it is the sky.
+  const std::vector<std::string> input = read_lines("LOGA.INPUT");
+  ASSERT_EQ(input.size(), 6u);
+  const std::string head[2] = {
+      "  100.500    90.250 -10.7526      001 001   1   1     200.00 179.50      160 240 139 219     ",
+      "  200.250   100.000 -10.0000      002 001   1   1     159.50 199.00      119 199 159 239     "};
+  std::string peak[2];  // P, Q, C and NIT of the last record of each pass
+  for (const std::string& l : split_lines(c.out)) {
+    if (l.rfind(" ----> FILLFIND: ", 0) != 0) continue;
+    const std::vector<std::string> w = split_words(l.substr(17));  // i j P Q C NIT
+    peak[std::stoi(w[0]) > 180 ? 0 : 1] = w[2] + ' ' + w[3] + ' ' + w[4] + ' ' + w[5];
+  }
+  const FieldDesign design = field_preset("e2e-ir");
+  for (std::size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(input[4 + k].substr(0, head[k].size()), head[k]);
+    const std::vector<std::string> w = split_words(input[4 + k]);
+    EXPECT_EQ(w[14] + ' ' + w[15] + ' ' + w[16] + ' ' + w[13], peak[k]) << input[4 + k];
+    EXPECT_EQ(w[17], k == 0 ? "A0000001" : "A0000002");
+    EXPECT_EQ(w[18] + ' ' + w[22], k == 0 ? "20000.00000 15000.00000" : "10000.00000 0.00000");
+    for (int f = 0; f < 2; ++f) {
+      const FilterDesign& fd = design.filters[static_cast<std::size_t>(f)];
+      EXPECT_NEAR(std::stod(w[19 + 4 * f]) / (fd.sky_rate * fd.exp_f), 1.0, 0.2) << input[4 + k];
+    }
+  }
+  // Each injected star is answered with its own flux, and its local flux in
+  // the value stack of its pass is the core's share of it (about 0.6).
+  const std::vector<std::string> viq0 = read_lines("LOGA.XYVIQ0"), xyfind = read_lines("LOGA.XYFIND");
+  ASSERT_EQ(viq0.size(), 6u);
+  ASSERT_EQ(xyfind.size(), 2u);
+  for (std::size_t k = 0; k < 2; ++k) {
+    const double z = k == 0 ? 20000.0 : 10000.0;
+    EXPECT_NEAR(std::stod(split_words(viq0[4 + k])[4]) / z, 1.0, 0.03);
+    EXPECT_NEAR(std::stod(split_words(xyfind[k])[17]) / z, 0.6, 0.2);
+  }
 
   // One row per injected star: its input as ".INPUT" wrote it, the star
   // reported for it from the catalogue.

@@ -179,6 +179,12 @@ TEST(FindTileCoverage, CoverageAndLevelMapsOnIdentityAndDoubleScaleTables) {
   // zero residual elsewhere stops at the mask test (a flux of 0 never beats
   // a level of 0), level 4; uncovered points need 99 exposures: 0.
   EXPECT_EQ(t.maps.stacky_t(150, 150), 7);
+  // It raises the grid points within trunc(4 PSEP + 1) = 4 fine pixels of it:
+  // the four nearest, not the diagonal ones (32 > 4.5^2) nor two steps away.
+  EXPECT_EQ(t.maps.stacky_t(151, 150), 7);
+  EXPECT_EQ(t.maps.stacky_t(150, 149), 7);
+  EXPECT_LT(t.maps.stacky_t(151, 151), 7);
+  EXPECT_LT(t.maps.stacky_t(152, 150), 7);
   EXPECT_EQ(t.maps.stacky_t(60, 200), 4);
   EXPECT_EQ(t.maps.stacky_t(5, 5), 0);
   EXPECT_EQ(t.maps.stackp_t(150, 150), 3);
@@ -246,6 +252,20 @@ TEST(FindTileTests, MaskLevelTimesMaskFactorMustBeBeaten) {
     z.te.msk_n(n) = 0.0f;
   }
   EXPECT_TRUE(z.found());
+}
+
+TEST(FindTileTests, BoxSkyIsTheFourByFourBlockReachingAwayFromTheBox) {
+  // The brightest box reaches right and up from the peak, so its sky block
+  // spans columns and rows -1..2. With a mask level of 100 (x 2) the flux
+  // 225 - 4 sky must beat 200: 90 in the block's far corner makes the sky
+  // 7.5 and the flux 195; the same 90 at the mirrored corner is no sky.
+  for (const int corner : {2, -2}) {
+    BlockTile t;
+    t.set_all(corner, corner, 90.0f);
+    for (int n = 1; n <= 3; ++n) t.te.pixm_n(150, 150, n) = 100.0f;
+    EXPECT_EQ(t.found(), corner < 0) << corner;
+    EXPECT_EQ(t.level(), corner < 0 ? 7 : 4) << corner;
+  }
 }
 
 TEST(FindTileTests, ModelLevelTimesModelFactorMustBeBeaten) {

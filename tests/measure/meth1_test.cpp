@@ -134,12 +134,18 @@ TEST(Meth1Tile, StarsOffTheRasterOrNotNumbersAreNotFitted) {
   const int bad_flux = f.list_star(150.0f, 150.0f, nan);        // models nothing, is itself measured
   f.te().pixv_n(20, 20, 1) = nan;                               // a pixel that is not a number
   const int on_nan = f.list_star(20.0f, 20.0f, 100.0f);
+  // Quality numbers an earlier pass left (in mode A, for another injected
+  // star's answer in the same entry) do not survive a pass that fits nothing.
+  f.ln().q1_ln(lower, 1) = 0.7f;
+  f.ln().o1_ln(lower, 1) = 5.0f;
   run_meth1(f);
   const LocalExposureResults& ln = f.ln();
   for (const int l : {lower, beyond, far, not_number}) {
     SCOPED_TRACE(l);
     EXPECT_EQ(ln.f1_ln(l, 1), 0);
     EXPECT_EQ(ln.sz1_ln(l, 1), 99999.9f);
+    EXPECT_EQ(ln.q1_ln(l, 1), 0.0f);
+    EXPECT_EQ(ln.o1_ln(l, 1), 0.0f);
   }
   EXPECT_EQ(ln.s1_ln(far, 1), 0.0f);
   EXPECT_EQ(ln.f1_ln(upper, 1), 1);
@@ -324,6 +330,27 @@ TEST(Meth1Combine, HandWorkedAverages) {
     EXPECT_NEAR(r.u, 10.0, 1e-6);
     EXPECT_NEAR(r.su, 0.008 / 0.6, 1e-6);
     EXPECT_DOUBLE_EQ(r.sz, 0.0);
+  }
+  // An outlier's rejection raises the mean weight of the rest: the light
+  // measurement 4 (0.14 >= 0.2 x 3.28 / 5 at first) falls below 0.2 x 3.14 / 4
+  // and is trimmed in turn.
+  {
+    const float u[] = {5, 5, 5, 5, 5}, v[] = {5, 5, 5, 5, 5}, z[] = {100, 101, 99, 100, 200};
+    const double w[] = {1.0, 1.0, 1.0, 0.14, 0.14};
+    const Average3 r = barsig_3dw_mrej(u, v, z, w, 5, 7.5, in);
+    EXPECT_EQ(r.kept, 3);
+    EXPECT_EQ(in[3] + in[4], 0);
+    EXPECT_DOUBLE_EQ(r.z, 100.0);
+  }
+  // The flux floor is 0.01 times the others' mean with its sign: for a mean of
+  // -1000 the others' own scatter (0.2 x 1 / 0.6) measures the -1030, 90 away;
+  // for +1000 the floor of 10 keeps the +1030 (3 away).
+  for (const float sign : {-1.0f, 1.0f}) {
+    const float u[] = {5, 5, 5, 5, 5}, v[] = {5, 5, 5, 5, 5};
+    const float z[] = {1000 * sign, 1000.5f * sign, 999.5f * sign, 1000 * sign, 1030 * sign};
+    const double w[] = {0.2, 0.2, 0.2, 0.2, 0.2};
+    const Average3 r = barsig_3dw_mrej(u, v, z, w, 5, 7.5, in);
+    EXPECT_EQ(r.kept, sign < 0 ? 4 : 5) << sign;
   }
   // Nothing usable: weight 0 and a weight that is not a number.
   {

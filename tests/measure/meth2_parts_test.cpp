@@ -281,6 +281,13 @@ TEST(Meth2Combination, OutlierRejectedCountsAsUsed) {
   EXPECT_EQ(m.used, (std::vector<std::uint8_t>{1, 1, 1, 1, 1}));
   EXPECT_NEAR(a.mean, 10.0, 1e-6);
   EXPECT_NEAR(a.scatter, 0.08 / 0.6, 1e-6);
+  // The rejection of 200 raises the mean weight of the kept: the light 0.14
+  // (not below 0.2 x 3.28 / 5 at first) is below 0.2 x 3.14 / 4 after it and
+  // leaves both sets; the rejected one stays used.
+  const MrejAverage b = m.run({100.0f, 101.0f, 99.0f, 100.0f, 200.0f}, {1.0, 1.0, 1.0, 0.14, 0.14});
+  EXPECT_EQ(m.used, (std::vector<std::uint8_t>{1, 1, 1, 0, 1}));
+  EXPECT_EQ(m.kept, (std::vector<std::uint8_t>{1, 1, 1, 0, 0}));
+  EXPECT_DOUBLE_EQ(b.mean, 100.0);
 }
 
 TEST(Meth2Combination, ScatterFloorProtectsIdenticalValues) {

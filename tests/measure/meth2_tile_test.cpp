@@ -159,8 +159,12 @@ TEST(Meth2Tile, RasterEdgeAndBadPositions) {
   const int at300 = f.list_star(100.0f, 299.5f, 100.0f);
   const int nan = f.list_star(std::nanf(""), 150.0f, std::nanf(""));
   const int far = f.list_star(1.0e9f, -1.0e9f, 100.0f);
-  f.ln().z2_ln(at2, 1) = 123.0f;  // reset by the pass
+  // What an earlier pass left is reset, the quality numbers too (in mode A
+  // the entry held another injected star's answer).
+  f.ln().z2_ln(at2, 1) = 123.0f;
   f.ln().f2_ln(at2, 1) = 1;
+  f.ln().q2_ln(at2, 1) = 0.7f;
+  f.ln().o2_ln(at2, 1) = 5.0f;
   run(f, 2);
   const LocalExposureResults& ln = f.ln();
   EXPECT_EQ(ln.f2_ln(at3, 1), 1);
@@ -171,6 +175,7 @@ TEST(Meth2Tile, RasterEdgeAndBadPositions) {
     EXPECT_EQ(ln.z2_ln(l, 1), 0.0f);
     EXPECT_EQ(ln.sz2_ln(l, 1), 99999.9f);
     EXPECT_EQ(ln.q2_ln(l, 1), 0.0f);
+    EXPECT_EQ(ln.o2_ln(l, 1), 0.0f);
   }
   EXPECT_EQ(ln.x2_ln(nan, 1), 0.0f);
   EXPECT_EQ(ln.s2_ln(nan, 1), 0.0f);

@@ -227,24 +227,24 @@ TEST(InfofitsStdpsf, NegativePositionsAndMissingCountsStop) {
   lib.write("lib.fits");
   EXPECT_EQ(capture([] { infofits_stdpsf("lib.fits"); }).err,
             "STOP infofits_stdpsf: HEADER NEEDs TO SPECIFY ALL JPSFs..\n");
-  for (const char* key : {"NXPSFs", "NYPSFs"}) {
-    Library l2;
-    l2.cards.erase(key);
-    l2.write("lib.fits");
-    EXPECT_EQ(capture([] { infofits_stdpsf("lib.fits"); }).err, "STOP infofits_stdpsf: HEADER NEEDs TO NXPSFs\n");
+  // NXPSFS in capitals is another keyword: the count is missing.
+  Library caps;
+  caps.cards.erase("NXPSFs");
+  caps.extra = {card("NXPSFS", 3)};
+  caps.write("lib.fits");
+  EXPECT_EQ(capture([] { infofits_stdpsf("lib.fits"); }).err, "STOP infofits_stdpsf: HEADER NEEDs TO NXPSFs\n");
+  // Cards 1..6 are SIMPLE .. NAXIS3, 7..26 the positions, 27 NXPSFs: after k
+  // comments NYPSFs is card 28 + k, read as card 35 and not as card 36.
+  for (int k : {7, 8}) {
+    Library late;
+    late.cards.erase("NYPSFs");
+    late.extra.assign(static_cast<std::size_t>(k), text_card("COMMENT"));
+    late.extra.push_back(card("NYPSFs", 2));
+    late.write("lib.fits");
+    EXPECT_EQ(capture([] { infofits_stdpsf("lib.fits"); }).err,
+              k == 8 ? "STOP infofits_stdpsf: HEADER NEEDs TO NXPSFs\n" : "")
+        << k;
   }
-}
-
-TEST(InfofitsStdpsf, AllCapitalCountKeywordsAreAccepted) {
-  TempDir dir;
-  Library lib;
-  lib.cards.erase("NXPSFs");
-  lib.cards.erase("NYPSFs");
-  lib.extra = {card("NXPSFS", 3), card("NYPSFS", 2)};
-  lib.write("lib.fits");
-  const StdpsfHeader h = infofits_stdpsf("lib.fits");
-  EXPECT_EQ(h.nxpsfs, 3);
-  EXPECT_EQ(h.nypsfs, 2);
 }
 
 TEST(InfofitsStdpsf, HeadersThatLieAreRefused) {
@@ -283,8 +283,8 @@ TEST(InfofitsStdpsf, MissingFileMessage) {
   EXPECT_TRUE(c.stopped);
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.out, "zeb: cannot open nolib.fits: no such file or directory\n"
-                   " \n ERROR ACCESSING FITS FILE IN infofits_stdpsf(): \n FILE : " + pad("nolib.fits[1]", 80) +
-                       "\n FILEU: " + pad("nolib.fits", 80) + "\n \n");
+                   "  \n ERROR ACCESSING FITS FILE IN infofits_stdpsf(): \n FILE : " + pad("nolib.fits[1]", 80) +
+                       "\n FILEU: " + pad("nolib.fits", 80) + "\n  \n");
 }
 
 TEST(GrabfitsStdpsf, ReadsThePlaneOfAFiducial) {
@@ -299,8 +299,8 @@ TEST(GrabfitsStdpsf, ReadsThePlaneOfAFiducial) {
     for (int a : {1, 2, 101}) EXPECT_EQ(p(a, b), Library::value(a, b, 3, 2));
   const auto c = capture([&] { grabfits_stdpsf("gone.fits", p.view(), 1, 1, h); });
   EXPECT_EQ(c.out, "zeb: cannot open gone.fits: no such file or directory\n"
-                   " \n ERROR ACCESSING FITS FILE IN grabfits_pixpsf(): \n FILE : " + pad("gone.fits", 80) +
-                       "\n FILEu: " + pad("gone.fits", 80) + "\n \n");
+                   "  \n ERROR ACCESSING FITS FILE IN grabfits_pixpsf(): \n FILE : " + pad("gone.fits", 80) +
+                       "\n FILEu: " + pad("gone.fits", 80) + "\n  \n");
 }
 
 TEST(GrabfitsStdpsf, ValuesThatAreNotNumbersAreRefused) {
@@ -346,6 +346,37 @@ TEST(LocpsfijStdpsf, WeightsAtFiducialsMidwayAndBeyond) {
   EXPECT_EQ(p(1, 1), 3500.0f + 100.0f + 3.0f / 256.0f);
 }
 
+TEST(LocpsfijStdpsf, ARepeatedBoundaryRowIsInterpolatedOnEitherSide) {
+  TempDir dir;
+  // Two chips sharing row 2048: rows 2 and 3 both lie there.
+  Library lib;
+  lib.ny = 4;
+  lib.cards["NYPSFs"] = card("NYPSFs", 4);
+  const int rows[4] = {0, 2048, 2048, 4096};
+  for (int k = 1; k <= 4; ++k) lib.cards["JPSFY0" + std::to_string(k)] = card("JPSFY0" + std::to_string(k), rows[k - 1]);
+  lib.write("lib.fits");
+  Array2<float> p = psf_grid();
+  StdpsfHeader h;
+  PsfInterpolation at = locpsfij_stdpsf(100, 2048, p.view(), "lib.fits", h);
+  EXPECT_EQ(at.jj, 1);
+  EXPECT_EQ(at.fy, 1.0f);
+  EXPECT_EQ(p(5, 6), Library::value(5, 6, 1, 2));
+  at = locpsfij_stdpsf(100, 3072, p.view(), "lib.fits", h);
+  EXPECT_EQ(at.jj, 3);
+  EXPECT_EQ(at.fy, 0.5f);
+  EXPECT_EQ(p(5, 6), (Library::value(5, 6, 1, 3) + Library::value(5, 6, 1, 4)) / 2.0f);
+  // A repeat at an end of the axis would be an interval of no width, and a
+  // decreasing position no interval at all.
+  for (const auto& [key, value] : {std::pair<std::string, int>{"JPSFY02", 0}, {"JPSFY04", 2048}, {"JPSFY03", 1000}}) {
+    Library bad = lib;
+    bad.cards[key] = card(key, value);
+    bad.write("bad.fits");
+    const auto c = capture([] { infofits_stdpsf("bad.fits"); });
+    EXPECT_TRUE(c.errored) << key;
+    EXPECT_NE(c.err.find("JPSFY positions must increase"), std::string::npos) << c.err;
+  }
+}
+
 TEST(LocpsfijStdpsf, SingleFiducialAlongAnAxisIsUsedAlone) {
   TempDir dir;
   Library lib;
@@ -387,9 +418,12 @@ TEST(MkLocPsf, DispatchByCameraCode) {
   // ACS/HRC ignores a library name.
   mk_loc_psf(p.view(), 500, 500, cam, KKK_ACSHRC, "lib.fits", false);
   EXPECT_EQ(p(30, 40), cam(30, 40, 1, 1));
-  // WFC3/IR with a library uses it.
+  // WFC3/IR with a library uses it, also one whose name begins with NULL.
   mk_loc_psf(p.view(), 300, 150, cam, KKK_WFC3IR, "lib.fits", false);
   EXPECT_EQ(p(30, 40), Library::value(30, 40, 2, 2));
+  lib.write("NULL_lib.fits");
+  mk_loc_psf(p.view(), 100, 50, cam, KKK_WFC3IR, pad("NULL_lib.fits", 80), false);
+  EXPECT_EQ(p(30, 40), Library::value(30, 40, 1, 1));
   // ACS/WFC and WFC3/UVIS without a library interpolate the camera array.
   mk_loc_psf(p.view(), 1024, 2048, cam, KKK_ACSWFC, "NULL", false);
   EXPECT_EQ(p(30, 40), cam(30, 40, 3, 5));

@@ -115,4 +115,7 @@ TEST(RegTile, IterationFileRewrittenAndCollectingFileKeptOpenUntilNitmax) {
                                    "linear;circle(    200.0,    50.0, 2.000) # color=green   width=1",
                                    "linear;circle(    100.0,   120.3, 3.000) # color=magenta width=3"};
   EXPECT_EQ(read_lines("AUX/SHOW_TILE_LOG.FIND_NIT09.reg"), nit9);
+  // A call for NIT 9 (a tile's final list) rewrites that file with its own circles.
+  capture([&] { logs->reg_tile(1, u, v, w, 9, st); });
+  EXPECT_EQ(read_lines("AUX/SHOW_TILE_LOG.FIND_NIT09.reg"), std::vector<std::string>{nit1[0]});
 }

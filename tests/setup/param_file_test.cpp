@@ -174,6 +174,22 @@ TEST(ParamFile, IllegalColourStops) {
   EXPECT_EQ(messages(c), want);
 }
 
+TEST(ParamFile, SpreadingRadiiOutsideZeroToTenStopOnTheirLine) {
+  {
+    Fixture f;
+    EXPECT_FALSE(f.feed("MODE=R\nNIT02 QSEP=10 DSEP=0 PSEP 7.5\n").stopped);
+  }
+  for (const auto& [line, message] : {std::pair<std::string, std::string>{"NIT02 QSEP=10.5", " QSEP MUST LIE IN 0 .. 10:  10.5"},
+                                      {"NIT04 HMIN 2 DSEP=-0.5", " DSEP MUST LIE IN 0 .. 10:  -0.5"},
+                                      {"NIT01 PSEP=nan", " PSEP MUST LIE IN 0 .. 10:  nan"}}) {
+    Fixture f;
+    Captured c = f.feed("MODE=R\n" + line + "\n");
+    EXPECT_TRUE(c.stopped) << line;
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(messages(c), (std::vector<std::string>{message, " params.txt line 2"})) << line;
+  }
+}
+
 TEST(ParamFile, IterationNumberMustBeADigit) {
   Fixture f;
   Captured c = f.feed("MODE=R\nNIT0X HMIN=1\n");
@@ -411,10 +427,14 @@ TEST(ParamFile, PsfStdNamesTheLibraryOfLaterSlots) {
   zeb::Array2<float> psf(101, 101, 0.0f);
   psf(51, 51) = 0.25f;
   zeb::writfits_r4("ir.fits", psf.view(), 101, 101);
-  Captured c = f.feed("MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\nPSFSTD lib.fits\n0001 SKY 1\nPSF3IR ir.fits\n0002 SKY 1\n");
+  // "NULL" is compared as a whole name: NULL_lib.fits is a library.
+  Captured c = f.feed(
+      "MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\nPSFSTD lib.fits\n0001 SKY 1\nPSF3IR ir.fits\n0002 SKY 1\n"
+      "PSFSTD NULL_lib.fits\n0003 SKY 1\n");
   ASSERT_FALSE(c.stopped) << c.out;
   EXPECT_EQ(f.run.slots.filepsf_g(1), "lib.fits");
   EXPECT_EQ(f.run.slots.filepsf_g(2), "NULL");
+  EXPECT_EQ(f.run.slots.filepsf_g(3), "NULL_lib.fits");
   EXPECT_EQ(f.run.filters.psfkind_f(1), "PSF3IR");
   EXPECT_EQ(f.run.filters.psffile_f(1), "ir.fits");
   EXPECT_FLOAT_EQ(f.run.filters.psf_f(1)(51, 51, 1, 1), 0.25f);  // read into fiducial (1, 1)

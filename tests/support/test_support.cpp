@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 #include "core/stop.h"
@@ -68,6 +69,13 @@ std::vector<std::string> split_lines(const std::string& text) {
 }
 
 std::vector<std::string> read_lines(const std::string& path) { return split_lines(read_file(path)); }
+
+std::vector<std::string> split_words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
 
 Captured capture(const std::function<void()>& f) {
   Captured c;

@@ -30,6 +30,8 @@ void write_file(const std::string& path, const std::string& content);
 std::string read_file(const std::string& path);
 std::vector<std::string> read_lines(const std::string& path);
 std::vector<std::string> split_lines(const std::string& text);
+// The blank-separated words of a line.
+std::vector<std::string> split_words(const std::string& line);
 
 // Output of one call: what went to standard output and standard error, and how
 // the call ended (0 normal return, else the stop's status; 2 run-time error).

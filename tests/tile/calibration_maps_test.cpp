@@ -28,6 +28,19 @@ TEST(ZeroPointMaps, IrNodesAndCells) {
   EXPECT_TRUE(std::isfinite(wfc3ir_zpa(NAN, 8.0)));
 }
 
+TEST(ZeroPointMaps, AnAsymmetricMapIsReadAndLookedUpTheRightWayRound) {
+  // The file holds row j on line j, i fastest; node (i, j) here is i + 100 j.
+  std::vector<double> numbers;
+  for (int j = 1; j <= 64; ++j)
+    for (int i = 1; i <= 64; ++i) numbers.push_back(i + 100.0 * j);
+  const Array2<float> t = zp_table(numbers);
+  EXPECT_EQ(t(2, 1), 102.0f);
+  // Nodes at 8 + 16 (k - 1): x = 24 is node 2, y = 56 node 4; half way to
+  // node 3 along x.
+  EXPECT_FLOAT_EQ(zp_map_value(t, 24.0, 56.0, 8.0f, 16.0f), 402.0f);
+  EXPECT_FLOAT_EQ(zp_map_value(t, 32.0, 56.0, 8.0f, 16.0f), 402.5f);
+}
+
 TEST(ZeroPointMaps, UvisNodesLieEvery64Pixels) {
   EXPECT_FLOAT_EQ(wfc3uv_zpa(32.0, 32.0), kUv11);
   EXPECT_FLOAT_EQ(wfc3uv_zpa(96.0, 32.0), kUv21);

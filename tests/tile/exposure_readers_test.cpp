@@ -338,6 +338,9 @@ TEST(CorrectionMap, InterpolatesTheCornersAndSkipsAnEmptyBox) {
   EXPECT_NEAR(v(151, 151), 31.622777f, 1e-4);
   EXPECT_EQ(v(1, 1), 100.0f);
   EXPECT_NEAR(v(301, 301), 10.0f, 1e-5);
+  // The corners are not transposed: (ihi, jlo) takes x = 650, (ilo, jhi) x = 350.
+  EXPECT_NEAR(v(301, 1), 10.0f, 1e-5);
+  EXPECT_EQ(v(1, 301), 100.0f);
   // A raster wholly left of the detector: ihi < ilo, nothing changes.
   Array2<float> w(kSide, kSide, 100.0f);
   apply_correction_map(w.view(), -150, 500, 1014, two_and_a_half);
