@@ -7,9 +7,10 @@
 //   then the records of each pass in pass order. A shard writes the records of
 //   its own consecutive range of passes, so the merged log is the header
 //   followed by the shards' records in shard order;
-// - files each tile or pass rewrites (LOGL.LOCAL_ART, the stack?_t.fits maps,
-//   the AUX/ bright-star logs): the whole run leaves the last writer's, which
-//   is the last shard that wrote one.
+// - files each tile, pass or iteration rewrites (LOGL.LOCAL_ART, the
+//   stack?_t.fits maps, the AUX/ diagnostics): the whole run leaves the last
+//   writer's, which is the last shard that wrote one; the one AUX/ file that
+//   keeps the run's first pass comes from the first shard that wrote it.
 // Any other file must be the same in every shard. Before anything is written
 // the LOGA.INPUT records (one per pass) are checked: every shard measured
 // exactly the passes of its announced range, and together they run through
@@ -50,11 +51,16 @@ const std::map<std::string, std::string>& pass_logs() {
   return logs;
 }
 
+// Files each tile, pass or finding iteration rewrites: the run leaves the
+// last one, which the last shard that wrote it holds. The diagnostic files of
+// AUX/ are all of this kind but one, which collects the circles of the run's
+// first pass only, as the first shard that wrote it holds them.
+const char* const FIRST_PASS_REGIONS = "AUX/SHOW_TILE_LOG.FIND_NIT09.reg";
+
 bool rewritten_per_tile_or_pass(const std::string& name) {
-  static const std::set<std::string> names = {
-      "LOGL.LOCAL_ART",  "stackp_t.fits", "stackq_t.fits", "stackd_t.fits", "stackc_t.fits", "stacky_t.fits",
-      "AUX/SHOW_TILE_LOG.BRITE.000", "AUX/SHOW_TILE_LOG.BRITE.reg"};
-  return names.count(name) != 0;
+  static const std::set<std::string> names = {"LOGL.LOCAL_ART", "stackp_t.fits", "stackq_t.fits",
+                                              "stackd_t.fits",  "stackc_t.fits", "stacky_t.fits"};
+  return names.count(name) != 0 || (zeb::starts_with(name, "AUX/") && name != FIRST_PASS_REGIONS);
 }
 
 const char* const ECHO = "LOGK.INPUT_FILE";
@@ -294,6 +300,12 @@ int merge_command(const fs::path& dir) {
       if (name == "LOGA.INPUT") passes = check_passes(c, ranges, m.text.size());
     } else if (rewritten_per_tile_or_pass(name)) {
       for (int k = c.shards; k >= 1; --k)
+        if (outputs[static_cast<std::size_t>(k - 1)].count(name)) {
+          m.text = content(k, name);
+          break;
+        }
+    } else if (name == FIRST_PASS_REGIONS) {
+      for (int k = 1; k <= c.shards; ++k)
         if (outputs[static_cast<std::size_t>(k - 1)].count(name)) {
           m.text = content(k, name);
           break;
