@@ -38,21 +38,12 @@ std::vector<std::vector<std::string>> read_fields(const std::string& text) {
   std::istringstream in(text);
   std::string line;
   std::getline(in, line);  // the MODE line
-  bool skipping = false;
+  zeb::ParamLineWalker walker;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
-    const std::size_t hash = line.find('#', 1);
-    if (hash != std::string::npos) line.erase(hash);
-    if (skipping) {
-      skipping = !zeb::starts_with(line, "PIKS");
-      continue;
-    }
-    if (zeb::starts_with(line, "SKIP")) {
-      skipping = true;
-      continue;
-    }
-    if (zeb::starts_with(line, "END")) break;
+    const zeb::ParamLineWalker::Kind kind = walker.next(line);
+    if (kind == zeb::ParamLineWalker::Kind::End) break;
+    if (kind == zeb::ParamLineWalker::Kind::Ignored) continue;
     try {
       lines.push_back(zeb::parse(line).fields);
     } catch (...) {
