@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need, when run
-# as root and any is missing. Does nothing otherwise.
+# Installs the Debian packages the build, the tests and the demo need (GNU
+# parallel runs the campaign tests), when run as root and any is missing.
+# Does nothing otherwise.
 set -euo pipefail
-pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libcfitsio-dev python3-numpy python3-astropy python3-matplotlib fitsverify)
+pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libcfitsio-dev python3-numpy python3-astropy python3-matplotlib fitsverify
+      parallel)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -182,7 +182,11 @@ void choose_reported_star(Tile& tile) {
 
 int commit_pass(Tile& tile, RunState& run) {
   if (run.settings.verbose) write_list(std::cout, "DO L = 1, Ls...  ", tile.ls);
-  const int added = commit_tile(run.settings.cmode, tile.limits, tile.ls, *tile.local, run.master);
+  int added = 0;
+  if (run.settings.cmode == 'A')
+    commit_art_report(tile.limits, tile.ls, *tile.local, tile.art_report);
+  else
+    added = commit_tile(run.settings.cmode, tile.limits, tile.ls, *tile.local, run.master);
   if (run.settings.verbose) write_list(std::cout, "       NMASTs: ", run.master.nmasts);
   return added;
 }

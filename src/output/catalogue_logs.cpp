@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <sstream>
 
 #include "core/fortran_format.h"
 #include "core/limits.h"
@@ -121,44 +122,49 @@ std::string region_circle_of_iteration(double u, double v, int w, const Settings
   return region_circle(u, v, st.rsiz_nit(k), st.rcol_nit(k), st.rwid_nit(k));
 }
 
+std::string log_header(const std::string& suffix) {
+  std::ostringstream os;
+  if (suffix == ".INPUT")
+    write_input_header(os);
+  else if (suffix == ".FIND_AVG_Z0_F")
+    write_z0_header(os);
+  else if (suffix == ".FIND_AVG_Z2_F")
+    write_z2_header(os);
+  else if (suffix == ".FIND_AVG_UV1_F")
+    write_uv1_header(os);
+  else if (suffix == ".FIND_NIMFO")
+    write_nimfo_header(os);
+  else if (suffix == ".XYVIQ0")
+    write_xyviq0_header(os);
+  else if (suffix == ".XYVIQ1" || suffix == ".XYVIQ2" || suffix == ".XYVIQ3")
+    write_xyviq_method_header(os, suffix.back() - '0');
+  else if (suffix == ".XYVIQS")
+    write_xyviqs_header(os);
+  else if (suffix == ".found_uv1.reg" || suffix == ".found_uv2.reg")
+    write_record(os, REGION_HEADER);
+  return os.str();
+}
+
 CatalogueLogs::CatalogueLogs(const Settings& st, std::ofstream setup_log) : setup_(std::move(setup_log)) {
   write_record(std::cout, "('OPEN INPUT FILES...  ')");
   const char m = st.cmode;
-  if (m == 'A' || m == 'C') {
-    open_log(input_, log_name(m, ".INPUT"));
-    write_input_header(input_);
-  }
+  auto open_with_header = [m](std::ofstream& f, const std::string& suffix) {
+    open_log(f, log_name(m, suffix));
+    f << log_header(suffix);
+  };
+  if (m == 'A' || m == 'C') open_with_header(input_, ".INPUT");
   if (st.logfinfo) {
-    open_log(z0_, log_name(m, ".FIND_AVG_Z0_F"));
-    write_z0_header(z0_);
-    open_log(z2_, log_name(m, ".FIND_AVG_Z2_F"));
-    write_z2_header(z2_);
-    open_log(uv1_, log_name(m, ".FIND_AVG_UV1_F"));
-    write_uv1_header(uv1_);
+    open_with_header(z0_, ".FIND_AVG_Z0_F");
+    open_with_header(z2_, ".FIND_AVG_Z2_F");
+    open_with_header(uv1_, ".FIND_AVG_UV1_F");
   }
-  if (st.lognimfo) {
-    open_log(nimfo_, log_name(m, ".FIND_NIMFO"));
-    write_nimfo_header(nimfo_);
-  }
-  open_log(xyfind_, log_name(m, ".XYFIND"));
-  for (int method = 0; method <= 3; ++method) {
-    open_log(xyviq_[method], log_name(m, ".XYVIQ" + std::to_string(method)));
-    if (method == 0)
-      write_xyviq0_header(xyviq_[0]);
-    else
-      write_xyviq_method_header(xyviq_[method], method);
-  }
-  open_log(xyviqs_, log_name(m, ".XYVIQS"));
-  write_xyviqs_header(xyviqs_);
+  if (st.lognimfo) open_with_header(nimfo_, ".FIND_NIMFO");
+  open_with_header(xyfind_, ".XYFIND");
+  for (int method = 0; method <= 3; ++method) open_with_header(xyviq_[method], ".XYVIQ" + std::to_string(method));
+  open_with_header(xyviqs_, ".XYVIQS");
   const bool regions = m == 'R' || m == 'D' || m == 'C';
-  if (regions && st.mosaic_x1) {
-    open_log(reg1_, log_name(m, ".found_uv1.reg"));
-    write_record(reg1_, REGION_HEADER);
-  }
-  if (regions && st.mosaic_x2) {
-    open_log(reg2_, log_name(m, ".found_uv2.reg"));
-    write_record(reg2_, REGION_HEADER);
-  }
+  if (regions && st.mosaic_x1) open_with_header(reg1_, ".found_uv1.reg");
+  if (regions && st.mosaic_x2) open_with_header(reg2_, ".found_uv2.reg");
   flush();
 }
 

@@ -16,6 +16,10 @@
 
 namespace zeb {
 
+// The header a catalogue log starts with, by the suffix of its name (".INPUT",
+// ".XYVIQ0", ".found_uv1.reg", ...): empty for a log without one (".XYFIND").
+std::string log_header(const std::string& suffix);
+
 class CatalogueLogs {
  public:
   // Opens (creates or overwrites) every log the settings call for and writes

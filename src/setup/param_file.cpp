@@ -281,6 +281,27 @@ std::string ParamFileReader::compose_name(int g, const std::string& value, const
                             std::to_string(line_no_) + ")");
 }
 
+// ARTSHARD k n: the run measures part k of n of its artificial-star passes
+// (see the tile loop). Parts exist only for mode A, whose passes are
+// independent of one another.
+void ParamFileReader::item_artshard(const ParamLine& line, int k) {
+  Settings& st = run_.settings;
+  const int part = field_number<int>(line, k + 1, "ARTSHARD part");
+  const int parts = field_number<int>(line, k + 2, "ARTSHARD number of parts");
+  if (st.cmode != 'A') {
+    write_list(std::cout, "ARTSHARD SPLITS THE ARTIFICIAL-STAR PASSES OF MODE A;  CMODE: ", std::string(1, st.cmode));
+    write_list(std::cout, line.context());
+    stop_run("ARTSHARD needs MODE=A");
+  }
+  if (parts < 1 || parts > ARTMAX || part < 1 || part > parts) {
+    write_list(std::cout, "ARTSHARD k n NEEDS 1 <= k <= n <= ", ARTMAX, ":  k: ", part, "  n: ", parts);
+    write_list(std::cout, line.context());
+    stop_run("ARTSHARD out of range");
+  }
+  st.art_part = part;
+  st.art_parts = parts;
+}
+
 void ParamFileReader::set_mask(const std::string& value, std::string& line_mask, std::string& current,
                                bool slot_line) {
   const std::string mask = pad(value, 9);
@@ -506,6 +527,9 @@ void ParamFileReader::field_loop(const ParamLine& line) {
       k = item_artfile(line, k, false, run_.art);
     } else if (is("ARTMAG")) {
       k = item_artfile(line, k, true, run_.art);
+    } else if (is("ARTSHARD")) {
+      item_artshard(line, k);
+      k += 3;
     } else if (is("DRIVXY")) {
       k = item_drivxy(line, k, run_.master);
     } else {

@@ -37,6 +37,9 @@ struct Settings {
   std::array<int, 2> nitminmaxu{-1, -1};              // NITMIN, NITMAX
   std::string direct;        // directory prefix
   int ndirect = 0;
+  // ARTSHARD k n (mode A): this run measures and reports only part k of n of
+  // its artificial-star passes; 0 and 0 when it measures them all.
+  int art_part = 0, art_parts = 0;
 
   // Per-iteration settings, 1-based NIT 1..10; entry 11 ("NIT00") exists for
   // the region style only.
@@ -118,7 +121,9 @@ struct MasterList {
   Array2<float> zmast3, szmast3, qmast3, omast3;
   Array2<short> fmast3, gmast3;
   Array2<float> barsky, rmssky;
-  void allocate(int fs);
+  // Entries 1..capacity: the run's list holds NSTMAX, the one entry a
+  // mode-A pass reports through holds 1.
+  void allocate(int fs, int capacity = NSTMAX);
   bool allocated() const { return umast0.n() == NSTMAX && zmast0.ny() >= FDIM; }
 };
 

@@ -370,6 +370,19 @@ TEST(ParamFile, RunWideSwitchesAndLimits) {
   EXPECT_EQ(m.back(), "          ONEOFF: T    100    201");
 }
 
+TEST(ParamFile, ArtShardNamesAPartOfAModeARun) {
+  Fixture f;
+  ASSERT_FALSE(f.feed("MODE=A\nARTSHARD 3 7\n").stopped);
+  EXPECT_EQ(f.run.settings.art_part, 3);
+  EXPECT_EQ(f.run.settings.art_parts, 7);
+  for (const char* lines : {"MODE=R\nARTSHARD 1 2\n", "MODE=A\nARTSHARD 3 2\n", "MODE=A\nARTSHARD 0 2\n"}) {
+    Fixture g;
+    Captured c = g.feed(lines);
+    EXPECT_EQ(c.status, 1) << lines;
+    EXPECT_EQ(c.err, lines[5] == 'R' ? "STOP ARTSHARD needs MODE=A\n" : "STOP ARTSHARD out of range\n") << lines;
+  }
+}
+
 TEST(ParamFile, IterationLimitsOutsideTheTablesStop) {
   for (const char* line : {"NITLIM 0 3", "NITMAX 10", "NITMIN 12"}) {
     Fixture f;
