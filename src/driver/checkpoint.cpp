@@ -33,6 +33,7 @@ namespace {
 struct Marker {
   bool active = false;
   std::string infile;
+  std::string resumed;  // "resumed after: ..." line of a resumed run, or ""
 };
 
 Marker& marker() {
@@ -226,6 +227,7 @@ struct TileRecord {
   std::string random_state;
   FitsCarryOver carry;
   bool reg_tile_called = false;
+  std::int64_t art_passes = 0;
   std::vector<InputFile> inputs;
 };
 
@@ -243,6 +245,7 @@ TileRecord read_tile_record(In& in) {
   for (std::string& h : t.carry.hdr) h = in.get_text();
   for (std::string& h : t.carry.fitsinfo) h = in.get_text();
   t.reg_tile_called = in.get<std::uint8_t>() != 0;
+  t.art_passes = in.get<std::int64_t>();
   const auto n = in.get<std::uint32_t>();
   for (std::uint32_t k = 0; k < n; ++k) t.inputs.push_back(get_file(in));
   return t;
@@ -304,15 +307,16 @@ void mark_run_in_progress(const std::string& infile, const std::string& resumed)
   marker().active = true;
   marker().infile = infile;
   std::string text = "RUNNING\nparameter file: " + infile + "\nprocess: " + std::to_string(::getpid()) + "\n";
-  if (!resumed.empty()) text += "resumed after: " + resumed + "\n";
-  write_marker(text);
+  if (!resumed.empty()) marker().resumed = "resumed after: " + resumed + "\n";
+  write_marker(text + marker().resumed);
 }
 
 void mark_run_finished(int tiles, int stars, double wall_seconds, double checkpoint_seconds) {
   if (!marker().active) return;
   write_marker("FINISHED\nparameter file: " + marker().infile + "\ntiles: " + std::to_string(tiles) +
                "\nstars: " + std::to_string(stars) + "\nwall time: " + trim(fortran_record("(f12.1)", wall_seconds)) +
-               " s\ncheckpoint time: " + trim(fortran_record("(f12.2)", checkpoint_seconds)) + " s\n");
+               " s\ncheckpoint time: " + trim(fortran_record("(f12.2)", checkpoint_seconds)) + " s\n" +
+               marker().resumed);
   marker().active = false;
 }
 
@@ -378,11 +382,11 @@ ResumePoint read_checkpoint(const std::string& infile) {
       for (const InputFile& f : t.inputs) check_unchanged(f);
       p.logs = t.logs;
       ++p.tiles;
-      p.start = LoopStart{t.jt, t.it + 1, true};
+      p.start = LoopStart{t.jt, t.it + 1, true, t.art_passes};
       p.after = tile_name(t.it, t.jt);
     } else if (records[r].kind == kRow) {
       const int jt = in.get<std::int32_t>();
-      p.start = LoopStart{jt + 1, 0, false};
+      p.start = LoopStart{jt + 1, 0, false, p.start.art_passes};
     } else {
       run_error(CHECKPOINT_FILE, "a record of the checkpoint is of no known kind");
     }
@@ -524,6 +528,7 @@ void Checkpoint::tile_finished(const FinishedTile& tile) {
   for (const std::string& h : fits_carry_over().hdr) o.put_text(h);
   for (const std::string& h : fits_carry_over().fitsinfo) o.put_text(h);
   o.put<std::uint8_t>(logs_.reg_tile_called() ? 1 : 0);
+  o.put<std::int64_t>(tile.art_passes);
   const std::vector<InputFile>& inputs = input_files();
   o.put<std::uint32_t>(static_cast<std::uint32_t>(inputs.size() - inputs_written_));
   for (std::size_t k = inputs_written_; k < inputs.size(); ++k) put_file(o, inputs[k]);

@@ -96,8 +96,11 @@ void write_master_entry(const LocalList& local, int l, int n, MasterList& master
 }
 
 // Enters master star n as local star l of the tile, seeding its fluxes from
-// the master list.
+// the master list. The slot starts from the cleared state: in mode A it may
+// hold a star of the tile's previous pass, whose finding records (cfnd_l ...
+// pmin_l, written to XYFIND) would otherwise pass for this star's.
 void enter_starting_star(int l, int n, const TileLimits& tile, const MasterList& master, LocalList& local) {
+  reset_entry(l, local);
   const double uu = master.umast0(n);
   const double vv = master.vmast0(n);
   local.uu_l(l) = uu;
@@ -243,14 +246,22 @@ int load_local_list(const TileLimits& tile, const SpatialHash& hash_000, const M
   return ls;
 }
 
+namespace {
+
+// The reference-frame position of local star l from its grid position, summed
+// in double precision so that the committed position keeps every digit of u0_l.
+void set_reference_position(const TileLimits& tile, int l, LocalList& local) {
+  local.uu_l(l) = 0.5 * (static_cast<double>(local.u0_l(l)) - 151.0) + tile.uref_t;
+  local.vv_l(l) = 0.5 * (static_cast<double>(local.v0_l(l)) - 151.0) + tile.vref_t;
+}
+
+}  // namespace
+
 int commit_tile(char cmode, const TileLimits& tile, int ls, LocalList& local, MasterList& master) {
   if (!master.allocated()) master.allocate(FDIM);
   const int nmasts_before = master.nmasts;
   for (int l = 1; l <= ls; ++l) {
-    // The reference-frame position of the grid position, summed in double
-    // precision so that the committed position keeps every digit of u0_l.
-    local.uu_l(l) = 0.5 * (static_cast<double>(local.u0_l(l)) - 151.0) + tile.uref_t;
-    local.vv_l(l) = 0.5 * (static_cast<double>(local.v0_l(l)) - 151.0) + tile.vref_t;
+    set_reference_position(tile, l, local);
     if (cmode != 'A' && local.n0_l(l) == 0) {
       local.gg_l(l) = 0;
       if (in_inner_region(local.uu_l(l), local.vv_l(l), tile.uref_t, tile.vref_t)) {
@@ -269,6 +280,14 @@ int commit_tile(char cmode, const TileLimits& tile, int ls, LocalList& local, Ma
     write_master_entry(local, l, n, master);
   }
   return master.nmasts - nmasts_before;
+}
+
+void commit_art_report(const TileLimits& tile, int ls, LocalList& local, MasterList& report) {
+  if (report.umast0.n() < 1) report.allocate(FDIM, 1);
+  for (int l = 1; l <= ls; ++l) {
+    set_reference_position(tile, l, local);
+    if (local.gg_l(l) == 1) write_master_entry(local, l, 1, report);
+  }
 }
 
 }  // namespace zeb

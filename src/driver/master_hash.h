@@ -85,4 +85,13 @@ int load_local_list(const TileLimits& tile, const SpatialHash& hash_000, const M
 // entry. Returns the number of new identifiers.
 int commit_tile(char cmode, const TileLimits& tile, int ls, LocalList& local, MasterList& master);
 
+// The commit of a mode-A pass: the local star chosen to answer for the
+// injected star (gg_l = 1) is written into entry 1 of `report`, from which its
+// records are written under the artificial star's identifier. The master list
+// is left alone: the identifier of an artificial star is not that of a
+// starting star, and writing the report into the starting list would move
+// that star and change what every later pass loads, so a pass's results would
+// depend on which artificial stars were measured before it.
+void commit_art_report(const TileLimits& tile, int ls, LocalList& local, MasterList& report);
+
 }  // namespace zeb

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/files.h"
 #include "core/fortran_format.h"
@@ -58,6 +59,13 @@ void print_iteration_settings(const Settings& st) {
                  st.dmin_nit(nit), st.dsep_nit(nit), st.pmin_nit(nit), st.psep_nit(nit), st.oprx_nit(nit),
                  st.oprv_nit(nit), st.rsiz_nit(nit), st.rwid_nit(nit), st.rcol_nit(nit));
   }
+  // The joint criterion's thresholds, listed only when the file sets one, so
+  // that runs without it print what they always did.
+  if (st.jsig_given) {
+    std::vector<FArg> jsig;
+    for (int nit = 1; nit <= NITDIM; ++nit) jsig.emplace_back(st.jsig_nit(nit));
+    write_record_v(std::cout, "(16x,'JSIG NIT01..NIT10:',10(1x,f6.2))", jsig);
+  }
   std::cout << '\n';
 }
 
@@ -66,6 +74,7 @@ namespace {
 void start_up_and_run(int argc, char** argv) {
   const auto wall_start = std::chrono::steady_clock::now();
   RunProgress progress(progress_wanted() ? &std::cerr : nullptr);
+  const FileTimes files_before = progress.on() ? run_file_times() : FileTimes{};
   // Three free-format lines, each in the list layout's leading blank.
   write_list(std::cout, "           ");
   write_list(std::cout, "ZEB BEGIN! ");
@@ -127,7 +136,7 @@ void start_up_and_run(int argc, char** argv) {
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
   mark_run_finished(checkpoint.tiles(), run.master.nmasts, wall, checkpoint.seconds());
   checkpoint.remove();
-  if (progress.on()) progress.finish(logs.stars(), count_run_files());
+  if (progress.on()) progress.finish(logs.stars(), files_written(files_before, run_file_times()));
   stop_run_normally();
 }
 

@@ -65,25 +65,31 @@ std::string human_duration(double seconds) {
   return buf;
 }
 
-int count_run_files(const std::string& directory) {
+FileTimes run_file_times(const std::string& directory) {
   namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path dir(directory);
-  const fs::file_time_type first = fs::last_write_time(dir / "LOGK.INPUT_FILE", ec);
-  if (ec) return 0;
-  int n = 0;
-  auto count_in = [&](const fs::path& d, bool only_logs) {
+  FileTimes times;
+  auto scan = [&](const fs::path& d, bool only_logs) {
     std::error_code e;
     for (fs::directory_iterator it(d, e), end; !e && it != end; it.increment(e)) {
       std::error_code fe;
       if (!it->is_regular_file(fe)) continue;
       if (only_logs && it->path().filename().string().rfind("LOG", 0) != 0) continue;
       const fs::file_time_type t = fs::last_write_time(it->path(), fe);
-      if (!fe && t >= first) ++n;
+      if (!fe) times[it->path().string()] = t;
     }
   };
-  count_in(dir, true);
-  if (fs::is_directory(dir / "AUX", ec)) count_in(dir / "AUX", false);
+  const fs::path dir(directory);
+  scan(dir, true);
+  scan(dir / "AUX", false);
+  return times;
+}
+
+int files_written(const FileTimes& before, const FileTimes& after) {
+  int n = 0;
+  for (const auto& [name, time] : after) {
+    const auto old = before.find(name);
+    if (old == before.end() || old->second != time) ++n;
+  }
   return n;
 }
 

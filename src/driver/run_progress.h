@@ -5,6 +5,8 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -45,9 +47,14 @@ class RunProgress {
 // Seconds as a user reads them: "4.2 s", "3 min 07 s", "2 h 05 min".
 std::string human_duration(double seconds);
 
-// The files a run has written into the working directory: the regular files
-// whose names begin with "LOG", and those in "AUX/", last modified no earlier
-// than "LOGK.INPUT_FILE", the first file every run writes.
-int count_run_files(const std::string& directory = ".");
+// The files of a working directory that a run writes (regular files whose
+// names begin with "LOG", and those in "AUX/"), each with its modification
+// time. Taken before the run writes anything and again at its end, the two
+// tell how many files the run wrote: those that are new or whose time changed.
+// (Comparing times against the first file the run writes instead would miss
+// files written within the same tick of the file system's clock.)
+using FileTimes = std::map<std::string, std::filesystem::file_time_type>;
+FileTimes run_file_times(const std::string& directory = ".");
+int files_written(const FileTimes& before, const FileTimes& after);
 
 }  // namespace zeb

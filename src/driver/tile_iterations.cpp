@@ -112,7 +112,7 @@ int finding_iterations(Tile& tile, const RunState& run, CatalogueLogs& logs) {
     if (st.show_tiles) show_iteration_stacks(tile, nit, run.filters.fs);
     if (verbose) write_list(std::cout, "ZEB: find_tile...");
     const int before = tile.ls;
-    find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps);
+    find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
     tile.found[static_cast<std::size_t>(nit - 1)] = tile.ls - before;
     std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.narti, tile.nartf, tile.lo - 1};
     for (int c : tile.found) line.emplace_back(c);
@@ -182,7 +182,11 @@ void choose_reported_star(Tile& tile) {
 
 int commit_pass(Tile& tile, RunState& run) {
   if (run.settings.verbose) write_list(std::cout, "DO L = 1, Ls...  ", tile.ls);
-  const int added = commit_tile(run.settings.cmode, tile.limits, tile.ls, *tile.local, run.master);
+  int added = 0;
+  if (run.settings.cmode == 'A')
+    commit_art_report(tile.limits, tile.ls, *tile.local, tile.art_report);
+  else
+    added = commit_tile(run.settings.cmode, tile.limits, tile.ls, *tile.local, run.master);
   if (run.settings.verbose) write_list(std::cout, "       NMASTs: ", run.master.nmasts);
   return added;
 }

@@ -30,7 +30,8 @@ void final_measurement(Tile& tile, const RunState& run);
 void choose_reported_star(Tile& tile);
 
 // Writes the committed stars of the pass into the master list (new stars of
-// the inner region get the next identifiers). Returns the stars added.
+// the inner region get the next identifiers); in mode A the reported star
+// into the tile's report entry instead. Returns the stars added.
 int commit_pass(Tile& tile, RunState& run);
 
 // The finding-map peak recorded for the injected star of mode A: over the grid

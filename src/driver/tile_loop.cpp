@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -208,11 +209,13 @@ void write_committed_records(Tile& tile, const RunState& run, CatalogueLogs& log
   const TileLimits& t = tile.limits;
   const TilePlace place{t.it, t.jt, t.uref_t, t.vref_t};
   LocalList& local = *tile.local;
+  // Mode A reports through its own one-entry list (commit_art_report).
+  const bool report = st.cmode == 'A';
   for (int l = 1; l <= tile.ls; ++l) {
     if (local.gg_l(l) != 1) continue;
     const int n = local.n0_l(l);
-    write_star_records(logs, local, l, run.master, n, StarId{st.cmode, n}, place, tile.exposures, *tile.results,
-                       *tile.stacks, run.bright, st);
+    write_star_records(logs, local, l, report ? tile.art_report : run.master, report ? 1 : n, StarId{st.cmode, n},
+                       place, tile.exposures, *tile.results, *tile.stacks, run.bright, st);
   }
   if (st.cmode == 'A' && logs.input()) {
     const ArtPass& p = tile.pass;
@@ -243,6 +246,17 @@ void write_committed_records(Tile& tile, const RunState& run, CatalogueLogs& log
     }
     write_art_input_line(*logs.input(), a);
   }
+}
+
+// A pass outside the run's part (ARTSHARD): its star is injected all the same
+// and nothing else is done. Injection draws one normal deviate per unmasked
+// pixel around the star from the run's single random sequence, so every pass
+// the run measures draws its noise from the same place in the sequence as in
+// a run that measures all passes.
+void draw_pass_noise(Tile& tile, int nartu, const RunState& run) {
+  const TileArtStar& a = tile.art.at(static_cast<std::size_t>(nartu - 1));
+  add_art_to_tile(tile.exposures, tile.psf_eval, tile_grid_of(a.u, tile.limits.uref_t),
+                  tile_grid_of(a.v, tile.limits.vref_t), a.z, run.filters, false);
 }
 
 // One pass of a tile (steps 21 to 33): the local list loaded and, later,
@@ -300,10 +314,52 @@ bool tile_wanted(const Settings& st, const SpatialHash& hash_art, int it, int jt
   return tile_in_window(st, t.uref_t, t.vref_t) && tile_has_oneoff(st, t.uref_t, t.vref_t);
 }
 
+// The artificial-star passes a mode-A run measures. Passes are numbered 1, 2,
+// ... in the order the run makes them (tiles in order, the stars of a tile in
+// list order). A pass's results depend only on the starting list, the tile's
+// exposures and its place in the random sequence, never on another pass's
+// results, so any consecutive range of passes can be measured by a run of its
+// own (ARTSHARD k n), and the records of the n parts, put one after the other,
+// are those of the whole run.
+struct PassPart {
+  long first = 1, last = std::numeric_limits<long>::max();
+  long seen = 0;  // passes met so far
+  // Counts the next pass; true when the run measures it.
+  bool next() {
+    ++seen;
+    return seen >= first && seen <= last;
+  }
+  bool done() const { return seen >= last; }
+};
+
+// Passes in the tiles of the range the run works on: the most the run can
+// make (a tile without exposures makes none).
+long count_art_passes(const Settings& st, const TileRange& r, const SpatialHash& hash_art) {
+  long passes = 0;
+  for (int jt = std::max(r.jtmin, 1); jt <= std::min(r.jtmax, HASHDM); ++jt)
+    for (int it = std::max(r.itmin, 1); it <= std::min(r.itmax, HASHDM); ++it)
+      if (tile_wanted(st, hash_art, it, jt)) passes += static_cast<long>(hash_art.cell(it, jt).size());
+  return passes;
+}
+
+// Part k of n: passes (k - 1) P / n + 1 .. k P / n of the P the run can make;
+// the last part also takes any pass beyond P. Announced on standard output.
+PassPart art_pass_part(const Settings& st, const TileRange& r, const SpatialHash& hash_art) {
+  PassPart part;
+  if (st.cmode != 'A' || st.art_parts < 1) return part;
+  const long p = count_art_passes(st, r, hash_art), k = st.art_part, n = st.art_parts;
+  part.first = (k - 1) * p / n + 1;
+  const long last = k * p / n;
+  if (k < n) part.last = last;
+  write_record(std::cout, "('ARTSHARD',i4,' OF',i4,': PASSES',i7,' TO',i7,' OF',i7)", k, n, part.first, last, p);
+  return part;
+}
+
 // Runs tile (it, jt); returns true when it had exposures and was worked on,
 // with the master entries it wrote in `done`.
 bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
-              int it, int jt, ArtRange& art_range, CatalogueLogs& logs, Mosaics* mosaics, FinishedTile& done) {
+              int it, int jt, ArtRange& art_range, PassPart& part, CatalogueLogs& logs, Mosaics* mosaics,
+              FinishedTile& done) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -314,6 +370,7 @@ bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
     stop_run("IT.lt.1 or JT.lt.1");
   }
   if (!tile_wanted(st, hash_art, it, jt)) return false;
+  if (part.done()) return false;  // the run's part has no pass left
   Tile tile;
   tile.limits = tile_limits(it, jt);
   const TileLimits& t = tile.limits;
@@ -356,10 +413,16 @@ bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   }
   const int first = st.cmode == 'A' ? tile.narti : 0;
   const int last = st.cmode == 'A' ? tile.nartf : 0;
-  for (int nartu = first; nartu <= last; ++nartu) run_pass(run, hash_000, tile, nartu, logs, mosaics);
+  for (int nartu = first; nartu <= last; ++nartu) {
+    if (st.cmode != 'A' || part.next())
+      run_pass(run, hash_000, tile, nartu, logs, mosaics);
+    else
+      draw_pass_noise(tile, nartu, run);
+  }
   done.it = it;
   done.jt = jt;
   done.uref_t = t.uref_t;
+  done.art_passes = part.seen;
   done.committed = std::move(tile.committed);
   std::sort(done.committed.begin(), done.committed.end());
   done.committed.erase(std::unique(done.committed.begin(), done.committed.end()), done.committed.end());
@@ -410,6 +473,8 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
       for (int it = range.itmin; it <= range.itmax; ++it) total += reported(it, jt) ? 1 : 0;
     progress->start_tiles(total);
   }
+  PassPart part = art_pass_part(run.settings, range, hash_art);
+  part.seen = start.art_passes;  // a resumed run continues the count of passes
   ArtRange art_range;
   for (int jt = std::max(range.jtmin, start.jt); jt <= range.jtmax; ++jt) {
     const bool resumed_row = jt == start.jt;
@@ -419,7 +484,7 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
     if (mosaics && !(resumed_row && start.mid_row)) init_strips(*mosaics);
     for (int it = resumed_row ? std::max(range.itmin, start.next_it) : range.itmin; it <= range.itmax; ++it) {
       FinishedTile done;
-      const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, logs, mosaics, done);
+      const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, part, logs, mosaics, done);
       logs.flush();  // the tile's records reach the files together
       if (worked && observer) observer->tile_finished(done);
       if (reported(it, jt)) progress->tile_done(it, jt, logs.stars());

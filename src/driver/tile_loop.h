@@ -28,6 +28,7 @@ TileRange tile_range(Settings& settings);
 struct FinishedTile {
   int it = 0, jt = 0;
   int uref_t = 0;
+  long art_passes = 0;  // mode A: artificial-star passes met by the run so far
   std::vector<int> committed;
 };
 
@@ -47,6 +48,7 @@ struct LoopStart {
   int jt = 0;  // 0: from the beginning of the range
   int next_it = 0;
   bool mid_row = false;
+  long art_passes = 0;  // mode A: passes met before the loop continues
 };
 
 // Runs every tile of the range. The "LOGK.SETUP" log of `logs` receives one

@@ -36,6 +36,8 @@ struct Tile {
   std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
   std::unique_ptr<LocalExposureResults> results;  // per star and exposure, sized for Ns
   std::unique_ptr<FindingMaps> maps = std::make_unique<FindingMaps>();
+  // The working maps of finding, allocated once for all the searches of the tile.
+  std::unique_ptr<FindWorkspace> find_work = std::make_unique<FindWorkspace>();
   int ls = 0, lo = 1;
   int nmasto = 0;  // master stars when the pass began its finding iterations
   std::array<int, NIT_COUNTS> found{};  // stars added by the finding step of each iteration
@@ -43,6 +45,7 @@ struct Tile {
   std::vector<TileArtStar> art;  // artificial stars of the tile (modes A and C)
   ArtPass pass;                  // mode A: the star injected in the current pass
   std::vector<int> committed;    // master entries written by the passes so far
+  MasterList art_report;         // mode A: the results reported for it (entry 1)
 };
 
 }  // namespace zeb

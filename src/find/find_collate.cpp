@@ -79,19 +79,6 @@ void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint
   }
 }
 
-namespace {
-
-// No point within 3.5 tile-grid steps has a strictly larger count.
-bool is_count_peak(const Array2<std::int16_t>& map, int iu, int iv) {
-  const std::int16_t c = map(iu, iv);
-  for (int dv = -3; dv <= 3; ++dv)
-    for (int du = -3; du <= 3; ++du)
-      if (du * du + dv * dv <= 12 && map(iu + du, iv + dv) > c) return false;  // 12.25
-  return true;
-}
-
-// Radius of the zone a new source claims: trunc(max(3.5, OPRX, OPRV)), at
-// most the reach of the zone's 11 x 11 box.
 int claim_radius(const FindSettings& s) {
   float r = 3.5f;
   if (s.oprx > r) r = s.oprx;
@@ -111,7 +98,27 @@ void claim_zone(Array2<std::uint8_t>& stacka, int iu, int iv, int rc, int criter
   }
 }
 
-}  // namespace
+void append_source(int nit, int criterion, double u, double v, int iu, int iv, const FindSettings& s,
+                   const FindingMaps& maps, LocalList& local, int& ls) {
+  if (ls + 1 > LDIM) stop_run("Ls.gt._LDIM_");
+  const int l = ++ls;
+  // The slot may hold a star of an earlier artificial-star pass: start it
+  // from the cleared state.
+  reset_entry(l, local);
+  local.n0_l(l) = 0;  // found in this tile, not yet committed
+  local.u0_l(l) = local.uf_l(l) = static_cast<float>(u);
+  local.v0_l(l) = local.vf_l(l) = static_cast<float>(v);
+  local.w0_l(l) = nit;
+  local.y0_l(l) = criterion;
+  const int c = maps.stackc_t(iu, iv);
+  local.cfnd_l(l) = c;
+  local.qfnd_l(l) = maps.stackq_t(iu, iv);
+  local.dfnd_l(l) = maps.stackd_t(iu, iv);
+  local.pfnd_l(l) = maps.stackp_t(iu, iv);
+  local.qmin_l(l) = std::max(qreq_n(c), s.qmin);
+  local.dmin_l(l) = std::max(dreq_n(c), s.dmin);
+  local.pmin_l(l) = std::max(preq_n(c), s.pmin);
+}
 
 int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const FineCounts& p, const FineCounts& d,
                     const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka, LocalList& local,
@@ -132,36 +139,20 @@ int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const F
       const int a = 4 * (iu - 1) + 1, b = 4 * (iv - 1) + 1;
       int criterion = 0;
       Centroid pos;
-      if (qc >= qreq && is_count_peak(maps.stackq_t, iu, iv)) {
+      if (qc >= qreq && is_map_peak(maps.stackq_t, iu, iv)) {
         pos = find_ubarvbar(iu, iv, a, b, rq, maps.stackq_t.view(), q.tally.view(), q.spread.view(), "q");
         criterion = FOUND_BY_Q;
-      } else if (dc >= dreq && is_count_peak(maps.stackd_t, iu, iv)) {
+      } else if (dc >= dreq && is_map_peak(maps.stackd_t, iu, iv)) {
         pos = find_ubarvbar(iu, iv, a, b, rd, maps.stackd_t.view(), d.tally.view(), d.spread.view(), "d");
         criterion = FOUND_BY_D;
-      } else if (pc >= preq && is_count_peak(maps.stackp_t, iu, iv)) {
+      } else if (pc >= preq && is_map_peak(maps.stackp_t, iu, iv)) {
         pos = find_ubarvbar(iu, iv, a, b, rp, maps.stackp_t.view(), p.tally.view(), p.spread.view(), "p");
         criterion = FOUND_BY_P;
       }
       if (criterion == 0) continue;
 
       ++news;
-      if (ls + 1 > LDIM) stop_run("Ls.gt._LDIM_");
-      const int l = ++ls;
-      // The slot may hold a star of an earlier artificial-star pass: start it
-      // from the cleared state.
-      reset_entry(l, local);
-      local.n0_l(l) = 0;  // found in this tile, not yet committed
-      local.u0_l(l) = local.uf_l(l) = static_cast<float>(pos.ubar);
-      local.v0_l(l) = local.vf_l(l) = static_cast<float>(pos.vbar);
-      local.w0_l(l) = nit;
-      local.y0_l(l) = criterion;
-      local.cfnd_l(l) = c;
-      local.qfnd_l(l) = qc;
-      local.dfnd_l(l) = dc;
-      local.pfnd_l(l) = pc;
-      local.qmin_l(l) = qreq;
-      local.dmin_l(l) = dreq;
-      local.pmin_l(l) = preq;
+      append_source(nit, criterion, pos.ubar, pos.vbar, iu, iv, s, maps, local, ls);
       claim_zone(stacka, iu, iv, rc, criterion);
     }
   }

@@ -2,15 +2,24 @@
 // public interface).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/array.h"
 #include "find/find_tile.h"
+#include "geometry/tile_tables.h"
+#include "measure/psf.h"
 
 namespace zeb::find_detail {
 
 inline constexpr std::int16_t COUNT_MAX = 32767;
+inline constexpr int RASTER_FIRST = 6, RASTER_LAST = 296;  // raster pixels searched
+
+// Exposure n takes part in iteration nit unless its finding-mask character
+// nit is "0".
+bool takes_part(const TileExposures& te, int n, int nit);
 
 // The search window on the fine grid, inclusive.
 struct FineWindow {
@@ -132,6 +141,62 @@ class LevelTally {
   Array3<std::uint8_t> counts_;
 };
 
+// --- The joint criterion J (find_joint.cpp). ---
+
+inline constexpr int JOINT_HALF = 2;                         // the fit box is 5 x 5 raster pixels
+inline constexpr int JOINT_TAPS = (2 * JOINT_HALF + 1) * (2 * JOINT_HALF + 1);
+inline constexpr int JOINT_STEPS = 8;                        // kernel positions per raster pixel and axis
+inline constexpr int JOINT_PHASES = JOINT_STEPS * JOINT_STEPS;
+
+// What exposure n contributes to the joint estimate at one position: the
+// score s and information I of its fit (its flux is s / I with variance
+// 1 / I), the box flux a star of unit flux there would show to the other
+// criteria's mask and model tests, and the levels of those tests.
+struct JointTerm {
+  int n = 0, filter = 0;
+  double score = 0.0, info = 0.0;
+  float box = 0.0f, mask_level = 0.0f, model_level = 0.0f;
+};
+
+// The joint map of one call and its working storage, kept by the workspace.
+struct JointWork {
+  std::vector<LocalPsf> psf;                     // local PSF of each exposure, ready for evaluation
+  Array1<float> scale{NDIM};                     // noise scale of each exposure's errors
+  // Of the exposure being added: its zero-mean kernels and their sums of
+  // squares per phase, its pixel variances and the weights of its 5 x 5
+  // boxes (0 where a box holds a flagged pixel).
+  Array2<float> kernel{JOINT_TAPS, JOINT_PHASES};
+  Array1<float> kernel_kk{JOINT_PHASES};
+  Array2<float> variance{TILE_GRID, TILE_GRID};
+  Array2<float> rows{TILE_GRID, TILE_GRID};
+  Array2<float> box_weight{TILE_GRID, TILE_GRID};
+  std::array<float, TAB_NODES> node_x{}, node_y{};  // raster position of the table nodes along a grid row
+  std::vector<float> pairs;                      // pixel differences for the noise scale
+  Array2<double> score{TILE_GRID, TILE_GRID};    // sum of the exposures' scores at each tile-grid point
+  Array2<double> info{TILE_GRID, TILE_GRID};     // and of their information
+  Array2<float> sig{TILE_GRID, TILE_GRID};       // the significance map
+  std::vector<JointTerm> terms;                  // of the candidate being examined
+};
+
+// Clears the maps (and makes room for the PSFs of ns exposures).
+void start_joint_map(const TileExposures& te, JointWork& jw);
+// Prepares exposure n's PSF and kernels and adds its scores and information
+// at every window point; flagged5 marks its raster pixels with a flag in
+// their 5 x 5 box.
+void add_joint_exposure(int n, const TileExposures& te, const Array3<float>& psf_n, const FindWindow& w,
+                        const Array2<std::uint8_t>& flagged5, JointWork& jw);
+// The significance map from the sums.
+void finish_joint_map(const FindWindow& w, JointWork& jw);
+
+// J collation, after Q, D and P: appends a source at every significant local
+// maximum of the joint map outside the claimed zones (stacka) and the
+// exclusion zones (stack_prev) that holds up at its refined position. Each
+// new source claims its zone and excludes its surroundings. Returns the
+// number of sources appended.
+int collate_joint_sources(int nit, const FindSettings& s, const FindWindow& w, const TileExposures& te,
+                          const FindingMaps& maps, Array2<std::uint8_t>& stacka, Array2<std::uint8_t>& stack_prev,
+                          JointWork& jw, LocalList& local, int& ls);
+
 // Working maps of one find_tile call; a FindWorkspace keeps them between
 // calls so that the fine grids are allocated once.
 struct FindWork {
@@ -149,7 +214,45 @@ struct FindWork {
   Array2<std::uint8_t> stacka{TILE_GRID, TILE_GRID};      // zones claimed by the new sources of the call
   Array2<std::uint8_t> bin_seen{TILE_GRID, TILE_GRID};
   std::vector<int> bin_points;
+  std::unique_ptr<JointWork> joint;  // created by the first call that uses the joint criterion
 };
+
+// No point within 3.5 tile-grid steps (du^2 + dv^2 <= 12.25) of (iu, iv),
+// which lies in 4..298, has a strictly larger value.
+template <typename T>
+bool is_map_peak(const Array2<T>& map, int iu, int iv) {
+  const T c = map(iu, iv);
+  for (int dv = -3; dv <= 3; ++dv)
+    for (int du = -3; du <= 3; ++du)
+      if (du * du + dv * dv <= 12 && map(iu + du, iv + dv) > c) return false;  // 12.25
+  return true;
+}
+
+// Radius of the zone a new source claims: trunc(max(3.5, OPRX, OPRV)), at
+// most the reach of the zone's 11 x 11 box.
+int claim_radius(const FindSettings& s);
+// Marks the zone of that radius around (iu, iv) in stacka with the criterion.
+void claim_zone(Array2<std::uint8_t>& stacka, int iu, int iv, int rc, int criterion);
+
+// Stage 0, step 2, for local stars first..last: every known star excludes
+// OPRX reference pixels around it from the search, a star found in this or
+// the previous iteration OPRV (stack_prev := 1 there; nothing is cleared).
+void mark_known_stars(const LocalList& local, int first, int last, int nit, const FindSettings& s,
+                      Array2<std::uint8_t>& stack_prev);
+
+// Flux of the brightest 2 x 2 box that holds pixel (xt, yt), and the mean of
+// the 12 pixels around that box in the 4 x 4 block extending away from it.
+struct BoxFlux {
+  float best = 0.0f;
+  float sky = 0.0f;
+};
+BoxFlux box_flux(View2<const float> d, int xt, int yt);
+
+// Appends a source found by `criterion` at tile-grid position (u, v) from
+// grid point (iu, iv): its records are the coverage and the Q, D, P counts
+// and requirements there. More than LDIM local stars stops the run.
+void append_source(int nit, int criterion, double u, double v, int iu, int iv, const FindSettings& s,
+                   const FindingMaps& maps, LocalList& local, int& ls);
 
 // Stage 3, steps 1 and 2: scans the window (4..298 at most) for points where
 // the Q, D or P count reaches its requirement and is a local maximum, appends

@@ -44,6 +44,7 @@ FindSettings find_settings(const Settings& settings, int nit) {
   s.psep = settings.psep_nit(nit);
   s.oprx = settings.oprx_nit(nit);
   s.oprv = settings.oprv_nit(nit);
+  s.jsig = settings.jsig_nit(nit);
   check_spreading_radius("QSEP", s.qsep, nit);
   check_spreading_radius("DSEP", s.dsep, nit);
   check_spreading_radius("PSEP", s.psep, nit);

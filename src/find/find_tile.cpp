@@ -30,7 +30,6 @@ constexpr int LEVEL_MASK = 5;         // flux above the bright-star mask level
 constexpr int LEVEL_MODEL = 6;        // flux above the model level
 constexpr int LEVEL_SIGNIFICANT = 7;  // significant against the sky ring: a P candidate
 
-constexpr int RASTER_FIRST = 6, RASTER_LAST = 296;  // raster pixels searched
 constexpr int EXCLUSION_REACH = 9;                  // tile-grid steps of the exclusion test
 using Work = FindWork;
 
@@ -81,12 +80,11 @@ struct Exposure {
         oth(te.oth_n(n)) {}
 };
 
-// Stage 0, step 2: exclusion zones of the stars already in the list. Every
-// known star excludes OPRX reference pixels around it; a star found in this
-// or the previous iteration excludes OPRV.
-void mark_known_stars(const LocalList& local, int ls, const Search& sr, Array2<std::uint8_t>& stack_prev) {
-  stack_prev.fill(0);
-  for (int k = 1; k <= ls; ++k) {
+}  // namespace
+
+void find_detail::mark_known_stars(const LocalList& local, int first, int last, int nit, const FindSettings& s,
+                                   Array2<std::uint8_t>& stack_prev) {
+  for (int k = first; k <= last; ++k) {
     const float fu = local.u0_l(k) + 0.5f;
     const float fv = local.v0_l(k) + 0.5f;
     // Centres further out reach no grid point (and a position that is not a
@@ -94,7 +92,7 @@ void mark_known_stars(const LocalList& local, int ls, const Search& sr, Array2<s
     if (!(fu > -10.0f && fu < 312.0f && fv > -10.0f && fv < 312.0f)) continue;
     const int ic = static_cast<int>(fu);
     const int jc = static_cast<int>(fv);
-    const bool recent = local.w0_l(k) >= sr.nit - 1;  // NIT <= w0 + 1, without overflow
+    const bool recent = local.w0_l(k) >= nit - 1;  // NIT <= w0 + 1, without overflow
     for (int dy = -EXCLUSION_REACH; dy <= EXCLUSION_REACH; ++dy) {
       const int j = jc + dy;
       if (j < 1 || j > TILE_GRID) continue;
@@ -102,11 +100,13 @@ void mark_known_stars(const LocalList& local, int ls, const Search& sr, Array2<s
         const int i = ic + dx;
         if (i < 1 || i > TILE_GRID) continue;
         const float r = std::sqrt(static_cast<float>(dx * dx + dy * dy)) / 2.0f;  // reference pixels
-        if (r <= sr.s.oprx || (recent && r <= sr.s.oprv)) stack_prev(i, j) = 1;
+        if (r <= s.oprx || (recent && r <= s.oprv)) stack_prev(i, j) = 1;
       }
     }
   }
 }
+
+namespace {
 
 // flagged5(x, y) := 1 when a pixel of the 5 x 5 box around (x, y) has a
 // non-zero flag (x, y in 3..299), done as a row pass and a column pass.
@@ -127,14 +127,9 @@ bool has_negative_wing(const Exposure& ex, const Search& sr, int xt, int yt) {
   return false;
 }
 
-// Flux of the brightest 2 x 2 box that holds the pixel, and the mean of the
-// 12 pixels around that box in the 4 x 4 block extending away from it.
-struct BoxFlux {
-  float best = 0.0f;
-  float sky = 0.0f;
-};
+}  // namespace
 
-BoxFlux box_flux(View2<const float> d, int xt, int yt) {
+BoxFlux find_detail::box_flux(View2<const float> d, int xt, int yt) {
   BoxFlux bf;
   for (int sx = -1; sx <= 1; sx += 2) {
     for (int sy = -1; sy <= 1; sy += 2) {
@@ -153,6 +148,8 @@ BoxFlux box_flux(View2<const float> d, int xt, int yt) {
   }
   return bf;
 }
+
+namespace {
 
 // Is the box flux significant against the scatter of the sky ring (the 16
 // pixels at Chebyshev distance 2)?
@@ -287,8 +284,9 @@ void clear_maps(FindingMaps& maps) {
   maps.stacky_t.fill(0);
 }
 
-// Stage 2, step 3: the count maps as images, each tile overwriting the last.
-void write_count_images(int nit, const Work& wk, const FindingMaps& maps) {
+// Stage 2, step 3: the count maps as images, each tile overwriting the last;
+// with the joint criterion also its significance map (32-bit reals).
+void write_count_images(int nit, const Work& wk, const FindingMaps& maps, const JointWork* joint) {
   auto name = [nit](const char* what, int scale) {
     return fortran_record("('AUX/FIND_TILE_',a6,'_x',i1,'_NIT',i1,'.fits')", what, scale, nit);
   };
@@ -308,6 +306,7 @@ void write_count_images(int nit, const Work& wk, const FindingMaps& maps) {
   tile("stackq", maps.stackq_t);
   tile("stackd", maps.stackd_t);
   tile("stackp", maps.stackp_t);
+  if (joint) writfits_r4_ltv(name("stackj", 1), joint->sig.view(), TILE_GRID, TILE_GRID, 1.0f);
 }
 
 void check_inputs(const TileExposures& te, const Array3<float>& psf_n, int ls) {
@@ -352,15 +351,25 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
   clear_work(wk, fs.hmin);
 
   // Stage 0.
-  mark_known_stars(local, ls, sr, wk.stack_prev);
+  wk.stack_prev.fill(0);
+  mark_known_stars(local, 1, ls, nit, fs, wk.stack_prev);
   clear_maps(maps);
+
+  JointWork* joint = nullptr;
+  if (fs.joint()) {
+    if (!wk.joint) wk.joint = std::make_unique<JointWork>();
+    joint = wk.joint.get();
+    start_joint_map(te, *joint);
+  }
 
   // Stage 1: exposures whose finding-mask character is "0" add nothing, not
   // even coverage.
   for (int n = 1; n <= te.ns; ++n) {
-    if (char_at(te.fnd_n(n), static_cast<std::size_t>(nit)) == '0') continue;
+    if (!takes_part(te, n, nit)) continue;
     search_exposure(Exposure(te, psf_n, n), sr, wk, maps);
+    if (joint) add_joint_exposure(n, te, psf_n, w, wk.flagged5, *joint);
   }
+  if (joint) finish_joint_map(w, *joint);
 
   // Stage 2.
   spread_tallies(wk.q, sr.fw, fine_radius(fs.qsep, 0.5f));
@@ -369,10 +378,17 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
   bin_to_tile(wk.p, w, wk.bin_seen, wk.bin_points, maps.stackp_t);
   bin_to_tile(wk.q, w, wk.bin_seen, wk.bin_points, maps.stackq_t);
   bin_to_tile(wk.d, w, wk.bin_seen, wk.bin_points, maps.stackd_t);
-  if (settings.show_tiles) write_count_images(nit, wk, maps);
+  if (settings.show_tiles) write_count_images(nit, wk, maps, joint);
 
   // Stage 3.
-  const int news = collate_sources(nit, fs, w, wk.p, wk.d, wk.q, maps, wk.stacka, local, ls);
+  const int first_new = ls + 1;
+  int news = collate_sources(nit, fs, w, wk.p, wk.d, wk.q, maps, wk.stacka, local, ls);
+  if (joint) {
+    // J takes only what the other criteria left, away from the stars they
+    // found in this call as from every known star.
+    mark_known_stars(local, first_new, ls, nit, fs, wk.stack_prev);
+    news += collate_joint_sources(nit, fs, w, te, maps, wk.stacka, wk.stack_prev, *joint, local, ls);
+  }
   fill_level_map(fs, wk.tallyy, maps);
   return news;
 }

@@ -13,7 +13,12 @@
 //     discs and binned onto the tile grid (the P, Q and D count maps);
 //   stage 3: wherever enough exposures agree (the requirement grows with the
 //     coverage) and the count is a local maximum, a new source is appended to
-//     the local list at the tally-weighted centroid.
+//     the local list at the tally-weighted centroid;
+//   the joint criterion J (when the iteration sets JSIG): at every tile-grid
+//     point the matched-filter estimate of a point source's flux from all the
+//     exposures at once and its significance; where no other criterion took
+//     a source, a significant local maximum of that map that is consistent
+//     across the exposures becomes a new source (find_joint.cpp).
 //
 // Grids: the exposure raster (xt, yt, 301 x 301), the tile grid (iu, iv,
 // 301 x 301, two steps per reference pixel) and the fine grid (a, b,
@@ -42,6 +47,7 @@ inline constexpr int FINE_GRID = 4 * (TILE_GRID - 1) + 1;  // 1201
 inline constexpr int FOUND_BY_Q = 1;
 inline constexpr int FOUND_BY_D = 2;
 inline constexpr int FOUND_BY_P = 3;
+inline constexpr int FOUND_BY_J = 4;
 
 // Search window on the tile grid, inclusive: the whole grid, or the part
 // around an injected artificial star.
@@ -74,6 +80,8 @@ struct FindSettings {
   float psep = 0.0f;
   float oprx = 0.0f;  // exclusion radius around every known star, reference pixels
   float oprv = 0.0f;  // exclusion radius around stars of this or the previous iteration
+  float jsig = JSIG_OFF;  // threshold of the joint criterion, sigma (JSIG_OFF and above: not used)
+  bool joint() const { return jsig < JSIG_OFF; }
 };
 
 // Settings of iteration nit (1..NITDIM); another nit stops the run.
@@ -88,7 +96,8 @@ FindSettings find_settings(const Settings& settings, int nit);
 // cfnd_l and the Q, D, P counts and requirements at its tile-grid point.
 // psf_n holds the local PSF of every exposure (101 x 101 x Ns). The five maps
 // are overwritten. With settings.show_tiles the fine and tile-grid count maps
-// are written to "AUX/FIND_TILE_*" images. Returns the number of new sources.
+// (and the joint criterion's significance map when it is used) are written
+// to "AUX/FIND_TILE_*" images. Returns the number of new sources.
 // More than LDIM local stars stops the run ("Ls.gt._LDIM_").
 int find_tile(int nit, const Settings& settings, const FindWindow& window, const TileExposures& te,
               const Array3<float>& psf_n, LocalList& local, int& ls, FindingMaps& maps);
@@ -156,5 +165,20 @@ Centroid find_ubarvbar(int iu, int iv, int a, int b, int r, View2<const std::int
 
 // Ascending bubble sort of values[0..n-1], passes repeated until one swaps nothing.
 void rbubble(float* values, int n);
+
+// The joint estimate of a point source at tile-grid position (u, v) from the
+// exposures of `te` whose finding-mask character nit is not '0': in each
+// exposure a flux and a local sky fitted to the 5 x 5 raster pixels around the
+// source's raster position with the exposure's PSF and noise level, combined
+// into one flux (all exposures sharing one flux in their filter's units), as
+// the joint criterion evaluates a candidate. An exposure takes part when the
+// box lies in raster pixels 4..298, holds no flagged pixel and is described by
+// the fit (find_joint.cpp). significance = flux / sigma; all 0 when none
+// takes part.
+struct JointEstimate {
+  double flux = 0.0, sigma = 0.0, significance = 0.0;
+  int exposures = 0;
+};
+JointEstimate joint_estimate(float u, float v, int nit, const TileExposures& te, const Array3<float>& psf_n);
 
 }  // namespace zeb

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <sstream>
 
 #include "core/files.h"
 #include "core/fortran_format.h"
@@ -177,39 +178,61 @@ std::string region_circle_of_iteration(double u, double v, int w, const Settings
   return region_circle(u, v, st.rsiz_nit(k), st.rcol_nit(k), st.rwid_nit(k));
 }
 
+std::string log_header(const std::string& suffix) {
+  std::ostringstream os;
+  if (suffix == ".INPUT")
+    write_input_header(os);
+  else if (suffix == ".FIND_AVG_Z0_F")
+    write_z0_header(os);
+  else if (suffix == ".FIND_AVG_Z2_F")
+    write_z2_header(os);
+  else if (suffix == ".FIND_AVG_UV1_F")
+    write_uv1_header(os);
+  else if (suffix == ".FIND_NIMFO")
+    write_nimfo_header(os);
+  else if (suffix == ".XYVIQ0")
+    write_xyviq0_header(os);
+  else if (suffix == ".XYVIQ1" || suffix == ".XYVIQ2" || suffix == ".XYVIQ3")
+    write_xyviq_method_header(os, suffix.back() - '0');
+  else if (suffix == ".XYVIQS")
+    write_xyviqs_header(os);
+  else if (suffix == ".found_uv1.reg" || suffix == ".found_uv2.reg")
+    write_record(os, REGION_HEADER);
+  return os.str();
+}
+
 CatalogueLogs::CatalogueLogs(const Settings& st, const LogLengths* resume) {
   // A log is created with its header, or, resuming, continued where the
   // interrupted run's last finished tile left it.
-  auto open = [resume](LogFile& f, const std::string& name, void (*header)(std::ostream&)) {
+  auto open = [resume](LogFile& f, const std::string& name, const std::string& header) {
     if (!resume) {
       f.create(name);
-      if (header) header(f.out());
+      f.out() << header;
       return;
     }
     const auto at = std::find(resume->names.begin(), resume->names.end(), name);
     if (at == resume->names.end()) run_error(name, "was not written by the interrupted run");
     f.continue_at(name, resume->lengths[static_cast<std::size_t>(at - resume->names.begin())]);
   };
-  open(setup_, "LOGK.SETUP", nullptr);
+  open(setup_, "LOGK.SETUP", "");
   write_record(std::cout, "('OPEN INPUT FILES...  ')");
   const char m = st.cmode;
-  if (m == 'A' || m == 'C') open(input_, log_name(m, ".INPUT"), write_input_header);
+  auto open_with_header = [m, &open](LogFile& f, const std::string& suffix) {
+    open(f, log_name(m, suffix), log_header(suffix));
+  };
+  if (m == 'A' || m == 'C') open_with_header(input_, ".INPUT");
   if (st.logfinfo) {
-    open(z0_, log_name(m, ".FIND_AVG_Z0_F"), write_z0_header);
-    open(z2_, log_name(m, ".FIND_AVG_Z2_F"), write_z2_header);
-    open(uv1_, log_name(m, ".FIND_AVG_UV1_F"), write_uv1_header);
+    open_with_header(z0_, ".FIND_AVG_Z0_F");
+    open_with_header(z2_, ".FIND_AVG_Z2_F");
+    open_with_header(uv1_, ".FIND_AVG_UV1_F");
   }
-  if (st.lognimfo) open(nimfo_, log_name(m, ".FIND_NIMFO"), write_nimfo_header);
-  open(xyfind_, log_name(m, ".XYFIND"), nullptr);
-  open(xyviq_[0], log_name(m, ".XYVIQ0"), write_xyviq0_header);
-  open(xyviq_[1], log_name(m, ".XYVIQ1"), [](std::ostream& os) { write_xyviq_method_header(os, 1); });
-  open(xyviq_[2], log_name(m, ".XYVIQ2"), [](std::ostream& os) { write_xyviq_method_header(os, 2); });
-  open(xyviq_[3], log_name(m, ".XYVIQ3"), [](std::ostream& os) { write_xyviq_method_header(os, 3); });
-  open(xyviqs_, log_name(m, ".XYVIQS"), write_xyviqs_header);
+  if (st.lognimfo) open_with_header(nimfo_, ".FIND_NIMFO");
+  open_with_header(xyfind_, ".XYFIND");
+  for (int method = 0; method <= 3; ++method) open_with_header(xyviq_[method], ".XYVIQ" + std::to_string(method));
+  open_with_header(xyviqs_, ".XYVIQS");
   const bool regions = m == 'R' || m == 'D' || m == 'C';
-  auto region_header = [](std::ostream& os) { write_record(os, REGION_HEADER); };
-  if (regions && st.mosaic_x1) open(reg1_, log_name(m, ".found_uv1.reg"), region_header);
-  if (regions && st.mosaic_x2) open(reg2_, log_name(m, ".found_uv2.reg"), region_header);
+  if (regions && st.mosaic_x1) open_with_header(reg1_, ".found_uv1.reg");
+  if (regions && st.mosaic_x2) open_with_header(reg2_, ".found_uv2.reg");
   flush();
 }
 

@@ -64,6 +64,10 @@ struct LogLengths {
   std::vector<long long> lengths;
 };
 
+// The header a catalogue log starts with, by the suffix of its name (".INPUT",
+// ".XYVIQ0", ".found_uv1.reg", ...): empty for a log without one (".XYFIND").
+std::string log_header(const std::string& suffix);
+
 class CatalogueLogs {
  public:
   // Creates "LOGK.SETUP", then (after "OPEN INPUT FILES...") every log the

@@ -148,6 +148,16 @@ float spreading_radius(const ParamLine& line, int k, const char* what) {
   stop_run();
 }
 
+// A JSIG threshold, in sigma. Zero, a negative value or one that is not a
+// number would accept every point of the joint map as a source.
+float jsig_value(const ParamLine& line, int k) {
+  const float v = field_number<float>(line, k, "JSIG");
+  if (v > 0.0f) return v;
+  write_list(std::cout, "JSIG MUST BE A POSITIVE SIGNIFICANCE: ", v);
+  write_list(std::cout, line.context());
+  stop_run();
+}
+
 bool is_mask(const std::string& m) {
   for (char c : m)
     if (c != '0' && c != '1') return false;
@@ -299,6 +309,11 @@ void ParamFileReader::iteration_line(const ParamLine& line) {
         st.rcol_nit(nit) = colour;
         continue;
       }
+      if (name == "JSIG") {
+        st.jsig_nit(nit) = jsig_value(line, k + 1);
+        st.jsig_given = true;
+        continue;
+      }
     }
     for (const char* text : {"  ", "NIT0 SYNTAX ERROR, YOU BOZO!", "  ", "FIELD NOT RECOGNIZED AS NIT SPEC: "})
       write_list(std::cout, text);
@@ -351,6 +366,27 @@ std::string ParamFileReader::compose_name(int g, const std::string& value, const
   return slot_file_path(run_.settings, run_.slots, g, value,
                         what + " of image slot " + std::to_string(g) + " (" + infile_ + " line " +
                             std::to_string(line_no_) + ")");
+}
+
+// ARTSHARD k n: the run measures part k of n of its artificial-star passes
+// (see the tile loop). Parts exist only for mode A, whose passes are
+// independent of one another.
+void ParamFileReader::item_artshard(const ParamLine& line, int k) {
+  Settings& st = run_.settings;
+  const int part = field_number<int>(line, k + 1, "ARTSHARD part");
+  const int parts = field_number<int>(line, k + 2, "ARTSHARD number of parts");
+  if (st.cmode != 'A') {
+    write_list(std::cout, "ARTSHARD SPLITS THE ARTIFICIAL-STAR PASSES OF MODE A;  CMODE: ", std::string(1, st.cmode));
+    write_list(std::cout, line.context());
+    stop_run("ARTSHARD needs MODE=A");
+  }
+  if (parts < 1 || parts > ARTMAX || part < 1 || part > parts) {
+    write_list(std::cout, "ARTSHARD k n NEEDS 1 <= k <= n <= ", ARTMAX, ":  k: ", part, "  n: ", parts);
+    write_list(std::cout, line.context());
+    stop_run("ARTSHARD out of range");
+  }
+  st.art_part = part;
+  st.art_parts = parts;
 }
 
 void ParamFileReader::set_mask(const std::string& value, std::string& line_mask, std::string& current,
@@ -617,6 +653,9 @@ void ParamFileReader::field_loop(const ParamLine& line) {
       k = item_artfile(line, k, false, run_.art);
     } else if (is("ARTMAG")) {
       k = item_artfile(line, k, true, run_.art);
+    } else if (is("ARTSHARD")) {
+      item_artshard(line, k);
+      k += 3;
     } else if (is("DRIVXY")) {
       k = item_drivxy(line, k, run_.master);
     } else {

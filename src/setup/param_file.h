@@ -46,6 +46,7 @@ class ParamFileReader {
   int require_slot(const ParamLine& line, int k, int g) const;
   std::string compose_name(int g, const std::string& value, const std::string& what) const;
   void set_mask(const std::string& value, std::string& line_mask, std::string& current, bool slot_line);
+  void item_artshard(const ParamLine& line, int k);
 
   RunState& run_;
   PrescanCounts counts_;

@@ -29,4 +29,18 @@ ParamLine parse(const std::string& line, const std::string& context) {
   return out;
 }
 
+ParamLineWalker::Kind ParamLineWalker::next(std::string& line) {
+  if (line.empty() || line[0] == '#') return Kind::Ignored;
+  if (const std::size_t hash = line.find('#', 1); hash != std::string::npos) line.erase(hash);
+  if (skipping_) {
+    skipping_ = !starts_with(line, "PIKS");
+    return Kind::Ignored;
+  }
+  if (starts_with(line, "SKIP")) {
+    skipping_ = true;
+    return Kind::Ignored;
+  }
+  return starts_with(line, "END") ? Kind::End : Kind::Content;
+}
+
 }  // namespace zeb

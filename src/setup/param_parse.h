@@ -21,4 +21,18 @@ ParamLine parse(const std::string& line, const std::string& context = std::strin
 // Number of characters before the first blank (the whole length when none).
 int strlen(const std::string& s);
 
+// The lines after the MODE line as the reader takes them, for tools that walk
+// a parameter file (or its echo) the way zeb reads it: a comment line and the
+// lines of a SKIP ... PIKS block carry nothing, everything from a '#' after
+// column 1 on is a comment, and a line beginning END ends the input.
+class ParamLineWalker {
+ public:
+  enum class Kind { Content, Ignored, End };
+  // What the reader makes of `line`, whose trailing comment is removed.
+  Kind next(std::string& line);
+
+ private:
+  bool skipping_ = false;
+};
+
 }  // namespace zeb

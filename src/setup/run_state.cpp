@@ -27,6 +27,7 @@ Settings::Settings() {
     dsep_nit(n) = 0.25f;
     oprx_nit(n) = 2.5f;
     oprv_nit(n) = 4.5f;
+    jsig_nit(n) = JSIG_OFF;
   }
   for (int n = 1; n <= NITDIM + 1; ++n) {
     rsiz_nit(n) = rsiz[n - 1];
@@ -60,17 +61,17 @@ void FilterSlots::allocate(int fs_alloc) {
   psffile_f.resize(n, "");
 }
 
-void MasterList::allocate(int fs) {
+void MasterList::allocate(int fs, int capacity) {
   const int nf = fs > FDIM ? fs : FDIM;
-  umast0.resize(NSTMAX, 0.0);
-  vmast0.resize(NSTMAX, 0.0);
-  xmast0.resize(NSTMAX, 0.0f);
-  ymast0.resize(NSTMAX, 0.0f);
-  wmast0.resize(NSTMAX, 0);
+  umast0.resize(capacity, 0.0);
+  vmast0.resize(capacity, 0.0);
+  xmast0.resize(capacity, 0.0f);
+  ymast0.resize(capacity, 0.0f);
+  wmast0.resize(capacity, 0);
   for (auto* a : {&zmast0, &szmast0, &smast0, &ssmast0, &zmast1, &szmast1, &qmast1, &omast1, &zmast2, &szmast2,
                   &qmast2, &omast2, &zmast3, &szmast3, &qmast3, &omast3, &barsky, &rmssky})
-    a->resize(NSTMAX, nf, 0.0f);
-  for (auto* a : {&fmast0, &gmast0, &fmast1, &gmast1, &fmast2, &gmast2, &fmast3, &gmast3}) a->resize(NSTMAX, nf, 0);
+    a->resize(capacity, nf, 0.0f);
+  for (auto* a : {&fmast0, &gmast0, &fmast1, &gmast1, &fmast2, &gmast2, &fmast3, &gmast3}) a->resize(capacity, nf, 0);
 }
 
 void ArtificialStars::allocate(int fs) {

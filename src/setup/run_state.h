@@ -20,6 +20,8 @@ namespace zeb {
 inline constexpr float MAX_SPREADING = 10.0f;
 inline bool spreading_radius_ok(float s) { return s >= 0.0f && s <= MAX_SPREADING; }
 
+inline constexpr float JSIG_OFF = 99.99f;
+
 // Run mode, switches, window, tile and iteration ranges, per-iteration tables.
 struct Settings {
   char cmode = ' ';          // R, D, A or C
@@ -35,6 +37,9 @@ struct Settings {
   std::array<int, 2> nitminmaxu{-1, -1};              // NITMIN, NITMAX
   std::string direct;        // directory prefix
   int ndirect = 0;
+  // ARTSHARD k n (mode A): this run measures and reports only part k of n of
+  // its artificial-star passes; 0 and 0 when it measures them all.
+  int art_part = 0, art_parts = 0;
 
   // Per-iteration settings, 1-based NIT 1..10; entry 11 ("NIT00") exists for
   // the region style only.
@@ -52,6 +57,10 @@ struct Settings {
   Array1<float> rsiz_nit{NITDIM + 1};
   Array1<int> rwid_nit{NITDIM + 1};
   Array1<std::string> rcol_nit{NITDIM + 1};  // 7 characters, blank-padded
+  // Threshold of the joint finding criterion, in sigma; JSIG_OFF (the
+  // default) or above leaves the criterion out of that iteration.
+  Array1<float> jsig_nit{NITDIM + 1};
+  bool jsig_given = false;  // an iteration line set JSIG
 
   Settings();  // fills the per-iteration defaults
 };
@@ -112,7 +121,9 @@ struct MasterList {
   Array2<float> zmast3, szmast3, qmast3, omast3;
   Array2<short> fmast3, gmast3;
   Array2<float> barsky, rmssky;
-  void allocate(int fs);
+  // Entries 1..capacity: the run's list holds NSTMAX, the one entry a
+  // mode-A pass reports through holds 1.
+  void allocate(int fs, int capacity = NSTMAX);
   bool allocated() const { return umast0.n() == NSTMAX && zmast0.ny() >= FDIM; }
 };
 

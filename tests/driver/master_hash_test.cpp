@@ -401,9 +401,8 @@ TEST(Commit, OnlyTheTileWhoseInnerRegionHoldsAStarRewritesItAndNewIdentifiersFol
   EXPECT_DOUBLE_EQ(m.vmast0(4), 76.0);
 }
 
-TEST(Commit, ModeAWritesOnlyTheChosenEntryAndGivesNoNewIdentifiers) {
-  MasterList m;
-  m.allocate(2);
+TEST(Commit, ModeAReportsTheChosenStarThroughItsOwnEntry) {
+  MasterList report;
   LocalList local;
   reset_local(local);
   int ls = 0;
@@ -411,14 +410,13 @@ TEST(Commit, ModeAWritesOnlyTheChosenEntryAndGivesNoNewIdentifiers) {
   add_found(local, ls, 161.0f, 141.0f);
   local.n0_l(2) = 17;  // the artificial star's identifier
   local.gg_l(2) = 1;
-  int added = -1;
-  capture([&] { added = commit_tile('A', tile_limits(3, 3), ls, local, m); });
-  EXPECT_EQ(added, 0);
-  EXPECT_EQ(m.nmasts, 0);
-  EXPECT_EQ(local.n0_l(1), 0);
-  EXPECT_DOUBLE_EQ(m.umast0(17), 321.0);  // 0.5 (161 - 151) + 316
-  EXPECT_DOUBLE_EQ(m.vmast0(17), 311.0);
-  EXPECT_FLOAT_EQ(m.zmast0(17, 1), 20.0f);
+  commit_art_report(tile_limits(3, 3), ls, local, report);
+  ASSERT_EQ(report.umast0.n(), 1);
+  EXPECT_DOUBLE_EQ(report.umast0(1), 321.0);  // 0.5 (161 - 151) + 316
+  EXPECT_DOUBLE_EQ(report.vmast0(1), 311.0);
+  EXPECT_FLOAT_EQ(report.zmast0(1, 1), 20.0f);
+  EXPECT_DOUBLE_EQ(local.uu_l(1), 316.0);
+  EXPECT_EQ(local.n0_l(1), 0);  // no identifier for the other star
 }
 
 TEST(Commit, AFullMasterListStopsAfterTheStarsCommittedBeforeIt) {

@@ -180,6 +180,15 @@ TEST(Startup, IterationSettingsLines) {
           "OPRX=2.50 OPRV=4.50    RSIZ=1.25 RWID=2 RCOL=magenta",
       ""};
   EXPECT_EQ(split_lines(c.out), want);
+  // A file that sets JSIG adds the thresholds of all ten iterations.
+  s.jsig_nit(1) = 5.0f;
+  s.jsig_nit(9) = 12.5f;
+  s.jsig_given = true;
+  c = capture([&] { zeb::print_iteration_settings(s); });
+  want.insert(want.end() - 1, std::string(16, ' ') + "JSIG NIT01..NIT10:   5.00  99.99  99.99  99.99  99.99  99.99  99.99"
+                                                      "  99.99  12.50  99.99");
+  EXPECT_EQ(split_lines(c.out), want);
+  s.jsig_given = false;
   s.nitminmaxu = {3, 2};
   c = capture([&] { zeb::print_iteration_settings(s); });
   EXPECT_EQ(c.out, "\n");

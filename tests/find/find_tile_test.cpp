@@ -5,6 +5,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <tuple>
@@ -487,13 +488,6 @@ TEST(FindTileCollation, FirstPeakInScanOrderClaimsItsZone) {
   EXPECT_EQ(collate_peaks({{3, 150, 3}, {150, 298, 3}}), (P{{150.0f, 298.0f}}));
 }
 
-TEST(FindTileWindow, NeighbouringStarsFiveStepsApartAreBothFound) {
-  TestTile u(3);
-  u.add_star_all(148.2f, 150.2f, 2000.0f);
-  u.add_star_all(153.2f, 150.2f, 2000.0f);
-  EXPECT_EQ(u.find(4), 2);
-}
-
 TEST(FindTileWindow, WideLocalMaximumIgnoresPixelsBeyondTheRaster) {
   TestTile t(3);
   t.settings.hmin_nit(1) = 99;
@@ -615,6 +609,20 @@ TEST(FindTileImages, ShowTilesWritesTheCountMaps) {
   EXPECT_EQ(static_cast<unsigned char>(c[at + 1]), 3);
   const std::string h = c.substr(0, 2880);
   EXPECT_NE(h.find("NAXIS1  =          301"), std::string::npos);
+  // The joint map only where the iteration uses it: 32-bit reals, the star's
+  // significance at (150, 150) in the hundreds.
+  const std::string joint = "AUX/FIND_TILE_stackj_x1_NIT2.fits";
+  EXPECT_FALSE(std::filesystem::exists(joint));
+  t.settings.jsig_nit(2) = 5.0f;
+  t.ls = 0;
+  t.find(2);
+  const std::string j = read_file(joint);
+  ASSERT_EQ(j.size(), 2880u * (1 + (4 * 301 * 301 + 2879) / 2880));
+  std::uint32_t bits = 0;
+  for (int k = 0; k < 4; ++k) bits = bits << 8 | static_cast<unsigned char>(j[2880 + 4 * (149 * 301 + 149) + k]);
+  float value = 0.0f;
+  std::memcpy(&value, &bits, 4);
+  EXPECT_GT(value, 100.0f);
 }
 
 }  // namespace

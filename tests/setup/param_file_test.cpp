@@ -107,7 +107,7 @@ TEST(ParamFile, TrailingCommentIsRemoved) {
 TEST(ParamFile, IterationLinesSetTheirTables) {
   Fixture f;
   Captured c = f.feed(
-      "MODE=R\nNIT03 HMIN=7 SSIG 1.5 QMIN 4 QSEL .8 QSEP .4 PMIN 5 PSEP .6 DMIN 6 DSEP .2 OPRX 1.5 OPRV 3.5\n"
+      "MODE=R\nNIT03 HMIN=7 SSIG 1.5 QMIN 4 QSEL .8 QSEP .4 PMIN 5 PSEP .6 DMIN 6 DSEP .2 OPRX 1.5 OPRV 3.5 JSIG 4.5\n"
       "NIT02 RSIZ=1.25 RWID=3 RCOL=magenta DANGLING\nNIT00 RCOL=white RSIZ=6\n");
   ASSERT_FALSE(c.stopped) << c.out;
   const zeb::Settings& s = f.run.settings;
@@ -122,7 +122,10 @@ TEST(ParamFile, IterationLinesSetTheirTables) {
   EXPECT_FLOAT_EQ(s.dsep_nit(3), 0.2f);
   EXPECT_FLOAT_EQ(s.oprx_nit(3), 1.5f);
   EXPECT_FLOAT_EQ(s.oprv_nit(3), 3.5f);
-  EXPECT_EQ(s.hmin_nit(2), 4);  // untouched default
+  EXPECT_FLOAT_EQ(s.jsig_nit(3), 4.5f);
+  EXPECT_TRUE(s.jsig_given);
+  EXPECT_EQ(s.hmin_nit(2), 4);  // untouched defaults
+  EXPECT_FLOAT_EQ(s.jsig_nit(2), 99.99f);
   EXPECT_FLOAT_EQ(s.rsiz_nit(2), 1.25f);
   EXPECT_EQ(s.rwid_nit(2), 3);
   EXPECT_EQ(s.rcol_nit(2), "magenta");
@@ -133,7 +136,7 @@ TEST(ParamFile, IterationLinesSetTheirTables) {
 
 TEST(ParamFile, Nit00AcceptsOnlyRegionKeys) {
   Fixture f;
-  Captured c = f.feed("MODE=R\nNIT00 HMIN=3\n");
+  Captured c = f.feed("MODE=R\nNIT00 JSIG=3\n");
   EXPECT_TRUE(c.stopped);
   EXPECT_EQ(c.status, 1);
   auto m = messages(c);
@@ -141,7 +144,7 @@ TEST(ParamFile, Nit00AcceptsOnlyRegionKeys) {
                                    " NIT0 SYNTAX ERROR, YOU BOZO!",
                                    "   ",
                                    " FIELD NOT RECOGNIZED AS NIT SPEC: ",
-                                   " FIELD:  HMIN",
+                                   " FIELD:  JSIG",
                                    "  LIST: HMIN= SSIG= ",
                                    "        QMIN= QSEL= ",
                                    "        DMIN= DSEL= ",
@@ -188,6 +191,14 @@ TEST(ParamFile, SpreadingRadiiOutsideZeroToTenStopOnTheirLine) {
     EXPECT_EQ(c.status, 1);
     EXPECT_EQ(messages(c), (std::vector<std::string>{message, " params.txt line 2"})) << line;
   }
+}
+
+TEST(ParamFile, JsigMustBePositive) {
+  Fixture f;
+  Captured c = f.feed("MODE=R\nNIT02 JSIG=-1\n");
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(messages(c).at(0), " JSIG MUST BE A POSITIVE SIGNIFICANCE:  -1");
 }
 
 TEST(ParamFile, IterationNumberMustBeADigit) {
@@ -359,6 +370,19 @@ TEST(ParamFile, RunWideSwitchesAndLimits) {
   auto m = messages(c);
   ASSERT_FALSE(m.empty());
   EXPECT_EQ(m.back(), "          ONEOFF: T    100    201");
+}
+
+TEST(ParamFile, ArtShardNamesAPartOfAModeARun) {
+  Fixture f;
+  ASSERT_FALSE(f.feed("MODE=A\nARTSHARD 3 7\n").stopped);
+  EXPECT_EQ(f.run.settings.art_part, 3);
+  EXPECT_EQ(f.run.settings.art_parts, 7);
+  for (const char* lines : {"MODE=R\nARTSHARD 1 2\n", "MODE=A\nARTSHARD 3 2\n", "MODE=A\nARTSHARD 0 2\n"}) {
+    Fixture g;
+    Captured c = g.feed(lines);
+    EXPECT_EQ(c.status, 1) << lines;
+    EXPECT_EQ(c.err, lines[5] == 'R' ? "STOP ARTSHARD needs MODE=A\n" : "STOP ARTSHARD out of range\n") << lines;
+  }
 }
 
 TEST(ParamFile, IterationLimitsOutsideTheTablesStop) {

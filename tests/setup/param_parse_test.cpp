@@ -65,3 +65,15 @@ TEST(Strlen, CharactersBeforeFirstBlank) {
   EXPECT_EQ(zeb::strlen("nodir"), 5);
   EXPECT_EQ(zeb::strlen("   "), 0);
 }
+
+TEST(ParamLineWalker, CommentsAndSkippedBlocksCarryNothingAndEndEndsTheInput) {
+  using Kind = zeb::ParamLineWalker::Kind;
+  zeb::ParamLineWalker w;
+  const std::pair<std::string, Kind> lines[] = {
+      {"# a comment", Kind::Ignored}, {"RAP 3 # then a comment", Kind::Content}, {"SKIP", Kind::Ignored},
+      {"RAP 4", Kind::Ignored},       {"PIKS", Kind::Ignored},                   {"END", Kind::End}};
+  for (auto [line, kind] : lines) EXPECT_EQ(w.next(line), kind) << line;
+  std::string kept = "RAP 3 # then a comment";
+  w.next(kept);
+  EXPECT_EQ(kept, "RAP 3 ");
+}

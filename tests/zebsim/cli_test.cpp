@@ -68,7 +68,7 @@ TEST(ZebsimCommand, RefusesWhatItCannotDo) {
   EXPECT_EQ(zebsim({"e2e-ir", "plain/sub"}).status, 2);
   Result list = zebsim({"presets"});
   EXPECT_EQ(list.status, 0);
-  EXPECT_EQ(list.out, "demo\ne2e-ir\ne2e-hrc\nbench\n");
+  EXPECT_EQ(list.out, "demo\ne2e-ir\ne2e-hrc\nbench\ncrowded\n");
 }
 
 }  // namespace

@@ -33,6 +33,19 @@ TEST(FieldPreset, OtherPresets) {
   EXPECT_EQ(h.filters[0].form, PsfForm::Integer);
   EXPECT_EQ(h.filters[0].psf_grad_x, 0.0);  // one PSF for the whole HRC detector
   EXPECT_EQ(field_preset("e2e-ir").camera.kkk, 9);
+  // The crowded field: twelve exposures and about 8000 stars (9916 spread
+  // evenly over the 534 x 534 pixels around 4 x 4 tiles put 8000 in their
+  // 480 x 480 inner regions), most of them fainter than -6.3.
+  const Field c = plan_field(field_preset("crowded"));
+  EXPECT_EQ(c.exposures.size(), 12u);
+  int inner = 0, faint = 0;
+  for (const Star& st : c.stars) {
+    if (!c.inner_region.contains(st.u, st.v)) continue;
+    ++inner;
+    faint += st.mag[0] > -6.3;
+  }
+  EXPECT_NEAR(inner, 8000, 270);  // 3 sigma of the count
+  EXPECT_GT(faint, inner * 3 / 4);
 }
 
 TEST(FieldPreset, UnknownNameStops) {

@@ -341,23 +341,15 @@ RunSettings read_settings(const std::string& echo_file) {
   std::vector<std::string> names[2];
   int slot = 0;
   std::string filter;
-  bool skipping = false;
+  zeb::ParamLineWalker walker;
   std::string raw;
   // Each echoed line is "ZEB_SETUP LINEnnn   " followed by the line as read.
   for (int n = 1; std::getline(in, raw); ++n) {
     if (n == 1) continue;  // the MODE line
     std::string line = raw.size() > 20 ? raw.substr(20) : std::string();
-    if (line.empty() || line[0] == '#') continue;
-    if (const std::size_t hash = line.find('#', 1); hash != std::string::npos) line.erase(hash);
-    if (skipping) {
-      skipping = !zeb::starts_with(line, "PIKS");
-      continue;
-    }
-    if (zeb::starts_with(line, "SKIP")) {
-      skipping = true;
-      continue;
-    }
-    if (zeb::starts_with(line, "END")) break;
+    const zeb::ParamLineWalker::Kind kind = walker.next(line);
+    if (kind == zeb::ParamLineWalker::Kind::End) break;
+    if (kind == zeb::ParamLineWalker::Kind::Ignored) continue;
     if (zeb::starts_with(line, "ONEOFF") || zeb::starts_with(line, "NIT0")) continue;
     const zeb::ParamLine p = zeb::parse(line);
     const bool slot_line = p.count() > 0 && std::isdigit(static_cast<unsigned char>(p.field(1)[0]));

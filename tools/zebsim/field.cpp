@@ -58,7 +58,7 @@ FieldDesign demo_design() {
 
 }  // namespace
 
-std::vector<std::string> preset_names() { return {"demo", "e2e-ir", "e2e-hrc", "bench"}; }
+std::vector<std::string> preset_names() { return {"demo", "e2e-ir", "e2e-hrc", "bench", "crowded"}; }
 
 FieldDesign field_preset(const std::string& name) {
   FieldDesign s = demo_design();
@@ -95,6 +95,22 @@ FieldDesign field_preset(const std::string& name) {
     // The 10 x 10 tiles span 1231 reference pixels; at 0.8 corrected pixels per
     // reference pixel every exposure covers nearly all of them.
     s.ref_scale = 0.8;
+    return s;
+  }
+  if (name == "crowded") {
+    // A globular-cluster field: about 8000 stars in the 480 x 480 reference
+    // pixels of 4 x 4 tiles, six exposures per filter, and a luminosity
+    // function that goes on about three magnitudes below what one exposure
+    // detects (about -6.3 in filter 1), so that the faint stars both crowd
+    // the field and lie beyond the reach of single-exposure finding. The
+    // finding runs its seven default iterations.
+    s.preset = name;
+    s.exposures_per_filter = 6;
+    s.tiles = {1, 4, 1, 4};
+    s.nit_max = 7;
+    s.nstars = 9900;  // over the stars' region, 534 x 534 reference pixels
+    s.saturated_stars = 16;
+    s.mag_faint = -3.5;
     return s;
   }
   std::cout << "zebsim: unknown preset " << name << '\n';

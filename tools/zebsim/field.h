@@ -70,7 +70,7 @@ struct FieldDesign {
   double cosmic_rate = 2.5;      // HRC: cosmic-ray hits per second
 };
 
-// The named presets: demo, e2e-ir, e2e-hrc, bench. Unknown names stop the run.
+// The named presets: demo, e2e-ir, e2e-hrc, bench, crowded. Unknown names stop the run.
 FieldDesign field_preset(const std::string& name);
 std::vector<std::string> preset_names();
 
