@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include <unordered_set>
@@ -79,7 +80,13 @@ void write_together(const std::vector<PendingWrite>& pieces) {
     return;
   }
   if (pid == 0) {
-    // The child only writes and ends: no allocation, no standard streams.
+    // The child only writes and ends: no allocation, no standard streams. It
+    // blocks every signal it can, so that an interrupt or termination sent to
+    // the whole process group (Ctrl-C, a batch system's cancel) still lets it
+    // finish the tile's records.
+    sigset_t all;
+    ::sigfillset(&all);
+    ::sigprocmask(SIG_BLOCK, &all, nullptr);
     for (std::size_t k = 0; k < pieces.size(); ++k) {
       const char* data = pieces[k].bytes.data();
       std::size_t n = pieces[k].bytes.size();
