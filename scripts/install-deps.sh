@@ -2,9 +2,12 @@
 # Installs the Debian packages the build, the tests and the demo need (GNU
 # parallel runs the campaign tests), when run as root and any is missing.
 # Does nothing otherwise.
+#   install-deps.sh          what the build, the tests and the demo need
+#   install-deps.sh fuzz     also clang and its libFuzzer runtime (scripts/fuzz.sh)
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libbenchmark-dev libcfitsio-dev python3-numpy python3-astropy python3-matplotlib fitsverify
       parallel)
+if [ "${1:-}" = fuzz ]; then pkgs+=(clang libclang-rt-dev); fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

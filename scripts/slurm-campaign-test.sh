@@ -137,9 +137,14 @@ same=0 differ=0
 for f in LOG*; do
   if cmp -s "$f" "$work/campaign/merged/$f"; then same=$((same + 1)); else differ=$((differ + 1)); echo "differs: $f"; fi
 done
-extra=$(( $(ls "$work/campaign/merged" | wc -l) - same - differ ))
+# The run marker records the shards' summed times: a finished run, not the same bytes.
+finished=yes
+if [ "$(head -n 1 "$work/campaign/merged/ZEB.STATUS" 2>/dev/null)" != FINISHED ]; then
+  echo "merged ZEB.STATUS does not record a finished run"; finished=no
+fi
+extra=$(( $(ls "$work/campaign/merged" | grep -vcx ZEB.STATUS) - same - differ ))
 echo "array job of $shards tasks: ${job_seconds} s; whole test: $(( $(date +%s) - start_all )) s"
-if [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ]; then
+if [ "$differ" -eq 0 ] && [ "$extra" -eq 0 ] && [ "$finished" = yes ]; then
   echo "slurm campaign: all $same merged files are byte-identical to the plain run"
 else
   echo "slurm campaign: $differ files differ, $extra merged files the plain run did not write" >&2

@@ -11,6 +11,7 @@ inline constexpr int NDIM = 35;         // exposures overlapping one tile
 inline constexpr int LDIM = 2999;       // stars in the local list of one tile
 inline constexpr int NSTMAX = 199999;   // stars in the master list
 inline constexpr int ARTMAX = 199999;   // artificial stars
+inline constexpr int ART_LOCAL_MAX = 999;  // artificial stars of one tile (numbered with three digits)
 inline constexpr int HASHDM = 99;       // tile indices and hash grid
 inline constexpr int HASH_CELL_MAX = 32767;  // members of one hash cell (16-bit count)
 inline constexpr int BDIM = 3500;       // bright reference stars

@@ -15,6 +15,21 @@ void run_error(const std::string& what) { throw RunError(what); }
 
 void run_error(const std::string& file, const std::string& what) { throw RunError(file + ": " + what); }
 
+void write_bad_value(const std::string& name, const std::string& value, const std::string& rule,
+                     const std::string& where) {
+  std::cout << " \n";
+  std::cout << " VALUE REFUSED: " << name << " = " << value << '\n';
+  std::cout << "   it must be " << rule << '\n';
+  std::cout << "   in " << where << '\n';
+  std::cout << " \n";
+}
+
+void stop_bad_value(const std::string& name, const std::string& value, const std::string& rule,
+                    const std::string& where) {
+  write_bad_value(name, value, rule, where);
+  stop_run(name + " out of range");
+}
+
 int finish_stop(const RunStop& stop) {
   std::cout.flush();
   if (stop.has_text) {

@@ -35,6 +35,17 @@ class RunError : public std::runtime_error {
 [[noreturn]] void run_error(const std::string& what);
 [[noreturn]] void run_error(const std::string& file, const std::string& what);
 
+// An input value outside the range in which the run can give a meaningful
+// result (not a finite number, reversed limits, a time of zero...): writes
+// what was refused, the value as it was written, what it must be and where it
+// stands (file and line, or file and card), then stops with the stop text
+// "<name> out of range". write_bad_value writes the same lines only, for a
+// stop that has its own stop text.
+void write_bad_value(const std::string& name, const std::string& value, const std::string& rule,
+                     const std::string& where);
+[[noreturn]] void stop_bad_value(const std::string& name, const std::string& value, const std::string& rule,
+                                 const std::string& where);
+
 // Writes the stop text (if any) to standard error, flushes standard output and
 // returns the exit status; used by main and by tests that call the driver.
 int finish_stop(const RunStop& stop);

@@ -14,9 +14,10 @@ namespace zeb {
 namespace {
 
 const char* const kUsage =
-    "usage: zeb PARAMS       run on the parameter file PARAMS\n"
-    "       zeb -h | --help  this help\n"
-    "       zeb --version    the version\n";
+    "usage: zeb PARAMS           run on the parameter file PARAMS\n"
+    "       zeb --resume PARAMS  continue the interrupted run of PARAMS in this directory\n"
+    "       zeb -h | --help      this help\n"
+    "       zeb --version        the version\n";
 
 void help(std::ostream& out) {
   out << kUsage
@@ -40,6 +41,9 @@ void help(std::ostream& out) {
          "  LOGM.found_uv1.reg, LOGM.found_uv2.reg   DS9 regions of the stars\n"
          "  LOGR.STACK_X1_*.fits, LOGR.STACK_X2_*.fits  mosaics at 1x and 2x sampling\n"
          "  LOGK.*                      set-up logs; LOGA.INPUT in mode A\n"
+         "  ZEB.STATUS                  RUNNING while the run works, then FINISHED\n"
+         "                              (tiles, stars, wall time) or STOPPED\n"
+         "  ZEB.CHECKPOINT              what the finished tiles did, for --resume\n"
          "Messages go to standard output, a stop text to standard error. A progress\n"
          "line per tile and a closing summary go to standard error when it is a\n"
          "terminal or ZEB_PROGRESS=1 (ZEB_PROGRESS=0 turns them off).\n"
@@ -69,8 +73,9 @@ std::optional<int> answer_command_line(int argc, const char* const* argv, std::o
       return 0;
     }
   }
-  if (argc != 2) return std::nullopt;
-  const std::string arg = argv[1];
+  const RunArguments run = run_arguments(argc, argv);
+  if (!run.ok) return std::nullopt;
+  const std::string arg = run.infile;
   std::string problem;
   if (is_option(arg))
     problem = "unknown option " + arg;
@@ -79,6 +84,18 @@ std::optional<int> answer_command_line(int argc, const char* const* argv, std::o
   if (problem.empty()) return std::nullopt;
   err << "zeb: " << problem << '\n' << kUsage;
   return 2;
+}
+
+RunArguments run_arguments(int argc, const char* const* argv) {
+  RunArguments r;
+  if (argc == 2) {
+    r.ok = true;
+    r.infile = argv[1];
+  } else if (argc == 3 && std::string(argv[1]) == "--resume") {
+    r.ok = r.resume = true;
+    r.infile = argv[2];
+  }
+  return r;
 }
 
 }  // namespace zeb

@@ -1,15 +1,18 @@
 #include "driver/run.h"
 
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/files.h"
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/stop.h"
 #include "core/text.h"
+#include "driver/checkpoint.h"
 #include "driver/command_line.h"
 #include "driver/master_hash.h"
 #include "driver/prescan.h"
@@ -68,25 +71,29 @@ void print_iteration_settings(const Settings& st) {
 
 namespace {
 
-// A log of the run, created or overwritten in the working directory.
-std::ofstream open_log(const std::string& name) {
-  std::ofstream log(name, std::ios::out | std::ios::trunc);
-  if (!log) run_error(name, "cannot be created");
-  return log;
-}
-
 void start_up_and_run(int argc, char** argv) {
+  const auto wall_start = std::chrono::steady_clock::now();
   RunProgress progress(progress_wanted() ? &std::cerr : nullptr);
   const FileTimes files_before = progress.on() ? run_file_times() : FileTimes{};
   // Three free-format lines, each in the list layout's leading blank.
   write_list(std::cout, "           ");
   write_list(std::cout, "ZEB BEGIN! ");
   write_list(std::cout, "           ");
-  if (argc != 2) {
+  const RunArguments cl = run_arguments(argc, argv);
+  if (!cl.ok) {
     write_list(std::cout, "NEED 1 ARG... INPUT FILE NAME!");
     stop_run();
   }
-  const std::string infile = fit_field(argv[1], 80, "the parameter file name");
+  const std::string infile = fit_field(cl.infile, 80, "the parameter file name");
+  const DirectoryLock lock;
+  reset_input_files();
+  // An interrupted run's checkpoint is checked against the parameter file and
+  // the inputs before anything is written.
+  ResumePoint point;
+  if (cl.resume) point = read_checkpoint(infile);
+  const bool resume = cl.resume && !point.start_over;
+  mark_run_in_progress(infile, cl.resume ? (point.after.empty() ? "its start" : point.after) : std::string());
+
   RunState run;
   PrescanCounts counts = extract_gsfscs(infile, run.settings.verbose);
   write_record(std::cout, "('TOTAL IN FILE',a80)", pad(infile, 80));
@@ -112,15 +119,23 @@ void start_up_and_run(int argc, char** argv) {
   print_run_summary(run);
   print_iteration_settings(st);
   run.master.nmasts = run.master.nmasti;
-  Mosaics mosaics = init_mosaics(st, run.filters);  // nothing in mode A or with both mosaics off
+  // Nothing in mode A or with both mosaics off; a resumed run continues the
+  // mosaic files of the interrupted one.
+  Mosaics mosaics = init_mosaics(st, run.filters, resume);
+  Mosaics* mosaics_on = mosaics.on() ? &mosaics : nullptr;
 
-  // The catalogue logs announce themselves ("OPEN INPUT FILES...") and take
-  // over LOGK.SETUP; they are closed at the end of the run, or by their
-  // destructor when a tile stops it.
-  CatalogueLogs logs(st, open_log("LOGK.SETUP"));
-  run_tile_loop(run, hash_000, hash_art, logs, mosaics.on() ? &mosaics : nullptr,
-                progress.on() ? &progress : nullptr);
+  // The catalogue logs announce themselves ("OPEN INPUT FILES...") with
+  // LOGK.SETUP; they are closed at the end of the run, or by their destructor
+  // when a tile stops it.
+  CatalogueLogs logs(st, resume ? &point.logs : nullptr);
+  if (resume) apply_checkpoint(point, run, mosaics_on, logs);
+  Checkpoint checkpoint = resume ? Checkpoint(point, run, logs, mosaics_on) : Checkpoint(infile, run, logs, mosaics_on);
+  run_tile_loop(run, hash_000, hash_art, logs, mosaics_on, progress.on() ? &progress : nullptr, &checkpoint,
+                point.start);
   logs.close();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+  mark_run_finished(checkpoint.tiles(), run.master.nmasts, wall, checkpoint.seconds());
+  checkpoint.remove();
   if (progress.on()) progress.finish(logs.stars(), files_written(files_before, run_file_times()));
   stop_run_normally();
 }
@@ -132,14 +147,18 @@ int run_main(int argc, char** argv) {
   try {
     start_up_and_run(argc, argv);
   } catch (const RunStop& s) {
+    if (s.status != 0) mark_run_stopped(s.status, s.has_text ? s.text : std::string());
     return finish_stop(s);
   } catch (const RunError& e) {
+    mark_run_stopped(2, e.what());
     return finish_error(e);
   } catch (const std::bad_alloc&) {
+    mark_run_stopped(2, "memory for the run's arrays could not be allocated");
     return finish_error(RunError("memory for the run's arrays could not be allocated"));
   } catch (const std::exception& e) {
     // A fault of the program itself: still end with a message, the logs
     // written so far flushed and closed, and a failure status.
+    mark_run_stopped(2, std::string("internal error: ") + e.what());
     return finish_error(RunError(std::string("internal error: ") + e.what()));
   }
   return 0;

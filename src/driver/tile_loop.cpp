@@ -80,7 +80,20 @@ void prepare_exposure_images(Tile& tile) {
 // The artificial stars of the tile's hash cell (modes A and C), logged with VERBOSE+.
 void collect_tile_art(Tile& tile, const RunState& run, const SpatialHash& hash_art, bool verbose) {
   const TileLimits& t = tile.limits;
-  tile.art = tile_art_list(hash_art.cell(t.it, t.jt), run.art);
+  const std::vector<int>& cell = hash_art.cell(t.it, t.jt);
+  // The stars of a tile are numbered in its records with three digits (the
+  // pass number of ".INPUT", the index of "LOGL.LOCAL_ART"): more would be
+  // written as asterisks.
+  if (cell.size() > static_cast<std::size_t>(ART_LOCAL_MAX)) {
+    write_list(std::cout, " ");
+    write_list(std::cout, "MORE ARTIFICIAL STARS IN ONE TILE THAN ITS RECORDS CAN NUMBER");
+    write_list(std::cout, "   IT, JT: ", t.it, t.jt);
+    write_list(std::cout, "    NARTf: ", static_cast<long>(cell.size()));
+    write_list(std::cout, "    limit: ", ART_LOCAL_MAX);
+    write_list(std::cout, " ");
+    stop_run("NARTf.gt.999");
+  }
+  tile.art = tile_art_list(cell, run.art);
   tile.narti = 1;
   tile.nartf = static_cast<int>(tile.art.size());
   if (verbose) {
@@ -271,6 +284,8 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   if (st.cmode == 'A') choose_reported_star(tile);
   stack_for_records(tile);
   commit_pass(tile, run);
+  for (int l = 1; l <= tile.ls; ++l)
+    if (tile.local->gg_l(l) == 1) tile.committed.push_back(tile.local->n0_l(l));
   write_committed_records(tile, run, logs);
 
   std::vector<FArg> end{t.it, t.jt, t.uref_t, t.vref_t, nit_done, tile.exposures.ns, tile.narti, tile.nartf,
@@ -340,8 +355,11 @@ PassPart art_pass_part(const Settings& st, const TileRange& r, const SpatialHash
   return part;
 }
 
-void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
-              int it, int jt, ArtRange& art_range, PassPart& part, CatalogueLogs& logs, Mosaics* mosaics) {
+// Runs tile (it, jt); returns true when it had exposures and was worked on,
+// with the master entries it wrote in `done`.
+bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
+              int it, int jt, ArtRange& art_range, PassPart& part, CatalogueLogs& logs, Mosaics* mosaics,
+              FinishedTile& done) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -351,8 +369,8 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
     write_list(std::cout, "TILE INDICES START AT 1:  IT: ", it, "  JT: ", jt);
     stop_run("IT.lt.1 or JT.lt.1");
   }
-  if (!tile_wanted(st, hash_art, it, jt)) return;
-  if (part.done()) return;  // the run's part has no pass left
+  if (!tile_wanted(st, hash_art, it, jt)) return false;
+  if (part.done()) return false;  // the run's part has no pass left
   Tile tile;
   tile.limits = tile_limits(it, jt);
   const TileLimits& t = tile.limits;
@@ -361,7 +379,7 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
 
   TileExposures& te = tile.exposures;
   init_tile_a(it, jt, t.uref_t, t.vref_t, run.slots, te, verbose);  // stops beyond NDIM exposures
-  if (te.ns == 0) return;
+  if (te.ns == 0) return false;
   if (mosaics) mosaics->row_has_data = true;
   progress_line({it, jt, t.uref_t, t.vref_t, 0, art_range.narti, art_range.nartf, te.ns});
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);
@@ -401,6 +419,14 @@ void run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
     else
       draw_pass_noise(tile, nartu, run);
   }
+  done.it = it;
+  done.jt = jt;
+  done.uref_t = t.uref_t;
+  done.art_passes = part.seen;
+  done.committed = std::move(tile.committed);
+  std::sort(done.committed.begin(), done.committed.end());
+  done.committed.erase(std::unique(done.committed.begin(), done.committed.end()), done.committed.end());
+  return true;
 }
 
 }  // namespace
@@ -434,7 +460,7 @@ bool tile_has_oneoff(const Settings& st, int uref_t, int vref_t) {
 }
 
 void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, CatalogueLogs& logs,
-                   Mosaics* mosaics, RunProgress* progress) {
+                   Mosaics* mosaics, RunProgress* progress, TileLoopObserver* observer, LoopStart start) {
   const TileRange range = tile_range(run.settings);
   // Tile indices outside the hash grid stop the run when the loop meets them.
   auto on_grid = [](int i) { return i >= 1 && i <= HASHDM; };
@@ -448,19 +474,25 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
     progress->start_tiles(total);
   }
   PassPart part = art_pass_part(run.settings, range, hash_art);
+  part.seen = start.art_passes;  // a resumed run continues the count of passes
   ArtRange art_range;
-  for (int jt = range.jtmin; jt <= range.jtmax; ++jt) {
+  for (int jt = std::max(range.jtmin, start.jt); jt <= range.jtmax; ++jt) {
+    const bool resumed_row = jt == start.jt;
     const int vref_t = (jt - 1) * 120 + 76;
     print_row_banner(jt, vref_t);
-    if (mosaics) init_strips(*mosaics);
-    for (int it = range.itmin; it <= range.itmax; ++it) {
-      run_tile(run, hash_000, hash_art, range, it, jt, art_range, part, logs, mosaics);
-      logs.flush();  // a later tile that stops the run leaves this one's records complete
+    // A row resumed in its middle keeps the strips its finished tiles left.
+    if (mosaics && !(resumed_row && start.mid_row)) init_strips(*mosaics);
+    for (int it = resumed_row ? std::max(range.itmin, start.next_it) : range.itmin; it <= range.itmax; ++it) {
+      FinishedTile done;
+      const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, part, logs, mosaics, done);
+      logs.flush();  // the tile's records reach the files together
+      if (worked && observer) observer->tile_finished(done);
       if (reported(it, jt)) progress->tile_done(it, jt, logs.stars());
     }
     write_list(std::cout, "exit IT loop...");
     if (mosaics) write_strips(*mosaics, vref_t, run.settings.verbose != 0);
     std::cout.flush();
+    if (observer) observer->row_finished(jt);
   }
 }
 

@@ -162,10 +162,10 @@ void refill_carry_over(const FitsHeader& header);
 // Whole images. The explicit dimensions are those of the image; the views must
 // be at least that large (the image is element (1..nx, 1..ny) of the view).
 
-// The checks of the 32-bit integer reader on a parsed header: NAXIS1 and
-// NAXIS2 must equal nxdim and nydim and BITPIX must be 32, else the reader's
-// messages and a stop.
-void check_i4_image(const FitsHeader& h, int nxdim, int nydim);
+// The checks of the 32-bit integer reader on the parsed header of file `name`:
+// NAXIS1 and NAXIS2 must equal nxdim and nydim and BITPIX must be 32, else the
+// reader's messages, the file named, and a stop.
+void check_i4_image(const FitsHeader& h, int nxdim, int nydim, const std::string& name);
 
 // What a whole-image reader says when it cannot open its file, naming the
 // file as the caller gave it (before the cut after ".fits"); then a stop.

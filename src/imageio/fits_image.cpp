@@ -88,15 +88,17 @@ void readfits_r4(const std::string& name, View2<float> array, int nxdim, int nyd
   FitsRecords file = open_image(name, h);
   if (h.bitpix != -32) {
     write_list(std::cout, "prob");
+    write_list(std::cout, "readfits_r4: " + rtrim(name) + " has BITPIX = " + std::to_string(h.bitpix) + ", not -32");
     stop_run();
   }
   Plane plane = first_plane(h, file);
   read_plane(file, h, plane, 4, array, nxdim, nydim, fits_detail::get_be_float);
 }
 
-void check_i4_image(const FitsHeader& h, int nxdim, int nydim) {
+void check_i4_image(const FitsHeader& h, int nxdim, int nydim, const std::string& name) {
   if (h.naxis1 != nxdim || h.naxis2 != nydim) {
     write_list(std::cout, "FITS image not the expected dimensions:");
+    write_list(std::cout, " FILE: " + rtrim(name));
     write_list(std::cout, " input NX: ", nxdim);
     write_list(std::cout, " input NY: ", nydim);
     write_list(std::cout, " laxis(1): ", h.naxis1);
@@ -108,6 +110,7 @@ void check_i4_image(const FitsHeader& h, int nxdim, int nydim) {
     write_list(std::cout, "you called a routine to read in a");
     write_list(std::cout, "long i*4 image, and the image you");
     write_list(std::cout, "gave it has BITPIX = ", h.bitpix);
+    write_list(std::cout, " FILE: " + rtrim(name));
     stop_run();
   }
 }
@@ -116,7 +119,7 @@ void readfits_i4(const std::string& name, View2<std::int32_t> array, int nxdim, 
   check_reader_array("readfits_i4", nxdim, nydim, array.nx(), array.ny());
   FitsHeader h;
   FitsRecords file = open_image(name, h);
-  check_i4_image(h, nxdim, nydim);
+  check_i4_image(h, nxdim, nydim, name);
   Plane plane = first_plane(h, file);
   read_plane(file, h, plane, 4, array, nxdim, nydim,
              [](const unsigned char* p) { return static_cast<std::int32_t>(fits_detail::get_be32(p)); });
@@ -127,8 +130,9 @@ void readfits_i4(const std::string& name, View2<std::int32_t> array, int nxdim, 
 
 namespace {
 
-[[noreturn]] void writfits_open_failure() {
+[[noreturn]] void writfits_open_failure(const std::string& name) {
   write_list(std::cout, "WRITFITS ERROR");
+  write_list(std::cout, "FILE: " + rtrim(name));
   stop_run();
 }
 
@@ -161,7 +165,7 @@ void write_i2_style_a(const std::string& name, View2<const T> array, int nx, int
     stop_run();
   }
   std::optional<FitsRecords> file = fits_detail::create_fits(fits_open_name(name));
-  if (!file) writfits_open_failure();
+  if (!file) writfits_open_failure(name);
   write_image(*file, fits_detail::header_style_a(16, nx, ny), array, nx, ny, 2, pack);
 }
 
@@ -170,7 +174,7 @@ void write_i2_style_b(const std::string& name, View2<const T> array, int nx, int
   fits_detail::check_image_fits_array("writfits_i2_ltv", nx, ny, array.nx(), array.ny());
   fits_detail::check_positive("writfits_i2_ltv", "zoom", z);
   std::optional<FitsRecords> file = fits_detail::create_fits(fits_open_name(name));
-  if (!file) writfits_open_failure();
+  if (!file) writfits_open_failure(name);
   write_image(*file, fits_detail::header_style_b_i2(nx, ny, z), array, nx, ny, 2, pack);
 }
 
@@ -197,7 +201,7 @@ void writfits_i2(const std::string& name, View2<const int> array, int nx, int ny
 void writfits_b1(const std::string& name, View2<const std::uint8_t> array, int nx, int ny) {
   fits_detail::check_image_fits_array("writfits_b1", nx, ny, array.nx(), array.ny());
   std::optional<FitsRecords> file = fits_detail::create_fits(fits_open_name(name));
-  if (!file) writfits_open_failure();
+  if (!file) writfits_open_failure(name);
   write_image(*file, fits_detail::header_style_a(8, nx, ny), array, nx, ny, 1, pack_b1);
 }
 
@@ -213,7 +217,7 @@ void writfits_r4_ltv(const std::string& name, View2<const float> array, int nx, 
   fits_detail::check_image_fits_array("writfits_r4_ltv", nx, ny, array.nx(), array.ny());
   fits_detail::check_positive("writfits_r4_ltv", "zoom", z);
   std::optional<FitsRecords> file = fits_detail::create_fits(fits_open_name(name));
-  if (!file) writfits_open_failure();
+  if (!file) writfits_open_failure(name);
   write_image(*file, fits_detail::header_style_b_r4(nx, ny, z), array, nx, ny, 4, pack_r4);
 }
 

@@ -33,6 +33,7 @@ void create_blank_mosaic(const char* routine, const std::string& name, const Hea
   std::optional<FitsRecords> file = fits_detail::create_fits(fits_open_name(name));
   if (!file) {
     write_list(std::cout, "WRITFITS ERROR");
+    write_list(std::cout, "FILE: " + rtrim(name));
     stop_run();
   }
   file->write(1, header.record());
@@ -96,8 +97,9 @@ FitsRecords open_mosaic(const std::string& name, FitsHeader& header) {
   return std::move(*file);
 }
 
-void check_mosaic_header(const FitsHeader& h, int bitpix, int nx, int ny) {
+void check_mosaic_header(const FitsHeader& h, int bitpix, int nx, int ny, const std::string& name) {
   if (h.bitpix == bitpix && h.naxis1 == nx && h.naxis2 == ny) return;
+  write_list(std::cout, "FILE: " + rtrim(name));
   write_list(std::cout, " NREAD:", h.records_read());
   write_list(std::cout, "NEXTEND:", h.nextend);
   write_list(std::cout, "NAXIS:", h.naxis);
@@ -117,7 +119,7 @@ long write_strip(const char* routine, int bitpix, const std::string& name, View2
   check_window(routine, w, array);
   FitsHeader h;
   FitsRecords file = open_mosaic(name, h);
-  check_mosaic_header(h, bitpix, nx, ny);
+  check_mosaic_header(h, bitpix, nx, ny, name);
   check_data_unit(h, file);
 
   // Mosaic columns and rows the window reaches, cut to the mosaic.

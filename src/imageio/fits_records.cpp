@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "core/files.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
 #include "core/text.h"
@@ -31,6 +32,7 @@ std::optional<FitsRecords> FitsRecords::open(const std::string& path, Access acc
     ::close(fd);
     return std::nullopt;
   }
+  if (access == Access::Read) note_input_file(path);
   return FitsRecords(fd, path, static_cast<long long>(st.st_size));
 }
 

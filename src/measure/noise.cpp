@@ -2,8 +2,25 @@
 
 #include <cmath>
 #include <numbers>
+#include <sstream>
+
+#include "core/stop.h"
 
 namespace zeb {
+
+std::string RandomSequence::state() const {
+  std::ostringstream out;
+  out << engine_;
+  return out.str();
+}
+
+void RandomSequence::set_state(const std::string& text) {
+  std::istringstream in(text);
+  std::mt19937 e;
+  in >> e;
+  if (in.fail()) run_error("the random sequence's saved state cannot be read");
+  engine_ = e;
+}
 
 RandomSequence& run_random() {
   static RandomSequence sequence;

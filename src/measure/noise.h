@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 
 namespace zeb {
 
@@ -17,6 +18,10 @@ class RandomSequence {
   RandomSequence() = default;
   double uniform() { return (static_cast<double>(engine_()) + 0.5) * 0x1p-32; }
   void reset() { engine_.seed(std::mt19937::default_seed); }
+  // The generator's whole state as text, and setting it back from such text
+  // (a checkpoint continues the sequence exactly where a run left it).
+  std::string state() const;
+  void set_state(const std::string& text);
 
  private:
   std::mt19937 engine_{std::mt19937::default_seed};

@@ -86,12 +86,16 @@ StdpsfHeader library_keywords(const FitsHeader& fh, const std::string& file) {
 }
 
 // The cards the library must have, checked in the order of its messages.
-void check_required_cards(const StdpsfHeader& h) {
+void check_required_cards(const StdpsfHeader& h, const std::string& file) {
+  auto stop = [&file](const char* text) {
+    write_list(std::cout, "---> PSF library " + file);
+    stop_run(text);
+  };
   for (int k = 0; k < kMaxFiducials; ++k) {
-    if (h.ipsfx[k] < 0) stop_run("infofits_stdpsf: HEADER NEEDs TO SPECIFY ALL IPSFs..");
-    if (h.jpsfy[k] < 0) stop_run("infofits_stdpsf: HEADER NEEDs TO SPECIFY ALL JPSFs..");
+    if (h.ipsfx[k] < 0) stop("infofits_stdpsf: HEADER NEEDs TO SPECIFY ALL IPSFs..");
+    if (h.jpsfy[k] < 0) stop("infofits_stdpsf: HEADER NEEDs TO SPECIFY ALL JPSFs..");
     // A count below 1 is as unusable as a missing one.
-    if (h.nxpsfs < 1 || h.nypsfs < 1) stop_run("infofits_stdpsf: HEADER NEEDs TO NXPSFs");
+    if (h.nxpsfs < 1 || h.nypsfs < 1) stop("infofits_stdpsf: HEADER NEEDs TO NXPSFs");
   }
 }
 
@@ -242,7 +246,7 @@ StdpsfHeader infofits_stdpsf(const std::string& name) {
       open_library(name, "ERROR ACCESSING FITS FILE IN infofits_stdpsf(): ", "(' FILEU: ',a80)");
   const FitsHeader fh = parse_fits_header(file, 1);
   const StdpsfHeader h = library_keywords(fh, file.path());
-  check_required_cards(h);
+  check_required_cards(h, file.path());
   check_header_consistency(h, fh, file.path(), file.size_bytes());
   return h;
 }

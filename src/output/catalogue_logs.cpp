@@ -1,9 +1,14 @@
 #include "output/catalogue_logs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <iostream>
 #include <sstream>
 
+#include "core/files.h"
 #include "core/fortran_format.h"
 #include "core/limits.h"
 #include "core/stop.h"
@@ -105,6 +110,57 @@ void write_xyviqs_header(std::ostream& os) {
 
 }  // namespace
 
+LogFile::~LogFile() {
+  // An orderly stop inside a tile still leaves the whole records written so
+  // far; a failing write cannot be reported from here and is left.
+  try {
+    close();
+  } catch (...) {
+  }
+}
+
+void LogFile::create(const std::string& name) {
+  name_ = name;
+  fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) run_error(name, "cannot be created");
+  length_ = 0;
+}
+
+void LogFile::continue_at(const std::string& name, long long length) {
+  name_ = name;
+  fd_ = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd_ < 0) run_error(name, "cannot be opened to continue the interrupted run");
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || st.st_size < length)
+    run_error(name, "holds less than the " + std::to_string(length) +
+                        " bytes the interrupted run had written: the log was changed since");
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0 || ::lseek(fd_, 0, SEEK_END) != static_cast<off_t>(length))
+    run_error(name, "cannot be cut back to the end of the last finished tile");
+  length_ = length;
+}
+
+void LogFile::commit() {
+  if (fd_ < 0) return;
+  const std::string text = pending_.str();
+  if (text.empty()) return;
+  pending_.str(std::string());
+  write_all(fd_, text.data(), text.size(), name_);
+  length_ += static_cast<long long>(text.size());
+}
+
+std::string LogFile::take_pending() {
+  std::string text = pending_.str();
+  pending_.str(std::string());
+  return text;
+}
+
+void LogFile::close() {
+  if (fd_ < 0) return;
+  commit();
+  ::close(fd_);
+  fd_ = -1;
+}
+
 std::string log_name(char cmode, const std::string& suffix) { return std::string("LOG") + cmode + suffix; }
 
 std::string region_circle(double u, double v, float size, const std::string& colour, int width) {
@@ -145,12 +201,24 @@ std::string log_header(const std::string& suffix) {
   return os.str();
 }
 
-CatalogueLogs::CatalogueLogs(const Settings& st, std::ofstream setup_log) : setup_(std::move(setup_log)) {
+CatalogueLogs::CatalogueLogs(const Settings& st, const LogLengths* resume) {
+  // A log is created with its header, or, resuming, continued where the
+  // interrupted run's last finished tile left it.
+  auto open = [resume](LogFile& f, const std::string& name, const std::string& header) {
+    if (!resume) {
+      f.create(name);
+      f.out() << header;
+      return;
+    }
+    const auto at = std::find(resume->names.begin(), resume->names.end(), name);
+    if (at == resume->names.end()) run_error(name, "was not written by the interrupted run");
+    f.continue_at(name, resume->lengths[static_cast<std::size_t>(at - resume->names.begin())]);
+  };
+  open(setup_, "LOGK.SETUP", "");
   write_record(std::cout, "('OPEN INPUT FILES...  ')");
   const char m = st.cmode;
-  auto open_with_header = [m](std::ofstream& f, const std::string& suffix) {
-    open_log(f, log_name(m, suffix));
-    f << log_header(suffix);
+  auto open_with_header = [m, &open](LogFile& f, const std::string& suffix) {
+    open(f, log_name(m, suffix), log_header(suffix));
   };
   if (m == 'A' || m == 'C') open_with_header(input_, ".INPUT");
   if (st.logfinfo) {
@@ -168,19 +236,47 @@ CatalogueLogs::CatalogueLogs(const Settings& st, std::ofstream setup_log) : setu
   flush();
 }
 
-std::vector<std::ofstream*> CatalogueLogs::all_files() {
+std::vector<LogFile*> CatalogueLogs::all_logs() {
   return {&setup_, &input_, &z0_, &z2_, &uv1_, &nimfo_, &xyfind_, &xyviq_[0], &xyviq_[1], &xyviq_[2], &xyviq_[3],
-          &xyviqs_, &reg1_, &reg2_, &reg_nit09_};
+          &xyviqs_, &reg1_, &reg2_};
+}
+
+std::vector<const LogFile*> CatalogueLogs::all_logs() const {
+  return {&setup_, &input_, &z0_, &z2_, &uv1_, &nimfo_, &xyfind_, &xyviq_[0], &xyviq_[1], &xyviq_[2], &xyviq_[3],
+          &xyviqs_, &reg1_, &reg2_};
 }
 
 void CatalogueLogs::flush() {
-  for (std::ofstream* f : all_files())
-    if (f->is_open()) f->flush();
+  // The tile's records of every log in one go, none of them cut by a kill.
+  std::vector<LogFile*> logs;
+  std::vector<std::string> texts;
+  for (LogFile* f : all_logs()) {
+    if (!f->is_open()) continue;
+    std::string text = f->take_pending();
+    if (text.empty()) continue;
+    logs.push_back(f);
+    texts.push_back(std::move(text));
+  }
+  std::vector<PendingWrite> pieces;
+  for (std::size_t k = 0; k < logs.size(); ++k) pieces.push_back({logs[k]->fd(), texts[k], logs[k]->name()});
+  write_together(pieces);
+  for (std::size_t k = 0; k < logs.size(); ++k) logs[k]->written(texts[k].size());
+  if (reg_nit09_.is_open()) reg_nit09_.flush();
 }
 
 void CatalogueLogs::close() {
-  for (std::ofstream* f : all_files())
-    if (f->is_open()) f->close();
+  for (LogFile* f : all_logs()) f->close();
+  if (reg_nit09_.is_open()) reg_nit09_.close();
+}
+
+LogLengths CatalogueLogs::lengths() const {
+  LogLengths out;
+  for (const LogFile* f : all_logs()) {
+    if (!f->is_open()) continue;
+    out.names.push_back(f->name());
+    out.lengths.push_back(f->length());
+  }
+  return out;
 }
 
 void CatalogueLogs::reg_tile(int ls, const Array1<float>& u0_l, const Array1<float>& v0_l, const Array1<int>& w0_l,

@@ -1,13 +1,14 @@
 // The catalogue logs of a run: every fixed-column text file that receives
 // records as tiles finish ("LOG" + CMODE + ".XYVIQ0" ... ".XYVIQS", ".XYFIND",
 // the per-filter and per-exposure logs, ".INPUT", the region files), together
-// with "LOGK.SETUP", which the driver opens first and hands over. Opened with
-// their headers at start-up, flushed after each tile, closed by the destructor,
+// with "LOGK.SETUP". Opened with their headers at start-up; the records of a
+// tile reach the files together when the tile ends; closed by the destructor,
 // so a run that stops leaves the complete records of every finished tile.
 #pragma once
 
 #include <fstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,16 +17,64 @@
 
 namespace zeb {
 
+// One log file. Records written while a tile is worked on are collected in
+// memory and reach the file together, in one write, when the tile ends
+// (commit), so a run that is killed leaves whole records of whole tiles only.
+// A write that fails (a full disk) is a run-time error naming the file.
+class LogFile {
+ public:
+  LogFile() = default;
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+  ~LogFile();
+
+  // Creates or empties the file.
+  void create(const std::string& name);
+  // Resuming a run: the file as an earlier run left it, cut back to `length`
+  // bytes (what it held when its last finished tile ended) and continued.
+  void continue_at(const std::string& name, long long length);
+
+  bool is_open() const { return fd_ >= 0; }
+  const std::string& name() const { return name_; }
+  std::ostream& out() { return pending_; }
+  // Writes what was collected and leaves it in the file.
+  void commit();
+  // What was collected since the last commit, taken out for a write that
+  // commits several logs together (see CatalogueLogs::flush); `written`
+  // then tells that it reached the file.
+  std::string take_pending();
+  void written(std::size_t n) { length_ += static_cast<long long>(n); }
+  int fd() const { return fd_; }
+  // Commits and closes.
+  void close();
+  // Bytes in the file after the last commit.
+  long long length() const { return length_; }
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+  std::ostringstream pending_;
+  long long length_ = 0;
+};
+
+// The lengths of the logs of a run after its last finished tile, by file name
+// (a resumed run continues each log from there).
+struct LogLengths {
+  std::vector<std::string> names;
+  std::vector<long long> lengths;
+};
+
 // The header a catalogue log starts with, by the suffix of its name (".INPUT",
 // ".XYVIQ0", ".found_uv1.reg", ...): empty for a log without one (".XYFIND").
 std::string log_header(const std::string& suffix);
 
 class CatalogueLogs {
  public:
-  // Opens (creates or overwrites) every log the settings call for and writes
-  // its header; takes over the already opened "LOGK.SETUP". A log that cannot
-  // be created is a run error.
-  CatalogueLogs(const Settings& settings, std::ofstream setup_log);
+  // Creates "LOGK.SETUP", then (after "OPEN INPUT FILES...") every log the
+  // settings call for, each with its header. With `resume` the logs are not
+  // created but continued from the lengths an interrupted run left (the
+  // headers are already there). A log that cannot be created is a run error.
+  explicit CatalogueLogs(const Settings& settings, const LogLengths* resume = nullptr);
   ~CatalogueLogs() = default;
   CatalogueLogs(const CatalogueLogs&) = delete;
   CatalogueLogs& operator=(const CatalogueLogs&) = delete;
@@ -33,17 +82,20 @@ class CatalogueLogs {
   // Closes every log (the end of the run); the destructor does the same.
   void close();
 
-  // Pushes every record written so far to its file (called after each tile).
+  // The end of a tile: the records collected for it reach their files.
   void flush();
+
+  // Every open log and its length after the last flush.
+  LogLengths lengths() const;
 
   // Committed stars whose records have been written so far (for the progress lines).
   void count_star() { ++stars_; }
   long stars() const { return stars_; }
 
-  std::ostream& setup() { return setup_; }
-  std::ostream& xyfind() { return xyfind_; }
-  std::ostream& xyviq(int method) { return xyviq_[method]; }
-  std::ostream& xyviqs() { return xyviqs_; }
+  std::ostream& setup() { return setup_.out(); }
+  std::ostream& xyfind() { return xyfind_.out(); }
+  std::ostream& xyviq(int method) { return xyviq_[method].out(); }
+  std::ostream& xyviqs() { return xyviqs_.out(); }
   // The optional logs; null when the run does not write them.
   std::ostream* input() { return opened(input_); }
   std::ostream* find_avg_z0() { return opened(z0_); }
@@ -62,17 +114,22 @@ class CatalogueLogs {
   // or by a call for NIT 9, which rewrites that file with its own circles.
   void reg_tile(int ls, const Array1<float>& u0_l, const Array1<float>& v0_l, const Array1<int>& w0_l, int nit,
                 const Settings& settings);
+  // Whether the run's first reg_tile call has been made (the collecting file
+  // is then not opened again); a resumed run takes it from its checkpoint.
+  bool reg_tile_called() const { return reg_nit09_opened_; }
+  void set_reg_tile_called(bool called) { reg_nit09_opened_ = called; }
 
  private:
-  std::vector<std::ofstream*> all_files();
-  static std::ostream* opened(std::ofstream& f) { return f.is_open() ? &f : nullptr; }
+  std::vector<LogFile*> all_logs();
+  std::vector<const LogFile*> all_logs() const;
+  static std::ostream* opened(LogFile& f) { return f.is_open() ? &f.out() : nullptr; }
 
-  std::ofstream setup_;
-  std::ofstream input_, z0_, z2_, uv1_, nimfo_;
-  std::ofstream xyfind_;
-  std::ofstream xyviq_[4];
-  std::ofstream xyviqs_;
-  std::ofstream reg1_, reg2_;
+  LogFile setup_;
+  LogFile input_, z0_, z2_, uv1_, nimfo_;
+  LogFile xyfind_;
+  LogFile xyviq_[4];
+  LogFile xyviqs_;
+  LogFile reg1_, reg2_;
   std::ofstream reg_nit09_;
   bool reg_nit09_opened_ = false;
   long stars_ = 0;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 #include "core/fortran_format.h"
@@ -210,6 +211,25 @@ void create_mosaic_files(const MosaicStrips& s, const Mosaics& m) {
   for (char letter : kMapLetters) writfits_b1_init(map_file_name(s.zoom, letter), s.side, s.side, z);
 }
 
+// A mosaic an interrupted run created: it must still be the file the creation
+// wrote (its kind and size), or the rows written since cannot be trusted.
+void check_existing_mosaic(const std::string& name, int bitpix, int side) {
+  std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Update);
+  if (!file) run_error(name, "the mosaic of the interrupted run is missing");
+  const FitsHeader h = parse_fits_header(*file, 1);
+  if (h.bitpix != bitpix || h.naxis1 != side || h.naxis2 != side)
+    run_error(name, "is not the mosaic the interrupted run created");
+  check_data_unit(h, *file);
+}
+
+void check_mosaic_files(const MosaicStrips& s, const Mosaics& m) {
+  for (int k = 1; k <= m.fs; ++k) {
+    for (char letter : {'V', 'S', 'M'}) check_existing_mosaic(stack_file_name(s.zoom, letter, k), 16, s.side);
+    check_existing_mosaic(stack_file_name(s.zoom, 'N', k), 8, s.side);
+  }
+  for (char letter : kMapLetters) check_existing_mosaic(map_file_name(s.zoom, letter), 8, s.side);
+}
+
 void paste_into(MosaicStrips& s, const Mosaics& m, std::span<const TileFilterStacks> stacks,
                 const TileFindingMaps* maps, View2<const std::uint8_t> mask, int uref_t) {
   const bool x1 = s.zoom == 1;
@@ -259,7 +279,7 @@ void write_sampling(const MosaicStrips& s, const Mosaics& m, int vref_t, bool ve
 
 }  // namespace
 
-Mosaics init_mosaics(const Settings& settings, const FilterSlots& filters) {
+Mosaics init_mosaics(const Settings& settings, const FilterSlots& filters, bool existing) {
   Mosaics m;
   if (settings.cmode == 'A') return m;
   m.fs = std::min(filters.fs, FDIM);
@@ -271,6 +291,11 @@ Mosaics init_mosaics(const Settings& settings, const FilterSlots& filters) {
   if (settings.mosaic_x2) {
     write_record(std::cout, "('ALLOCATE MOSAIC STRIP-STACKS...  ')");
     m.x2 = std::make_unique<MosaicStrips>(2);
+  }
+  if (existing) {
+    for (const MosaicStrips* s : {m.x1.get(), m.x2.get()})
+      if (s) check_mosaic_files(*s, m);
+    return m;
   }
   if (m.x1) {
     write_record(std::cout, "('INITIALIZE X1 MOSAICS...  ')");
@@ -309,6 +334,71 @@ void paste_tile_stacks(Mosaics& mosaics, std::span<const TileFilterStacks> stack
     paste_into(*mosaics.x2, mosaics, stacks, maps, stacktu, uref_t);
     if (verbose) write_list(std::cout, "   : MOSAIC_X2...");
   }
+}
+
+// ---------------------------------------------------------------------------
+// The strip region of a tile, for a checkpoint.
+
+namespace {
+
+// Every plane of a sampling's strips, in a fixed order.
+template <typename S>
+auto strip_planes(S& s) {
+  std::vector<decltype(s.stackp_s.view())> planes;
+  for (auto* a : {&s.stackv_sf, &s.stackd_sf, &s.stackm_sf, &s.stackn_sf})
+    for (int k = 1; k <= FDIM; ++k) planes.push_back(a->plane(k));
+  for (auto* a : {&s.stackp_s, &s.stackq_s, &s.stackd_s, &s.stackc_s, &s.stacky_s}) planes.push_back(a->view());
+  return planes;
+}
+
+// Columns (first..last) and rows of the strips a tile centred at uref_t pastes into.
+struct StripRegion {
+  int c0, c1, r0, r1;
+};
+StripRegion region_of(const MosaicStrips& s, int uref_t) {
+  const bool x1 = s.zoom == 1;
+  const int shift = x1 ? uref_t - kX1Centre : 2 * uref_t - kX2Centre;
+  const LocalRange r = x1 ? columns_inside(kX1First, kX1Last, shift, PXDIMX1)
+                          : columns_inside(kX2First, kX2Last, shift, PXDIMX2);
+  return {r.lo + shift, r.hi + shift, s.row_first, s.row_last};
+}
+
+}  // namespace
+
+std::string strip_region_bytes(const Mosaics& mosaics, int uref_t) {
+  std::string out;
+  for (const MosaicStrips* s : {mosaics.x1.get(), mosaics.x2.get()}) {
+    if (!s) continue;
+    const StripRegion g = region_of(*s, uref_t);
+    for (const auto& plane : strip_planes(*s))
+      for (int r = g.r0; r <= g.r1; ++r)
+        for (int c = g.c0; c <= g.c1; ++c) {
+          const std::int16_t v = plane(c, r);
+          out.append(reinterpret_cast<const char*>(&v), sizeof v);
+        }
+  }
+  return out;
+}
+
+void restore_strip_region(Mosaics& mosaics, int uref_t, std::string_view bytes) {
+  std::size_t p = 0;
+  for (MosaicStrips* s : {mosaics.x1.get(), mosaics.x2.get()}) {
+    if (!s) continue;
+    const StripRegion g = region_of(*s, uref_t);
+    const std::size_t need = sizeof(std::int16_t) * static_cast<std::size_t>(std::max(0, g.c1 - g.c0 + 1)) *
+                             static_cast<std::size_t>(g.r1 - g.r0 + 1) * (4 * FDIM + 5);
+    if (bytes.size() - p < need) run_error("the saved strips of a tile are incomplete");
+    for (auto plane : strip_planes(*s))
+      for (int r = g.r0; r <= g.r1; ++r)
+        for (int c = g.c0; c <= g.c1; ++c) {
+          std::int16_t v = 0;
+          std::memcpy(&v, bytes.data() + p, sizeof v);
+          p += sizeof v;
+          plane(c, r) = v;
+        }
+  }
+  if (p != bytes.size()) run_error("the saved strips of a tile do not fit the mosaics of this run");
+  mosaics.row_has_data = true;
 }
 
 void write_strips(const Mosaics& mosaics, int vref_t, bool verbose) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/array.h"
@@ -97,8 +98,10 @@ struct Mosaics {
 
 // Start-up: nothing in mode A or with both mosaics off; otherwise allocates the
 // strips ("ALLOCATE MOSAIC STRIP-STACKS...") and creates every mosaic file blank
-// at full size ("INITIALIZE X1 MOSAICS...", "INITIALIZE X2 MOSAICS...").
-Mosaics init_mosaics(const Settings& settings, const FilterSlots& filters);
+// at full size ("INITIALIZE X1 MOSAICS...", "INITIALIZE X2 MOSAICS..."). With
+// `existing` (a resumed run) the files are not created but must be the ones an
+// interrupted run created (run-time error otherwise).
+Mosaics init_mosaics(const Settings& settings, const FilterSlots& filters, bool existing = false);
 
 // Start of a row of tiles: every strip back to its initial value, the row's
 // data flag cleared ("INITIALIZE THE STRIP..." messages).
@@ -108,6 +111,13 @@ void init_strips(Mosaics& mosaics);
 // maps pasted into the strips of every sampling that is on.
 void paste_tile_stacks(Mosaics& mosaics, std::span<const TileFilterStacks> stacks, const TileFindingMaps* maps,
                        View2<const std::uint8_t> stacktu, int uref_t, bool verbose);
+
+// The strip pixels a tile centred at uref_t pastes into (every plane of every
+// sampling that is on), as bytes; and putting such bytes back, which also marks
+// the row as having data. A checkpoint keeps them for the tiles of the current
+// row, so an interrupted row can be rebuilt without redoing its tiles.
+std::string strip_region_bytes(const Mosaics& mosaics, int uref_t);
+void restore_strip_region(Mosaics& mosaics, int uref_t, std::string_view bytes);
 
 // End of a row of tiles centred at vref_t: when a tile of the row had data,
 // the strips are written into the mosaic files.

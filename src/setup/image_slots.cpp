@@ -6,6 +6,7 @@
 
 #include "core/file_check.h"
 #include "core/fortran_format.h"
+#include "core/files.h"
 #include "core/stop.h"
 #include "core/text.h"
 
@@ -118,6 +119,7 @@ std::string query_hdr(const std::string& filename, const std::string& key) {
   if (!unreadable.empty()) stop_not_fits(filename, key, "zeb: cannot open " + path + ": " + unreadable);
   std::ifstream in(path, std::ios::binary);
   if (!in) stop_not_fits(filename, key, "zeb: cannot open " + path);
+  note_input_file(path);
   std::string record(kFitsRecord, ' ');
   for (;;) {
     in.read(record.data(), static_cast<std::streamsize>(kFitsRecord));

@@ -8,6 +8,7 @@
 
 #include "core/file_check.h"
 #include "core/fortran_format.h"
+#include "core/files.h"
 #include "core/limits.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
@@ -50,6 +51,91 @@ int iteration_limit(const ParamLine& line, int k, const char* what, int lowest) 
   write_list(std::cout, what, " MUST LIE IN ", lowest, " .. 9: ", v);
   write_list(std::cout, line.context());
   stop_run();
+}
+
+// What a real value of the parameter file must be to give a meaningful run.
+// A value that is not a finite number would silently switch tests off (every
+// comparison with NaN fails) or poison sums, so every rule includes finiteness.
+enum class Accept { Finite, NonNegative, Positive };
+
+const char* rule_text(Accept a) {
+  switch (a) {
+    case Accept::NonNegative: return "a finite number >= 0";
+    case Accept::Positive: return "a finite number > 0";
+    default: return "a finite number";
+  }
+}
+
+bool acceptable(double v, Accept a) {
+  if (!std::isfinite(v)) return false;
+  if (a == Accept::NonNegative) return v >= 0.0;
+  if (a == Accept::Positive) return v > 0.0;
+  return true;
+}
+
+// A real value of field k checked against its rule; a refused value stops the
+// run naming the keyword, the value as written, the file and the line.
+float checked_real(const ParamLine& line, int k, const char* what, Accept accept) {
+  const float v = field_number<float>(line, k, what);
+  if (!acceptable(v, accept)) stop_bad_value(what, line.field(k), rule_text(accept), line.context());
+  return v;
+}
+
+// The value as written of the last (name, value) pair of an iteration line
+// whose name begins with `key`.
+std::string iteration_value_text(const ParamLine& line, const std::string& key) {
+  std::string text;
+  for (int k = 2; k + 1 <= line.count(); k += 2)
+    if (line.field(k).substr(0, 4) == key) text = line.field(k + 1);
+  return text;
+}
+
+// The settings of iteration entry nit after its line was read. The finding
+// compares with SSIG and QSEL and excludes within OPRX and OPRV: a value that
+// is not a finite number would silently disable a test, and a negative
+// threshold or radius has no meaning. The region files write RSIZ with f6.3
+// and RWID with i1: a value that does not fit would write asterisks.
+void check_iteration_values(const ParamLine& line, int nit, const Settings& st) {
+  auto check = [&line](bool ok, const char* key, const char* rule) {
+    if (!ok) stop_bad_value(key, iteration_value_text(line, key), rule, line.context());
+  };
+  if (nit <= 9) {
+    check(acceptable(st.ssig_nit(nit), Accept::NonNegative), "SSIG", rule_text(Accept::NonNegative));
+    check(acceptable(st.qsel_nit(nit), Accept::Finite), "QSEL", rule_text(Accept::Finite));
+    check(acceptable(st.oprx_nit(nit), Accept::NonNegative), "OPRX", rule_text(Accept::NonNegative));
+    check(acceptable(st.oprv_nit(nit), Accept::NonNegative), "OPRV", rule_text(Accept::NonNegative));
+  }
+  check(acceptable(st.rsiz_nit(nit), Accept::NonNegative) && st.rsiz_nit(nit) < 99.9995f, "RSIZ",
+        "a finite number from 0 to 99.999 (the region files write it with f6.3)");
+  check(st.rwid_nit(nit) >= 0 && st.rwid_nit(nit) <= 9, "RWID",
+        "an integer from 0 to 9 (the region files write it with i1)");
+}
+
+// The values of fields k + 1 .. k + n as written, separated by blanks.
+std::string values_text(const ParamLine& line, int k, int n) {
+  std::string t;
+  for (int j = 1; j <= n; ++j) t += (j > 1 ? " " : "") + line.field(k + j);
+  return t;
+}
+
+// IJTLIM: a reversed or empty range would process no tile and end with empty
+// catalogues as if all went well; tile indices address the 99 x 99 hash grid,
+// and an index above 99 stops with the tile loop's own stop text, here before
+// any tile has been processed.
+void check_tile_range(const ParamLine& line, int k, const std::array<int, 4>& r) {
+  const char* rule = "1 <= IT min <= IT max <= 99 and 1 <= JT min <= JT max <= 99";
+  if (r[0] < 1 || r[2] < 1 || r[0] > r[1] || r[2] > r[3])
+    stop_bad_value("IJTLIM", values_text(line, k, 4), rule, line.context());
+  if (r[1] > HASHDM || r[3] > HASHDM) {
+    write_bad_value("IJTLIM", values_text(line, k, 4), rule, line.context());
+    stop_run(r[1] > HASHDM ? "IT.gt._HASHDM_" : "JT.gt._HASHDM_");
+  }
+}
+
+// ULIM, VLIM, UVLIM: a reversed window meets no tile.
+void check_window(const ParamLine& line, int k, const char* key, int n, const Settings& st) {
+  if (st.umin <= st.umax && st.vmin <= st.vmax) return;
+  stop_bad_value(key, values_text(line, k, n), "a window with U MIN <= U MAX and V MIN <= V MAX", line.context());
 }
 
 // A spreading radius of an iteration line (QSEP, DSEP, PSEP), refused here
@@ -238,6 +324,7 @@ void ParamFileReader::iteration_line(const ParamLine& line) {
       write_list(std::cout, text);
     stop_run();
   }
+  check_iteration_values(line, nit, st);
 }
 
 void ParamFileReader::commit_slot(int g) {
@@ -383,18 +470,39 @@ void ParamFileReader::field_loop(const ParamLine& line) {
       if (sign(10) == '-') st.show_tile = st.show_tiles = 0;
       k += 1;
     } else if (is("MASKFAC")) {
-      maskfac_ = field_number<float>(line, k + 1, "MASKFAC");
+      maskfac_ = checked_real(line, k + 1, "MASKFAC", Accept::NonNegative);
       k += 2;
     } else if (is("OTHRFAC")) {
-      othrfac_ = field_number<float>(line, k + 1, "OTHRFAC");
+      othrfac_ = checked_real(line, k + 1, "OTHRFAC", Accept::NonNegative);
       k += 2;
     } else if (is("PIX")) {
       require_slot(line, k, g);
+      // A second exposure for the same slot would silently replace the first.
+      if (pix_given_.at(static_cast<std::size_t>(g))) {
+        write_list(std::cout, " ");
+        write_list(std::cout, "IMAGE SLOT GIVEN A SECOND PIX...  G: ", g);
+        write_list(std::cout, "   first : ", rtrim(s.filename_g(g)));
+        write_list(std::cout, "   second: ", value());
+        write_list(std::cout, "   in " + line.context());
+        stop_run("image slot given a second PIX");
+      }
+      pix_given_.at(static_cast<std::size_t>(g)) = true;
       s.filename_g(g) = compose_name(g, value(), "PIX file");
-      ListReader r(query_hdr(s.filename_g(g), "EXPTIME "), s.filename_g(g) + " (EXPTIME)");
+      const std::string card = query_hdr(s.filename_g(g), "EXPTIME ");
+      const std::string card_where =
+          rtrim(s.filename_g(g)) + ", primary header card EXPTIME (PIX on " + line.context() + ")";
+      ListReader r(card, card_where);
       float exptime = 0.0f;
       if (r.read_real(exptime) != Got::Value) run_error(s.filename_g(g), "EXPTIME has no value");
-      if (s.exp_g(g) == 0.0f) s.exp_g(g) = exptime;
+      // The header's time is used only when no EXPT came first on the line;
+      // then it must be a usable exposure time (an EXPT before the PIX
+      // overrides a broken card).
+      if (s.exp_g(g) == 0.0f) {
+        if (!acceptable(exptime, Accept::Positive))
+          stop_bad_value("EXPTIME", trim(card), "a finite number of seconds > 0 (or give EXPT= before PIX=)",
+                         card_where);
+        s.exp_g(g) = exptime;
+      }
       k += 2;
     } else if (is("MAT")) {
       require_slot(line, k, g);
@@ -402,15 +510,23 @@ void ParamFileReader::field_loop(const ParamLine& line) {
       k += 2;
     } else if (is("SKY")) {
       require_slot(line, k, g);
-      s.sky_g(g) += field_number<float>(line, k + 1, "SKY");
+      s.sky_g(g) += checked_real(line, k + 1, "SKY", Accept::Finite);
+      if (!std::isfinite(s.sky_g(g)))
+        stop_bad_value("SKY", line.field(k + 1), "a finite number, and the sum of the slot's SKY values too",
+                       line.context());
       k += 2;
     } else if (is("ZPU")) {
       require_slot(line, k, g);
-      s.zpu_g(g) = field_number<float>(line, k + 1, "ZPU");
+      // 10^(ZPU/2.5) scales every pixel of the exposure and must stay a normal
+      // single-precision number; values of -90 and below keep the meaning
+      // "take the zero point from the MAT file".
+      s.zpu_g(g) = checked_real(line, k + 1, "ZPU", Accept::Finite);
+      if (s.zpu_g(g) > 90.0f)
+        stop_bad_value("ZPU", line.field(k + 1), "a finite number <= 90 (magnitudes)", line.context());
       k += 2;
     } else if (is("EXPT")) {
       require_slot(line, k, g);
-      s.exp_g(g) = field_number<float>(line, k + 1, "EXPT");
+      s.exp_g(g) = checked_real(line, k + 1, "EXPT", Accept::Positive);
       k += 2;
     } else if (is("PSF3UV") || is("PSF3IR") || is("PSFHRC") || is("PSFACS")) {
       // The camera PSF file is read into the PSF library of the current
@@ -440,15 +556,22 @@ void ParamFileReader::field_loop(const ParamLine& line) {
     } else if (is("EXPFLT")) {
       if (filter_slot_ < 1 || filter_slot_ > FDIM) stop_run("ETIME FSLOT");
       fl.exp_f(filter_slot_) = field_number<float>(line, k + 1, "EXPFLT");
-      if (!(fl.exp_f(filter_slot_) > 0.0f)) stop_run("ETIME ERROR");
+      if (!acceptable(fl.exp_f(filter_slot_), Accept::Positive)) {
+        write_list(std::cout, "EXPFLT = ", line.field(k + 1), " must be a finite number > 0; in ", line.context());
+        stop_run("ETIME ERROR");
+      }
       k += 2;
     } else if (is("SCLFLT")) {
       if (filter_slot_ < 1 || filter_slot_ > FDIM) stop_run("SCLFLT FSLOT");
       fl.scl_f(filter_slot_) = field_number<float>(line, k + 1, "SCLFLT");
-      if (!(fl.scl_f(filter_slot_) > 0.0f)) stop_run("SCALE ERROR");
+      if (!acceptable(fl.scl_f(filter_slot_), Accept::Positive)) {
+        write_list(std::cout, "SCLFLT = ", line.field(k + 1), " must be a finite number > 0; in ", line.context());
+        stop_run("SCALE ERROR");
+      }
       k += 2;
     } else if (is("IJTLIM")) {
       for (int j = 0; j < 4; ++j) st.ijtminmaxu[j] = field_number<int>(line, k + 1 + j, "IJTLIM");
+      check_tile_range(line, k, st.ijtminmaxu);
       k += 5;
     } else if (is("NITLIM") || is("NITFND")) {
       st.nitminmaxu[0] = iteration_limit(line, k + 1, "NITMIN", 1);
@@ -463,16 +586,19 @@ void ParamFileReader::field_loop(const ParamLine& line) {
     } else if (is("ULIM")) {
       st.umin = field_number<int>(line, k + 1, "ULIM");
       st.umax = field_number<int>(line, k + 2, "ULIM");
+      check_window(line, k, "ULIM", 2, st);
       k += 3;
     } else if (is("VLIM")) {
       st.vmin = field_number<int>(line, k + 1, "VLIM");
       st.vmax = field_number<int>(line, k + 2, "VLIM");
+      check_window(line, k, "VLIM", 2, st);
       k += 3;
     } else if (is("UVLIM")) {
       st.umin = field_number<int>(line, k + 1, "UVLIM");
       st.umax = field_number<int>(line, k + 2, "UVLIM");
       st.vmin = field_number<int>(line, k + 3, "UVLIM");
       st.vmax = field_number<int>(line, k + 4, "UVLIM");
+      check_window(line, k, "UVLIM", 4, st);
       k += 5;
     } else if (is("FILTER")) {
       filter_name_ = pad(value(), 5);
@@ -552,13 +678,18 @@ void zeb_setup(const std::string& infile, const PrescanCounts& counts, RunState&
     ParamFileReader reader(run, counts, infile);
     reader.initialise();
     write_record(std::cout, "('ENTER ZEB_SETUP... INFILENAME: ',a80)", pad(infile, 80));
-    std::ifstream in(infile);
-    if (!in) run_error(infile, with_unreadable_reason("cannot open the parameter file", infile));
+    std::ifstream in = open_text_input(infile, "parameter file");
     std::string raw;
     if (!std::getline(in, raw)) run_error(infile, "end of file before the first line");
-    reader.first_line(raw);
-    while (std::getline(in, raw))
-      if (!reader.next_line(raw)) break;
+    try {
+      reader.first_line(raw);
+      while (std::getline(in, raw))
+        if (!reader.next_line(raw)) break;
+    } catch (const RunStop& stop) {
+      // Every stop met while a line is read names that line.
+      if (stop.status != 0) write_list(std::cout, "---> " + infile + " line " + std::to_string(reader.line_number()));
+      throw;
+    }
     if (in.bad()) run_error(infile, "read error");
   }
   report_image_slots(run.slots);

@@ -1,10 +1,12 @@
 // Reading the parameter file: the set-up of a run.
 #pragma once
 
+#include <array>
 #include <fstream>
 #include <memory>
 #include <string>
 
+#include "core/limits.h"
 #include "setup/param_line.h"
 #include "setup/run_state.h"
 
@@ -67,6 +69,7 @@ class ParamFileReader {
   float othrfac_ = 1.0f;
   std::string psf_name_ = "NULL";
   std::string gcs_name_ = "NULL";
+  std::array<bool, GDIM + 1> pix_given_{};  // slots that have their exposure file
 
   // Values that hold for the slots of the current line only.
   int line_camera_ = 0;

@@ -11,6 +11,7 @@
 
 #include "core/file_check.h"
 #include "core/fortran_format.h"
+#include "core/files.h"
 #include "core/limits.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
@@ -29,10 +30,7 @@ class ListFile {
  public:
   ListFile(const std::string& name, const ParamLine& line, const char* keyword) : name_(name) {
     if (name.empty()) run_error(line.context(), std::string(keyword) + " needs a file name");
-    std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) run_error(name, "is a directory, not a list file");
-    in_.open(name);
-    if (!in_) run_error(name, with_unreadable_reason("cannot open the list file", name));
+    in_ = open_text_input(name, "list file");
   }
 
   // The next data line; false at the end of the file. A line with text beyond
@@ -125,6 +123,12 @@ void ensure_allocated(ArtificialStars& art) {
   if (!art.allocated()) art.allocate(FDIM);
 }
 
+// A stop whose explanation is the place it refers to.
+[[noreturn]] void stop_in(const std::string& where, const char* text) {
+  write_list(std::cout, "---> " + where);
+  stop_run(text);
+}
+
 [[noreturn]] void stop_limits_missing(const ParamLine& line) {
   write_list(std::cout, "NEED to have _FDIM_ columns in PREMAG/BRITE spec");
   write_list(std::cout, " ");
@@ -159,6 +163,7 @@ std::array<float, FDIM> read_limits(const ParamLine& line, int k) {
   write_list(std::cout, " ");
   write_list(std::cout, "STRING:  ", text);
   write_list(std::cout, " ");
+  write_list(std::cout, "---> " + file.where());
   stop_run();
 }
 
@@ -285,6 +290,7 @@ int item_brite(const ParamLine& line, int k, BrightStars& bright) {
     write_list(std::cout, "THE ROUTINE WANTS TO READ IN ");
     write_list(std::cout, "THIS MANY BRITE STARS      Bs: ", lines);
     write_list(std::cout, "THE HARDCODED LIMIT IS _BDIM_: ", BDIM);
+    write_list(std::cout, "---> " + file.name());
     stop_run("Bs.gt._BDIM_");
   }
   write_record(std::cout, "(10x,'    Bs: ',i6)", bright.bs);
@@ -292,7 +298,7 @@ int item_brite(const ParamLine& line, int k, BrightStars& bright) {
 }
 
 int item_addbrite(const ParamLine& line, int k, BrightStars& bright) {
-  if (bright.bs + 1 > BDIM) stop_run("Bs.gt._BDIM_");
+  if (bright.bs + 1 > BDIM) stop_in(line.context(), "Bs.gt._BDIM_");
   const LineNumbers n = read_item_numbers(line, k, "ADDBRITE");
   std::array<float, FDIM> z{};
   for (int f = 0; f < FDIM; ++f) {
@@ -310,7 +316,7 @@ int item_addbrite(const ParamLine& line, int k, BrightStars& bright) {
 }
 
 int item_addart(const ParamLine& line, int k, ArtificialStars& art) {
-  if (art.narts + 1 > ARTMAX) stop_run("NARTs.gt._ARTMAX_");
+  if (art.narts + 1 > ARTMAX) stop_in(line.context(), "NARTs.gt._ARTMAX_");
   ensure_allocated(art);
   const LineNumbers n = read_item_numbers(line, k, "ADDART");
   std::array<double, FDIM> z{};
@@ -333,7 +339,7 @@ int item_artfile(const ParamLine& line, int k, bool magnitudes, ArtificialStars&
   art.narts = 0;
   std::string text;
   while (file.next_data_line(text)) {
-    if (art.narts == ARTMAX) stop_run("NARTs.gt._ARTMAX_");
+    if (art.narts == ARTMAX) stop_in(file.where(), "NARTs.gt._ARTMAX_");
     const LineNumbers n = read_line_numbers(text, file.where());
     if (!n.all()) run_error(file.where(), "an artificial star needs four numbers: u, v and two values");
     const int a = ++art.narts;
@@ -343,7 +349,7 @@ int item_artfile(const ParamLine& line, int k, bool magnitudes, ArtificialStars&
       art.zart0(a, f + 1) = magnitudes ? flux_of_magnitude(n.x[2 + f], file.where()) : n.x[2 + f];
   }
   write_list(std::cout, "NARTs: ", art.narts);
-  if (art.narts == 0) stop_run("something wrong NARTs0");
+  if (art.narts == 0) stop_in(file.name(), "something wrong NARTs0");
   return k + 2;
 }
 
@@ -363,7 +369,7 @@ int item_drivxy(const ParamLine& line, int k, MasterList& master) {
   master.nmasti = 0;
   std::string text;
   while (file.next_data_line(text)) {
-    if (master.nmasti == NSTMAX) stop_run("NMASTi.gt._NSTMAX_");
+    if (master.nmasti == NSTMAX) stop_in(file.where(), "NMASTi.gt._NSTMAX_");
     const LineNumbers n = read_line_numbers(text, file.where());
     // A position is the least a line must give; without it the star would
     // land at whatever the entry held before.

@@ -10,6 +10,7 @@
 
 #include "core/file_check.h"
 #include "core/fortran_format.h"
+#include "core/files.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
 #include "core/text.h"
@@ -61,17 +62,18 @@ void parse_mat_line(const std::string& line, const std::string& where, MatEntrie
 // Every line is read whole. "#" in column 1 marks a comment; every other line
 // is a data line.
 MatEntries read_mat_entries(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) run_error(path, "MAT file is a directory");
-  std::ifstream in(path);
-  if (!in) run_error(path, with_unreadable_reason("cannot open the MAT file", path));
+  std::ifstream in = open_text_input(path, "MAT file");
   MatEntries e;
   std::string line;
   int lineno = 0;
   while (std::getline(in, line)) {
     ++lineno;
     if (!line.empty() && line[0] == '#') continue;
-    if (e.size() >= kNmatMax) stop_run("NMATs.gt._NMATMX_");
+    if (e.size() >= kNmatMax) {
+      write_list(std::cout, "---> " + path + ", line " + std::to_string(lineno) + ": more than " +
+                                std::to_string(kNmatMax) + " matched stars");
+      stop_run("NMATs.gt._NMATMX_");
+    }
     parse_mat_line(line, path + ", line " + std::to_string(lineno), e);
   }
   if (in.bad()) run_error(path, "the MAT file could not be read to its end");
@@ -218,7 +220,11 @@ void read_mat(const std::string& filemat, int kkk, int flt, const std::string& f
   // codes cannot be set from the parameter file and likewise have nothing.
   const int cs = cs_kkk(kkk);
   if (cs == 0) return;
-  if (cs > 1) stop_run("Cs.gt._CDIM_");
+  if (cs > 1) {
+    write_list(std::cout, "---> image slot " + std::to_string(g) + ": camera code " + std::to_string(kkk) + " has " +
+                                std::to_string(cs) + " chips (MAT file " + rtrim(filemat) + ")");
+    stop_run("Cs.gt._CDIM_");
+  }
 
   // Every entry belongs to the slot's single chip, and the chip is fitted from
   // its own entries, however few.

@@ -150,8 +150,9 @@ void stop_wj2_bitpix(const std::string& name, long long bitpix) {
   stop_run();
 }
 
-void stop_wj2_size(long long naxis1, long long naxis2, int nx, int ny) {
+void stop_wj2_size(const std::string& name, long long naxis1, long long naxis2, int nx, int ny) {
   write_list(std::cout, " not enough image space! ");
+  write_list(std::cout, "   FILE: " + rtrim(name));
   write_list(std::cout);
   write_list(std::cout, "  laxis1: ", naxis1);
   write_list(std::cout, "      NX: ", nx);
@@ -208,7 +209,7 @@ void readfits_wfc3uv_wj2_rast(const std::string& name, View2<float> values, View
   reset_fits_carry_over();
   const FitsHeader h = read_header(*file, 1);
   if (h.bitpix != 16) stop_wj2_bitpix(name, h.bitpix);
-  if (h.naxis1 != 4096 && h.naxis2 != 4096) stop_wj2_size(h.naxis1, h.naxis2, nx, ny);
+  if (h.naxis1 != 4096 && h.naxis2 != 4096) stop_wj2_size(name, h.naxis1, h.naxis2, nx, ny);
   check_data_unit(h, *file);
 
   read_window(*file, h, 2, window_around(itil, jtil, nx, ny),
@@ -249,6 +250,8 @@ void readfits_wfc3ir_flt_rast(const std::string& name, View2<float> values, View
     ext[e] = read_header(*file, next);
     if (e == 0 && ext[e].bitpix != -32) {
       write_list(std::cout, "prob");
+      write_list(std::cout, "readfits_wfc3ir_flt_rast: " + rtrim(name) + ", extension 1 (science): BITPIX = " +
+                                std::to_string(ext[e].bitpix) + ", not -32");
       stop_run();
     }
     check_data_unit(ext[e], *file);
@@ -298,7 +301,7 @@ void readfits_hrc_i4_rast(const std::string& name, View2<float> values, View2<fl
   if (!file) readfits_open_failure(name);
   reset_fits_carry_over();
   const FitsHeader h = read_header(*file, 1);
-  check_i4_image(h, kHrcSide, kHrcSide);
+  check_i4_image(h, kHrcSide, kHrcSide, name);
   check_data_unit(h, *file);
   read_window(*file, h, 4, window_around(itil, jtil, nx, ny),
               [&](int xt, int yt, long long, const unsigned char* b) {

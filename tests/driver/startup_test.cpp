@@ -50,7 +50,9 @@ TEST(Startup, PrescanStopsOnLeadingBlankAndNonZeroDigit) {
   Captured a = run_zeb({"blank.txt"});
   EXPECT_EQ(a.status, 1);
   EXPECT_EQ(a.err, "STOP no leading blanks in infile...\n");
-  EXPECT_EQ(split_lines(a.out), BANNER);
+  std::vector<std::string> want = BANNER;
+  want.push_back(" ---> blank.txt line 2");
+  EXPECT_EQ(split_lines(a.out), want);
   Captured b = run_zeb({"digit.txt"});
   EXPECT_EQ(b.status, 1);
   EXPECT_EQ(b.err, "STOP any numbers must start with 0...\n");
@@ -96,9 +98,10 @@ TEST(Startup, CommandLineIsAnsweredBeforeAnythingIsWritten) {
   TempDir d;
   std::filesystem::create_directory("params.d");
   const std::string usage =
-      "usage: zeb PARAMS       run on the parameter file PARAMS\n"
-      "       zeb -h | --help  this help\n"
-      "       zeb --version    the version\n";
+      "usage: zeb PARAMS           run on the parameter file PARAMS\n"
+      "       zeb --resume PARAMS  continue the interrupted run of PARAMS in this directory\n"
+      "       zeb -h | --help      this help\n"
+      "       zeb --version        the version\n";
   for (const char* h : {"-h", "--help"}) {
     Captured c = run_zeb({"x.txt", h});
     EXPECT_EQ(c.status, 0);
@@ -116,10 +119,12 @@ TEST(Startup, CommandLineIsAnsweredBeforeAnythingIsWritten) {
       {"nothere.txt", "zeb: nothere.txt: no such file or directory; it cannot be the parameter file\n"},
       {"-v", "zeb: unknown option -v\n"}};
   for (const auto& [arg, message] : refused) {
-    Captured c = run_zeb({arg});
-    EXPECT_EQ(c.status, 2) << arg;
-    EXPECT_EQ(c.out, "") << arg;
-    EXPECT_EQ(c.err, message + usage) << arg;
+    for (const bool resume : {false, true}) {
+      Captured c = resume ? run_zeb({"--resume", arg}) : run_zeb({arg});
+      EXPECT_EQ(c.status, 2) << arg;
+      EXPECT_EQ(c.out, "") << arg;
+      EXPECT_EQ(c.err, message + usage) << arg;
+    }
   }
   std::vector<std::string> left;
   for (const auto& e : std::filesystem::directory_iterator(".")) left.push_back(e.path().filename().string());

@@ -107,7 +107,7 @@ TEST(FindingIterations, UnsetIterationRangeStops) {
   zeb::test::TempDir dir;
   zeb::RunState run;
   run.settings.cmode = 'R';
-  zeb::CatalogueLogs logs(run.settings, std::ofstream("LOGK.SETUP"));
+  zeb::CatalogueLogs logs(run.settings);
   zeb::Tile t;
   auto c = capture([&] { zeb::finding_iterations(t, run, logs); });
   EXPECT_TRUE(c.stopped);

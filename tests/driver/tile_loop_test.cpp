@@ -27,7 +27,7 @@ struct EmptyRun {
   }
   Captured loop() {
     return capture([&] {
-      zeb::CatalogueLogs logs(run.settings, std::ofstream("LOGK.SETUP"));
+      zeb::CatalogueLogs logs(run.settings);
       zeb::run_tile_loop(run, hash_000, hash_art, logs);
     });
   }

@@ -153,7 +153,7 @@ TEST_F(FitsImages, IntegerReaderRefusesOtherDimensionsAndOtherPixelKinds) {
   EXPECT_TRUE(c.stopped);
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.out,
-            " FITS image not the expected dimensions:\n  input NX:  4\n  input NY:  2\n  laxis(1):  3\n"
+            " FITS image not the expected dimensions:\n  FILE: i4.fits\n  input NX:  4\n  input NY:  2\n  laxis(1):  3\n"
             "  laxis(2):  2\n");
 
   write_file("r4.fits", header_records(image_cards(-32, 4, 2)) + padded_data(std::string(32, '\0')));
@@ -161,7 +161,7 @@ TEST_F(FitsImages, IntegerReaderRefusesOtherDimensionsAndOtherPixelKinds) {
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.out,
             " readfits_i4...: \n you called a routine to read in a\n long i*4 image, and the image you\n"
-            " gave it has BITPIX =  -32\n");
+            " gave it has BITPIX =  -32\n  FILE: r4.fits\n");
 }
 
 TEST_F(FitsImages, FloatReaderRefusesOtherPixelKinds) {
@@ -169,7 +169,7 @@ TEST_F(FitsImages, FloatReaderRefusesOtherPixelKinds) {
   Array2<float> a(2, 2);
   Captured c = capture([&] { readfits_r4("i2.fits", a.view(), 2, 2); });
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, " prob\n");
+  EXPECT_EQ(c.out, " prob\n readfits_r4: i2.fits has BITPIX = 16, not -32\n");
 }
 
 TEST_F(FitsImages, ReaderThatCannotOpenItsFileSaysSo) {
@@ -251,10 +251,10 @@ TEST_F(FitsImages, WritersThatCannotCreateTheirFileSaySo) {
   Array2<std::uint8_t> b(1, 1);
   c = capture([&] { writfits_b1("nodir/x.fits", b.view(), 1, 1); });
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, " WRITFITS ERROR\n");
+  EXPECT_EQ(c.out, " WRITFITS ERROR\n FILE: nodir/x.fits\n");
   c = capture([&] { writfits_j2_init("nodir/m.fits", 10, 10, 1.0f, 1.0f); });
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, " WRITFITS ERROR\n");
+  EXPECT_EQ(c.out, " WRITFITS ERROR\n FILE: nodir/m.fits\n");
 }
 
 TEST_F(FitsImages, CallerFaultsStopWithAMessage) {

@@ -176,7 +176,7 @@ TEST_F(Mosaics, StripWriterFailures) {
   std::string before = read_file("n.fits");
   c = capture([&] { writfits_j2_rastx("n.fits", a.view(), 1, 1, 1, 2, 1, 2, 2, 2, 7, 3); });
   EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, "  NREAD: 1\n NEXTEND: 0\n NAXIS: 2\n LAXIS: 7 3 1\n BITPIX: 8\n BSCALE: 1\n BZERO: 0\n");
+  EXPECT_EQ(c.out, " FILE: n.fits\n  NREAD: 1\n NEXTEND: 0\n NAXIS: 2\n LAXIS: 7 3 1\n BITPIX: 8\n BSCALE: 1\n BZERO: 0\n");
   c = capture([&] { writfits_b1_rastx("n.fits", a.view(), 1, 1, 1, 2, 1, 2, 2, 2, 7, 4); });
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(read_file("n.fits"), before);

@@ -14,6 +14,7 @@
 #include "support/test_support.h"
 
 using zeb::test::capture;
+using zeb::test::Captured;
 using zeb::test::read_file;
 using zeb::test::read_lines;
 using zeb::test::TempDir;
@@ -22,7 +23,7 @@ namespace {
 
 std::unique_ptr<zeb::CatalogueLogs> open_logs(const zeb::Settings& st) {
   std::unique_ptr<zeb::CatalogueLogs> logs;
-  auto c = capture([&] { logs = std::make_unique<zeb::CatalogueLogs>(st, std::ofstream("LOGK.SETUP")); });
+  auto c = capture([&] { logs = std::make_unique<zeb::CatalogueLogs>(st); });
   EXPECT_EQ(c.out, "OPEN INPUT FILES...  \n");
   return logs;
 }
@@ -196,16 +197,46 @@ TEST(CatalogueLogs, ModeAWritesInputButNoRegionFiles) {
                        " " + "  (5)" + " " + "6" + " " + "7");
 }
 
-TEST(CatalogueLogs, RecordsOfAFinishedTileAreOnDiskBeforeTheLogsClose) {
+// A tile's records reach the files together when it ends (a run killed in
+// the middle of a tile leaves whole tiles only), and a resumed run continues
+// each log from the length its last finished tile left, cutting off what came
+// after.
+TEST(CatalogueLogs, ATilesRecordsReachTheFilesTogetherWhenItEnds) {
   TempDir dir;
   zeb::Settings st;
   st.cmode = 'R';
-  auto logs = open_logs(st);
-  logs->setup() << "tile line\n";
-  zeb::write_zero_records(*logs, {'R', 1});
-  logs->flush();
-  EXPECT_EQ(read_file("LOGK.SETUP"), "tile line\n");
-  EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 5u);
+  zeb::LogLengths after_headers;
+  {
+    auto logs = open_logs(st);
+    after_headers = logs->lengths();
+    logs->setup() << "tile line\n";
+    zeb::write_zero_records(*logs, {'R', 1});
+    EXPECT_EQ(read_file("LOGK.SETUP"), "");
+    EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 4u);  // the header only
+    logs->flush();
+    EXPECT_EQ(read_file("LOGK.SETUP"), "tile line\n");
+    EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 5u);
+    logs->setup() << "a tile that did not finish\n";
+  }  // an orderly stop: what was written is kept
+  EXPECT_EQ(read_file("LOGK.SETUP"), "tile line\na tile that did not finish\n");
+  const std::string xyviq0 = read_file("LOGR.XYVIQ0");
+  std::unique_ptr<zeb::CatalogueLogs> resumed;
+  capture([&] { resumed = std::make_unique<zeb::CatalogueLogs>(st, &after_headers); });
+  EXPECT_EQ(read_file("LOGK.SETUP"), "");
+  EXPECT_EQ(read_lines("LOGR.XYVIQ3").size(), 4u);
+  EXPECT_EQ(read_file("LOGR.XYVIQ0"), xyviq0.substr(0, xyviq0.find("\n#\n") + 3));
+}
+
+// A log that cannot be written (a full disk: here the device that is always
+// full) ends the run with a run-time error naming it, never silently short.
+TEST(CatalogueLogs, AWriteThatFailsIsARunTimeErrorNamingTheLog) {
+  TempDir dir;
+  std::filesystem::create_symlink("/dev/full", "LOGR.XYVIQ2");
+  zeb::Settings st;
+  st.cmode = 'R';
+  Captured c = capture([&] { zeb::CatalogueLogs logs(st); });
+  EXPECT_TRUE(c.errored);
+  EXPECT_EQ(c.err, "zeb: run-time error: LOGR.XYVIQ2: could not be written (is the disk full?)\n");
 }
 
 TEST(StarRecords, EveryLogOfACommittedStar) {

@@ -101,7 +101,7 @@ TEST(RegTile, IterationFileRewrittenAndCollectingFileKeptOpenUntilNitmax) {
   v(2) = 50.0f;
   w(2) = 1;
   std::unique_ptr<zeb::CatalogueLogs> logs;
-  capture([&] { logs = std::make_unique<zeb::CatalogueLogs>(st, std::ofstream("LOGK.SETUP")); });
+  capture([&] { logs = std::make_unique<zeb::CatalogueLogs>(st); });
   zeb::test::Captured c = capture([&] { logs->reg_tile(2, u, v, w, 1, st); });
   EXPECT_EQ(c.out, "ENTER reg_tile...    2\n EXIT reg_tile...    2\n");
   std::vector<std::string> nit1 = {"linear;circle(    100.0,   120.3, 0.500) # color=magenta width=3",

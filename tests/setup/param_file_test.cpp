@@ -308,7 +308,9 @@ TEST(ParamFile, FilterSlotErrors) {
       {"EXPFLT 100\n", "STOP ETIME FSLOT\n"},
       {"SCLFLT 2\n", "STOP SCLFLT FSLOT\n"},
       {"F_SLOT 1\nEXPFLT 0\n", "STOP ETIME ERROR\n"},
+      {"F_SLOT 1\nEXPFLT Inf\n", "STOP ETIME ERROR\n"},
       {"F_SLOT 2\nSCLFLT -1\n", "STOP SCALE ERROR\n"},
+      {"F_SLOT 2\nSCLFLT NaN\n", "STOP SCALE ERROR\n"},
   };
   for (const Case& k : cases) {
     Fixture f;
@@ -390,6 +392,80 @@ TEST(ParamFile, IterationLimitsOutsideTheTablesStop) {
     EXPECT_TRUE(c.stopped) << line;
     EXPECT_EQ(c.status, 1) << line;
   }
+}
+
+// Values that would once have been taken silently (a NaN threshold switches a
+// finding test off, a reversed tile range processes nothing, an exposure time
+// of 0 or infinity feeds the artificial-star noise) stop the run, naming the
+// keyword, the value as written, the file and the line.
+TEST(ParamFile, ValuesWithoutMeaningStopNamingKeywordValueAndLine) {
+  struct Case {
+    const char* line;
+    const char* key;
+    const char* value;
+    const char* stop;  // the stop text when it is not "<key> out of range"
+  } cases[] = {
+      {"MASKFAC=NaN", "MASKFAC", "NaN", nullptr},        {"OTHRFAC -0.5", "OTHRFAC", "-0.5", nullptr},
+      {"NIT01 SSIG=NaN", "SSIG", "NaN", nullptr},         {"NIT02 SSIG=Inf QSEL=-Inf", "SSIG", "Inf", nullptr},
+      {"NIT03 QSEL=-Inf", "QSEL", "-Inf", nullptr},       {"NIT04 OPRV=-1", "OPRV", "-1", nullptr},
+      {"NIT00 RSIZ=150", "RSIZ", "150", nullptr},         {"NIT05 RWID=12", "RWID", "12", nullptr},
+      {"0001 SKY=NaN", "SKY", "NaN", nullptr},            {"0001 EXPT=Inf", "EXPT", "Inf", nullptr},
+      {"0001 EXPT=0", "EXPT", "0", nullptr},              {"0001 ZPU=95", "ZPU", "95", nullptr},
+      {"IJTLIM 2 1 2 1", "IJTLIM", "2 1 2 1", nullptr},   {"IJTLIM 1 1 0 1", "IJTLIM", "1 1 0 1", nullptr},
+      {"IJTLIM 1 100 1 1", "IJTLIM", "1 100 1 1", "IT.gt._HASHDM_"},
+      {"ULIM 600 500", "ULIM", "600 500", nullptr},
+  };
+  for (const Case& k : cases) {
+    Fixture f;
+    Captured c = f.feed(std::string("MODE=R\nCHIPNAME=WFC3IR\nF_SLOT 1\n") + k.line + "\n");
+    EXPECT_EQ(c.status, 1) << k.line;
+    EXPECT_EQ(c.err, "STOP " + (k.stop ? std::string(k.stop) : std::string(k.key) + " out of range") + "\n") << k.line;
+    EXPECT_NE(c.out.find(std::string(" VALUE REFUSED: ") + k.key + " = " + k.value + "\n"), std::string::npos)
+        << k.line << "\n" << c.out;
+    EXPECT_NE(c.out.find("   in params.txt line 4\n"), std::string::npos) << k.line;
+  }
+  Fixture f;
+  Captured c = f.feed("MODE=R\nMASKFAC=NaN\n");
+  std::vector<std::string> want = {" ", " VALUE REFUSED: MASKFAC = NaN", "   it must be a finite number >= 0",
+                                   "   in params.txt line 2", " "};
+  EXPECT_EQ(messages(c), want);
+}
+
+// The exposure time of a slot comes from its file's EXPTIME card unless an
+// EXPT came first; a card that is no usable time is refused, and a slot's
+// second PIX would silently replace its first exposure.
+TEST(ParamFile, ExposureTimeCardsAndASecondPixAreChecked) {
+  auto exposure = [](const std::string& name, const std::string& exptime) {
+    std::string h = "SIMPLE  =                    T";
+    h.resize(80, ' ');
+    std::string e = "EXPTIME = " + std::string(20 - exptime.size(), ' ') + exptime;
+    e.resize(80, ' ');
+    std::string end = "END";
+    end.resize(80, ' ');
+    zeb::test::write_file(name, h + e + end + std::string(2880 - 240, ' '));
+  };
+  const std::string prelude = "MODE=R\nCHIPNAME=WFC3IR\nF_SLOT 1\n";
+  for (const char* bad : {"NaN", "-500."}) {
+    Fixture f;
+    exposure("bad.fits", bad);
+    Captured c = f.feed(prelude + "0001 PIX=bad.fits\n");
+    EXPECT_EQ(c.err, "STOP EXPTIME out of range\n") << bad;
+    EXPECT_NE(c.out.find(std::string(" VALUE REFUSED: EXPTIME = ") + bad + "\n"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("   in bad.fits, primary header card EXPTIME (PIX on params.txt line 4)\n"),
+              std::string::npos)
+        << c.out;
+  }
+  Fixture f;
+  exposure("bad.fits", "NaN");
+  exposure("good.fits", "250.0");
+  Captured c = f.feed(prelude + "0001 EXPT=300 PIX=bad.fits\n0002 PIX=good.fits\n0002 PIX=bad.fits\n");
+  EXPECT_FLOAT_EQ(f.run.slots.exp_g(1), 300.0f);
+  EXPECT_FLOAT_EQ(f.run.slots.exp_g(2), 250.0f);
+  EXPECT_EQ(f.run.slots.filename_g(2), "good.fits");
+  EXPECT_EQ(c.err, "STOP image slot given a second PIX\n");
+  std::vector<std::string> want = {"  ", " IMAGE SLOT GIVEN A SECOND PIX...  G:  2", "    first :  good.fits",
+                                   "    second:  bad.fits", "    in params.txt line 6"};
+  EXPECT_EQ(messages(c), want);
 }
 
 TEST(ParamFile, UnreadableNumberIsARunTimeError) {

@@ -124,7 +124,8 @@ TEST(StartingList, ALineWithFewerThanFourNumbersStopsWithTheFileAndTheLine) {
                                " Line from PREMAG/BRITE that did not have enough entries: \n"
                                "  \n"
                                " STRING:   " + pad("5 6 7", 200) + "\n" +
-                               "  \n";
+                               "  \n"
+                               " ---> short.txt line 2\n";
   EXPECT_EQ(c.out, expected);
 
   // A null value or a slash before the fourth number is a short line too: the
@@ -268,7 +269,8 @@ TEST(BrightStars, TheLimitOf3500AppliesToDataLinesDroppedStarsIncluded) {
             "  \n"
             " THE ROUTINE WANTS TO READ IN \n"
             " THIS MANY BRITE STARS      Bs:  3501\n"
-            " THE HARDCODED LIMIT IS _BDIM_:  3500\n");
+            " THE HARDCODED LIMIT IS _BDIM_:  3500\n"
+            " ---> b3501.txt\n");
   EXPECT_EQ(c.err, "STOP Bs.gt._BDIM_\n");
 }
 
@@ -360,7 +362,7 @@ TEST(ArtificialStars, AnEmptyOrShortFileIsRefused) {
   Lists l;
   Captured e = capture([&] { item_artfile(param_line("ARTFLX empty.txt"), 1, false, l.art); });
   EXPECT_TRUE(e.stopped);
-  EXPECT_EQ(e.out, " NARTs:  0\n");
+  EXPECT_EQ(e.out, " NARTs:  0\n ---> empty.txt\n");
   EXPECT_EQ(e.err, "STOP something wrong NARTs0\n");
 
   write_file("short.txt", lines({"1 2 3 4", "1 2 3"}));

@@ -141,7 +141,7 @@ TEST(JointFrameReader, BadFilesStopWithTheirMessages) {
     write_bytes("small.fits", fits_header(image_cards(16, 100, 100)) + data_i16(std::vector<std::int16_t>(100 * 100)));
     auto r = capture([] { read_joint("small.fits"); });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "  not enough image space! \n\n   laxis1:  100\n       NX:  301\n\n   laxis2:  100\n       NY:  301\n\n");
+    EXPECT_EQ(r.out, "  not enough image space! \n    FILE: small.fits\n\n   laxis1:  100\n       NX:  301\n\n   laxis2:  100\n       NY:  301\n\n");
   }
 }
 
@@ -258,7 +258,7 @@ TEST(IrReader, BadFilesStop) {
   {
     auto r = capture([] { read_ir("sci16.fits"); });
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, " prob\n");
+    EXPECT_EQ(r.out, " prob\n readfits_wfc3ir_flt_rast: sci16.fits, extension 1 (science): BITPIX = 16, not -32\n");
   }
   for (const char* name : {"dq32.fits", "err_small.fits"}) {
     auto r = capture([&] { read_ir(name); });
@@ -309,7 +309,7 @@ TEST(HrcReader, WrongDimensionsOrPixelSizeStop) {
   Raster r;
   auto a = capture([&] { readfits_hrc_i4_rast("hrc512.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, 301, 301); });
   EXPECT_EQ(a.status, 1);
-  EXPECT_EQ(a.out, " FITS image not the expected dimensions:\n  input NX:  1024\n  input NY:  1024\n  laxis(1):  512\n  laxis(2):  512\n");
+  EXPECT_EQ(a.out, " FITS image not the expected dimensions:\n  FILE: hrc512.fits\n  input NX:  1024\n  input NY:  1024\n  laxis(1):  512\n  laxis(2):  512\n");
   auto b = capture([&] { readfits_hrc_i4_rast("hrc16.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, 301, 301); });
   EXPECT_EQ(b.status, 1);
   EXPECT_EQ(split_lines(b.out).at(3), " gave it has BITPIX =  16");

@@ -17,6 +17,7 @@
 // the tiles and stars in the run's order.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -64,6 +65,34 @@ bool rewritten_per_tile_or_pass(const std::string& name) {
 }
 
 const char* const ECHO = "LOGK.INPUT_FILE";
+const char* const RUN_MARKER = "ZEB.STATUS";
+
+// The value of a "key: value" line of a run marker, or "" when it has none.
+std::string marker_value(const std::string& marker, const std::string& key) {
+  std::istringstream in(marker);
+  for (std::string line; std::getline(in, line);)
+    if (zeb::starts_with(line, key + ": ")) return line.substr(key.size() + 2);
+  return "";
+}
+
+// The completion record of the merged run: every shard's zeb must have
+// finished; the tiles worked on and the times are the shards' sums, the rest
+// (parameter file, stars) is what every shard reports.
+std::string merged_run_marker(const std::vector<std::string>& markers, const std::vector<std::string>& shard_names) {
+  long tiles = 0;
+  double wall = 0, checkpoint = 0;
+  for (std::size_t k = 0; k < markers.size(); ++k) {
+    if (!zeb::starts_with(markers[k], "FINISHED\n"))
+      throw CampaignError(shard_names[k] + ": its " + RUN_MARKER + " does not record a finished run");
+    tiles += std::atol(marker_value(markers[k], "tiles").c_str());
+    wall += std::atof(marker_value(markers[k], "wall time").c_str());
+    checkpoint += std::atof(marker_value(markers[k], "checkpoint time").c_str());
+  }
+  char times[96];
+  std::snprintf(times, sizeof times, "wall time: %.1f s\ncheckpoint time: %.2f s\n", wall, checkpoint);
+  return "FINISHED\nparameter file: " + marker_value(markers[0], "parameter file") + "\ntiles: " +
+         std::to_string(tiles) + "\nstars: " + marker_value(markers[0], "stars") + "\n" + times;
+}
 
 // The range of passes a shard's zeb announced:
 // "ARTSHARD   k OF   n: PASSES  first TO   last OF  total".
@@ -289,6 +318,14 @@ int merge_command(const fs::path& dir) {
       for (int k = 2; k <= c.shards; ++k)
         if (echo_of_single_run(c, k, content(k, name)) != m.text)
           throw CampaignError(shard_name(c, k) + " did not read the same parameter file as shard 1 (" + ECHO + ")");
+    } else if (name == RUN_MARKER) {
+      require_everywhere(name);
+      std::vector<std::string> markers, shard_names;
+      for (int k = 1; k <= c.shards; ++k) {
+        markers.push_back(content(k, name));
+        shard_names.push_back(shard_name(c, k));
+      }
+      m.text = merged_run_marker(markers, shard_names);
     } else if (pass_logs().count(name)) {
       require_everywhere(name);
       m.text = zeb::log_header(pass_logs().at(name));
