@@ -1,14 +1,20 @@
 // add_art and rmssky_xyz_tile on hand-built exposures: a constant PSF makes
 // the light added to every pixel within 12 pixels of the star exactly z c, so
 // what remains is the noise, whose statistics are checked over many draws.
+//
+// stack_tile on hand-built exposures whose rasters lie on the tile grid: what
+// a grid point gets when no exposure, only flagged exposures, or a few or many
+// clean exposures see it, with and without clipping.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "measure/art_sky.h"
 #include "measure/noise.h"
 #include "measure/tile_raster_util.h"
+#include "measure/tile_stacks.h"
 #include "support/test_support.h"
 
 namespace zeb {
@@ -37,49 +43,6 @@ struct ArtCase {
                    tables.xtab_n, tables.ytab_n, verbose);
   }
 };
-
-TEST(AddArt, ZeroFluxLeavesThePixelsAndReportsTheLevelUnderTheCore) {
-  ArtCase a;
-  for (long k = 0; k < static_cast<long>(a.r.pixv_n.size()); ++k)
-    if (k % 7 == 3) a.r.pixv_n.data()[k] = 50.0f + static_cast<float>(k % 5) * 1.0e-3f;
-  const Array3<float> before = a.r.pixv_n;
-  ArtLevels lv;
-  test::Captured c = capture([&] { lv = a.add(0.0f, 0.0f, true); });
-  for (long k = 0; k < static_cast<long>(before.size()); ++k) ASSERT_EQ(a.r.pixv_n.data()[k], before.data()[k]) << k;
-  // 21 pixels lie within 2.5 of a whole-pixel position; two exposures in slot 1.
-  EXPECT_EQ(lv.count[0], 42);
-  EXPECT_EQ(lv.count[1], 21);
-  EXPECT_NEAR(lv.level[0], 50.0f, 2.0e-3f);
-  EXPECT_NEAR(lv.level[1], 50.0f, 2.0e-3f);
-}
-
-TEST(AddArt, CorePixelWithZeroErrorDominatesTheLevel) {
-  ArtCase a;
-  a.r.pixv_n(152, 141, 1) = 80.0f;
-  a.r.pixe_n(152, 141, 1) = 0.0f;  // weight c / 0: held to the largest weight
-  const ArtLevels lv = a.add(0.0f, 0.0f);
-  EXPECT_EQ(lv.level[0], 80.0f);
-  EXPECT_EQ(lv.used[0], 1);
-  EXPECT_EQ(lv.level[1], 50.0f);
-}
-
-TEST(AddArt, VerboseLinePerFilterSlot) {
-  ArtCase a;  // every pixel 50: level 50, scatter 0 after the second pass
-  test::Captured c = capture([&] { a.add(0.0f, 0.0f, true); });
-  EXPECT_EQ(c.out, " ---> F:  1 50 0 42 42\n ---> F:  2 50 0 21 21\n");
-}
-
-TEST(AddArt, FlaggedPixelsReceiveNeitherLightNorNoise) {
-  ArtCase a;
-  a.r.pixu_n(151, 141, 1) = 1;
-  a.r.pixu_n(155, 141, 1) = 4;
-  a.add(12800.0f, 12800.0f);
-  EXPECT_EQ(a.r.pixv_n(151, 141, 1), 50.0f);
-  EXPECT_EQ(a.r.pixv_n(155, 141, 1), 50.0f);
-  EXPECT_NE(a.r.pixv_n(152, 141, 1), 50.0f);
-  EXPECT_NE(a.r.pixv_n(151, 141, 2), 50.0f);
-  EXPECT_EQ(a.r.pixv_n(151, 154, 1), 50.0f);  // 13 pixels off: beyond the PSF
-}
 
 TEST(AddArt, NoiseHasMeanZeroAndVarianceMTimesTheExposureTimeRatio) {
   // m = 12800 / 128 = 100 per pixel; variance m exp_f / exp_n = 200. Over
@@ -133,21 +96,6 @@ TEST(AddArt, NegativeOrNonNumberFluxAddsNothing) {
   for (long k = 0; k < static_cast<long>(a.r.pixv_n.size()); ++k) ASSERT_EQ(a.r.pixv_n.data()[k], 50.0f) << k;
 }
 
-TEST(AddArt, ExposureTimeThatGivesNoNoiseScaleStops) {
-  ArtCase a;
-  a.exp_n(2) = 0.0f;
-  test::Captured c = capture([&] { a.add(1000.0f, 1000.0f); });
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.out, " add_art: exposure 2 has exposure time 0 against the filter's 500\n");
-  EXPECT_EQ(c.err, "STOP add_art: exposure time not positive\n");
-  // A star without light does not need the scale.
-  ArtCase b;
-  b.exp_n(2) = 0.0f;
-  c = capture([&] { b.add(0.0f, 0.0f); });
-  EXPECT_FALSE(c.stopped);
-}
-
 // Sky: exposure 1 has values 10 + (i - 151), exposure 2 20 + 2 (i - 151), both
 // in slot 1; exposure 3 (slot 2) 7 + (j - 201).
 struct SkyCase {
@@ -194,37 +142,89 @@ TEST(RmsskyXyzTile, AnnulusMeanAndDeviationCombinedOverExposures) {
   EXPECT_FLOAT_EQ(s.scat(2, 2), 114.0f / 47.0f);
 }
 
-TEST(RmsskyXyzTile, FlaggedPixelAnywhereInTheBoxDropsTheExposure) {
-  SkyCase s;
-  s.star(151.0f, 141.0f);
-  s.r.pixu_n(151, 141, 2) = 2;  // the centre: not an annulus pixel, but in the box
-  s.r.pixu_n(157, 141, 1) = 1;  // just outside exposure 1's box (146..156)
-  s.run();
-  EXPECT_FLOAT_EQ(s.sky(1, 1), 10.0f);
-  EXPECT_FLOAT_EQ(s.scat(1, 1), 114.0f / 47.0f);
+}  // namespace
+}  // namespace zeb
+
+namespace zeb {
+namespace {
+
+using test::Rasters;
+using test::ShiftTables;
+
+struct StackCase {
+  int ns;
+  ShiftTables tables;
+  Rasters r;
+  Array1<int> fff_n{NDIM, 1};
+  Array3<float> stack{TILE_GRID, TILE_GRID, FDIM, -1.0f};
+  Array3<std::int16_t> counts{TILE_GRID, TILE_GRID, FDIM, -1};
+  explicit StackCase(int n) : ns(n), tables(n), r(n, 0.0f, 1.0f) {}
+  void run(float k) {
+    stack_tile(ns, fff_n, tables.xtab_n, tables.ytab_n, r.pixv_n, r.pixe_n, r.pixu_n, stack, &counts, k);
+  }
+  void set(int i, int j, int n, float value, float error = 1.0f) {
+    r.pixv_n(i, j, n) = value;
+    r.pixe_n(i, j, n) = error;
+  }
+};
+
+// Exposures 1 and 2 in filter 1, exposure 3 in filter 2.
+StackCase three_exposures() {
+  StackCase c(3);
+  c.fff_n(3) = 2;
+  for (int n = 1; n <= 3; ++n)
+    for (int j = 1; j <= TILE_GRID; ++j)
+      for (int i = 1; i <= TILE_GRID; ++i) c.set(i, j, n, 10.0f * n);
+  return c;
 }
 
-TEST(RmsskyXyzTile, FewerThanFiveAnnulusPixelsContributeNothing) {
-  SkyCase s;
-  // Raster (-1.5, -1.5): the clipped box 1..4 holds three annulus pixels,
-  // (1, 1), (1, 2) and (2, 1), at 3.54, 4.30 and 4.30.
-  s.star(-1.5f, -1.5f);
-  // Raster (-1, -1): six, (1, 1) (1, 2) (2, 1) (2, 2) (1, 3) (3, 1).
-  s.star(-1.0f, -1.0f);
-  s.run();
-  EXPECT_EQ(s.sky(1, 1), 0.0f);
-  EXPECT_EQ(s.scat(1, 1), 0.0f);
-  // Their pixels i = 1, 1, 2, 2, 1, 3 hold -140, -140, -139, -139, -140, -138
-  // in exposure 1 (mean -836 / 6) and 20 + 2 (i - 151) in exposure 2
-  // (-1672 / 6): the level is the mean of the two, -209.
-  EXPECT_FLOAT_EQ(s.sky(2, 1), -209.0f);
+TEST(StackTile, PointSeenOnlyByFlaggedExposuresIs99999WithCountZero) {
+  StackCase c = three_exposures();
+  c.r.pixu_n(50, 50, 1) = 1;
+  c.r.pixu_n(50, 50, 2) = 1;
+  c.r.pixu_n(80, 80, 1) = 2;  // saturated: no sample, but not flagged either
+  c.r.pixu_n(80, 80, 2) = 3;
+  c.r.pixu_n(120, 120, 1) = 1;  // one flagged, one clean
+  c.run(STACK_CLIP);
+  for (int j = 49; j <= 51; ++j)
+    for (int i = 49; i <= 51; ++i) {
+      EXPECT_EQ(c.stack(i, j, 1), STACK_FLAGGED);
+      EXPECT_EQ(c.counts(i, j, 1), 0);
+      EXPECT_EQ(c.stack(i, j, 2), 30.0f);  // exposure 3 is clean there
+    }
+  EXPECT_EQ(c.stack(52, 50, 1), 15.0f);  // (50, 50) is outside its 3 x 3
+  EXPECT_EQ(c.stack(81, 79, 1), 0.0f);
+  EXPECT_EQ(c.counts(81, 79, 1), 0);
+  EXPECT_EQ(c.stack(121, 121, 1), 20.0f);
+  EXPECT_EQ(c.counts(121, 121, 1), 1);
 }
 
-TEST(RmsskyXyzTile, VerboseHeading) {
-  SkyCase s;
-  s.star(151.0f, 141.0f);
-  test::Captured c = s.run(true);
-  EXPECT_EQ(c.out, "rmssky_xyz_tile...\n---> Ls =     1\n---> Ns =     3\n---> Fs =     2\n");
+TEST(StackTile, NoClippingGivesThePlainWeightedMeanEvenForFewSamples) {
+  StackCase c = three_exposures();
+  c.set(100, 100, 1, 10.0f, 1.0f);   // weight 1000
+  c.set(100, 100, 2, 20.0f, 2.0f);   // weight 250
+  c.set(200, 100, 1, 10.0f, 1.0f);
+  c.set(200, 100, 2, 100.0f, 1.0f);  // far above: kept without clipping
+  c.run(STACK_NO_CLIP);
+  EXPECT_EQ(c.stack(100, 100, 1), 12.0f);  // (10 1000 + 20 250) / 1250
+  EXPECT_EQ(c.counts(100, 100, 1), 2);
+  EXPECT_EQ(c.stack(200, 100, 1), 55.0f);
+  EXPECT_EQ(c.counts(200, 100, 1), 2);
+  // With clipping the small-sample rules keep only the lower value.
+  c.run(STACK_CLIP);
+  EXPECT_EQ(c.stack(200, 100, 1), 10.0f);
+  EXPECT_EQ(c.counts(200, 100, 1), 1);
+}
+
+TEST(StackTile, ElevenOrMoreSamplesAreClippedAboutTheWeightedMean) {
+  StackCase c(12);
+  for (int n = 1; n <= 12; ++n) c.set(150, 150, n, n == 7 ? 1000.0f : 100.0f);
+  c.run(STACK_CLIP);
+  EXPECT_FLOAT_EQ(c.stack(150, 150, 1), 100.0f);
+  EXPECT_EQ(c.counts(150, 150, 1), 11);
+  c.run(STACK_NO_CLIP);
+  EXPECT_FLOAT_EQ(c.stack(150, 150, 1), 175.0f);  // (11 100 + 1000) / 12
+  EXPECT_EQ(c.counts(150, 150, 1), 12);
 }
 
 }  // namespace
