@@ -223,15 +223,23 @@ def main():
         try:
             if run(compile_, log) != 0:
                 outcome, bucket = "does not build", invalid
-            elif run_suite() == 0:
-                outcome, bucket = "SURVIVED", survived
             else:
-                outcome, bucket = "killed", killed
+                at = os.path.getsize(log)
+                if run_suite() == 0:
+                    outcome, bucket = "SURVIVED", survived
+                else:
+                    # A test that only ran out of time may have been slowed by
+                    # a busy machine rather than by the mutant: say so, so that
+                    # such a kill can be checked by hand (--only).
+                    with open(log, encoding="utf-8", errors="replace") as f:
+                        f.seek(at)
+                        timed_out = "***Timeout" in f.read()
+                    outcome, bucket = ("killed (timeout)" if timed_out else "killed"), killed
         finally:
             with open(m.path, "w", encoding="utf-8") as f:
                 f.write(pending.pop(m.path))
         bucket.append(m)
-        print(f"{m.index:4d} {outcome:14s} {m.describe()}", flush=True)
+        print(f"{m.index:4d} {outcome:16s} {m.describe()}", flush=True)
     run(compile_, log)  # leave the build matching the sources
 
     valid = len(killed) + len(survived)

@@ -15,12 +15,7 @@
 namespace zeb {
 namespace {
 
-using test::capture;
-using test::Captured;
-using test::read_file;
-using test::split_lines;
-using test::TempDir;
-using test::write_file;
+using namespace zeb::test;
 
 // A master list with the given starting stars (u, v, flux in both filters).
 struct Start {
@@ -102,33 +97,6 @@ TEST(Hash, AStarItCannotHoldStopsTheRunSayingWhy) {
   c = capture([&] { push_hash(hf, 0, full.nmasti, full.umast0, full.vmast0); });
   EXPECT_EQ(c.err, "STOP nash.gt.32767\n");
   EXPECT_EQ(hf.nash(2, 3), 32767);
-}
-
-TEST(HashImage, ModesAAndCAlsoHashTheArtificialStars) {
-  TempDir dir;
-  MasterList m = master_with({{100, 100, 1}});
-  ArtificialStars art;
-  art.allocate(2);
-  art.narts = 2;
-  art.uart0(1) = 200.0;
-  art.vart0(1) = 200.0;
-  art.uart0(2) = 201.0;
-  art.vart0(2) = 80.0;
-  SpatialHash h000, hart;
-  Captured c = capture([&] { build_hashes('C', m, art, h000, hart); });
-  ASSERT_FALSE(c.stopped) << c.out;
-  EXPECT_EQ(c.out,
-            "     enter push_hash... \n              No:      0\n              Ns:      1\n"
-            " NARTs:  2\n"
-            "     enter push_hash... \n              No:      0\n              Ns:      2\n");
-  EXPECT_EQ(hart.cell(2, 2), (std::vector<int>{1}));
-  EXPECT_EQ(hart.cell(2, 1), (std::vector<int>{2}));
-  const std::string bytes = read_file("LOGA.HASH_ART.fits");
-  ASSERT_EQ(bytes.size(), 8u * 2880u);
-  // Pixel (it, jt) is data pixel (it - 1) + 99 (jt - 1), big-endian.
-  const std::size_t at21 = 2880 + 2 * 1, at22 = 2880 + 2 * (1 + 99);
-  EXPECT_EQ(bytes.substr(at21, 2), std::string("\0\1", 2));
-  EXPECT_EQ(bytes.substr(at22, 2), std::string("\0\1", 2));
 }
 
 TEST(TileLimits, WindowGivesTheLoadingLimits) {

@@ -21,11 +21,7 @@
 #include "geometry/distortion.h"
 #include "support/test_support.h"
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 namespace {
 
@@ -110,12 +106,6 @@ TEST(Startup, CommandLineIsAnsweredBeforeAnythingIsWritten) {
   EXPECT_EQ(left, std::vector<std::string>{"params.d"});
 }
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::read_lines;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
-using zeb::test::write_file;
 
 namespace {
 
@@ -151,15 +141,6 @@ std::string mat_file(double du, double dv) {
   return s.str();
 }
 
-Captured run_zeb(const std::string& param) {
-  std::string a0 = "zeb", a1 = param;
-  char* argv[] = {a0.data(), a1.data(), nullptr};
-  int status = 0;
-  Captured c = capture([&] { status = zeb::run_main(2, argv); });
-  c.status = status;
-  return c;
-}
-
 }  // namespace
 
 TEST(FullSetup, TypicalParameterFileRunsToItsSummary) {
@@ -183,7 +164,7 @@ TEST(FullSetup, TypicalParameterFileRunsToItsSummary) {
              "F_SLOT 0002\n"
              "EXPFLT=800 SCLFLT=2.5 FILTER=F160W\n"
              "0002 PIX=e2.fits MAT=e2.mat\n");
-  Captured c = run_zeb("p.txt");
+  Captured c = run_zeb({"p.txt"});
   ASSERT_EQ(c.status, 0) << c.out << c.err;
   EXPECT_EQ(c.err, "");
   std::vector<std::string> lines = split_lines(c.out);
@@ -232,7 +213,7 @@ TEST(FullSetup, OnlyOneFilterSlotStopsAtTheEndOfTheSetup) {
   write_file("e1.fits", exposure_header(500.0));
   write_file("e1.mat", mat_file(0.0, 0.0));
   write_file("p.txt", "MODE=R\nCHIPNAME=WFC3IR\nF_SLOT 1\nEXPFLT 500\n0001 PIX=e1.fits MAT=e1.mat\n");
-  Captured c = run_zeb("p.txt");
+  Captured c = run_zeb({"p.txt"});
   EXPECT_EQ(c.status, 1);
   EXPECT_NE(c.out.find("STRANGE, I KNOW, BUT THE ROUTINE"), std::string::npos);
   EXPECT_EQ(c.out.find("ZEB_SETUP HAS BEEN DONE..."), std::string::npos);
@@ -241,7 +222,6 @@ TEST(FullSetup, OnlyOneFilterSlotStopsAtTheEndOfTheSetup) {
 namespace {
 
 namespace fs = std::filesystem;
-using zeb::test::read_file;
 
 // The string literals among the arguments of every stop_run(...) call of a
 // source text: a stop text, or the fixed part of one built from a routine name.

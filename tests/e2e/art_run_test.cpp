@@ -22,15 +22,7 @@
 namespace zebsim {
 namespace {
 
-using zeb::test::binary_path;
-using zeb::test::Captured;
-using zeb::test::read_file;
-using zeb::test::read_lines;
-using zeb::test::run_program;
-using zeb::test::split_lines;
-using zeb::test::split_words;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 // Tiles (1, 1) and (2, 1): star 1 lies in the first (hash cell 1), star 2 in the
 // second (u = 200.25: trunc((200.25 - 76) / 120 + 0.5) + 1 = 2). Star 2's
@@ -177,13 +169,6 @@ TEST(ArtificialStarRun, ModeCInjectsEveryStarOfTheTileThenRunsOrdinarily) {
 namespace zebsim {
 namespace {
 
-using zeb::test::binary_path;
-using zeb::test::read_file;
-using zeb::test::read_lines;
-using zeb::test::run_program;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
-using zeb::test::write_file;
 
 // The demo field's parameter file with another mode, tile range and extra lines.
 void rewrite_params(const std::string& mode, const std::string& range, const std::string& extra) {

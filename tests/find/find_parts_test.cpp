@@ -17,10 +17,7 @@
 namespace {
 
 using namespace zeb;
-using zeb::test::capture;
-using zeb::test::gauss;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
+using namespace zeb::test;
 
 TEST(Requirements, QRequirementByCoverage) {
   const int c[] = {-3, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 15, 20, 35, 149, 150, 151};
@@ -145,9 +142,6 @@ TEST(Centroid, TallyWeightedMeanOnTheTileGrid) {
 namespace {
 
 using namespace zeb;
-using zeb::test::gauss;
-using zeb::test::linear_tables;
-using zeb::test::TestTile;
 
 // sum K^2 of the zero-mean 5 x 5 kernel of the Gaussian PSF for a source
 // (ox, oy) pixels from the box's centre: K = P - mean P.

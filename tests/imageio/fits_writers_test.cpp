@@ -315,17 +315,5 @@ TEST_F(Mosaics, PartsOfTheWindowOutsideTheMosaicAreDropped) {
   EXPECT_EQ(read_file("m.fits"), bytes);
 }
 
-TEST_F(Mosaics, ByteMosaicsStoreTheLowByteOfTheStripValue) {
-  writfits_b1_init("n.fits", 5, 2, 1.0f);
-  Array2<std::int16_t> a(4, 1);
-  a(1, 1) = -32001;  // value -1: the strips' fill, stored as the 255 blank
-  a(2, 1) = -32000;  // 0
-  a(3, 1) = -31990;  // 10
-  a(4, 1) = -31745;  // 255
-  EXPECT_EQ(writfits_b1_rastx("n.fits", a.view(), 2, 2, 1, 4, 1, 1, 4, 1, 5, 2), 1);
-  std::string bytes = read_file("n.fits");
-  EXPECT_EQ(bytes.substr(2880, 10), std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x00\x0A\xFF", 10));
-}
-
 }  // namespace
 }  // namespace zeb::test

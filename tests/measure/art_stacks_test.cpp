@@ -20,10 +20,7 @@
 namespace zeb {
 namespace {
 
-using test::capture;
-using test::constant_psf;
-using test::Rasters;
-using test::ShiftTables;
+using namespace zeb::test;
 
 constexpr float kC = 0.0078125f;  // 2^-7
 
@@ -96,60 +93,12 @@ TEST(AddArt, NegativeOrNonNumberFluxAddsNothing) {
   for (long k = 0; k < static_cast<long>(a.r.pixv_n.size()); ++k) ASSERT_EQ(a.r.pixv_n.data()[k], 50.0f) << k;
 }
 
-// Sky: exposure 1 has values 10 + (i - 151), exposure 2 20 + 2 (i - 151), both
-// in slot 1; exposure 3 (slot 2) 7 + (j - 201).
-struct SkyCase {
-  ShiftTables tables{3};
-  Rasters r{3, 0.0f, 1.0f};
-  Array1<int> fff_n{NDIM, 1};
-  std::vector<float> u, v;
-  Array2<float> sky{LDIM, FDIM, -1.0f}, scat{LDIM, FDIM, -1.0f};
-  SkyCase() {
-    fff_n(3) = 2;
-    for (int j = 1; j <= TILE_GRID; ++j)
-      for (int i = 1; i <= TILE_GRID; ++i) {
-        r.pixv_n(i, j, 1) = 10.0f + static_cast<float>(i - 151);
-        r.pixv_n(i, j, 2) = 20.0f + 2.0f * static_cast<float>(i - 151);
-        r.pixv_n(i, j, 3) = 7.0f + static_cast<float>(j - 201);
-      }
-  }
-  void star(float uu, float vv) {
-    u.push_back(uu);
-    v.push_back(vv);
-  }
-  test::Captured run(bool verbose = false) {
-    return capture([&] {
-      rmssky_xyz_tile(static_cast<int>(u.size()), u, v, 3, tables.xtab_n, tables.ytab_n, r.pixv_n, r.pixu_n, 2, fff_n,
-                      sky, scat, verbose);
-    });
-  }
-};
-
-// The 48 pixels at 2.5 .. 4.5 from a whole pixel (offsets with a^2 + b^2 in
-// 8, 9, 10, 13, 16, 17, 18, 20) have sum |a| = 114, so a ramp of slope s gives
-// mean value at the star and mean absolute deviation 114 s / 47.
-TEST(RmsskyXyzTile, AnnulusMeanAndDeviationCombinedOverExposures) {
-  SkyCase s;
-  s.star(151.0f, 141.0f);
-  s.star(201.0f, 201.0f);
-  s.r.pixu_n(146, 136, 3) = 1;  // corner of star 1's box in exposure 3
-  s.run();
-  EXPECT_FLOAT_EQ(s.sky(1, 1), 15.0f);                 // barsig of 10 and 20
-  EXPECT_FLOAT_EQ(s.scat(1, 1), 171.0f / 47.0f);       // barsig of 114/47 and 228/47
-  EXPECT_EQ(s.sky(1, 2), 0.0f);                        // its only exposure is masked
-  EXPECT_EQ(s.scat(1, 2), 0.0f);
-  EXPECT_FLOAT_EQ(s.sky(2, 2), 7.0f);
-  EXPECT_FLOAT_EQ(s.scat(2, 2), 114.0f / 47.0f);
-}
-
 }  // namespace
 }  // namespace zeb
 
 namespace zeb {
 namespace {
 
-using test::Rasters;
-using test::ShiftTables;
 
 struct StackCase {
   int ns;

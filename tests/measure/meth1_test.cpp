@@ -2,15 +2,23 @@
 // Gaussian sampled as every exposure's PSF) and its parts on hand-worked
 // inputs. Stated tolerances for a noise-free star: 0.01 pixel in position (the
 // last pass steps 0.005 pixel) and 0.1% in flux.
+//
+// Methods 2 and 3: the per-filter combination on hand-set per-exposure
+// results (weights, low-weight trimming, outlier rejection, sentinels).
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "core/array.h"
-#include "measure/meth1.h"
+#include "measure/local_list.h"
+#include "measure/local_results.h"
 #include "measure/meth0_field.h"
+#include "measure/meth1.h"
+#include "measure/meth2.h"
 #include "support/test_support.h"
 
 namespace zeb {
@@ -198,6 +206,63 @@ TEST(Meth1Combine, HandWorkedAverages) {
     EXPECT_DOUBLE_EQ(r.su, 99999.0);
     EXPECT_DOUBLE_EQ(r.sz, 99999.0);
   }
+}
+
+}  // namespace
+}  // namespace zeb
+
+namespace zeb {
+namespace {
+
+// Per-exposure results set by hand: star 1 in filter 1 (exposures 1, 2, 4) and
+// filter 2 (exposure 3); exposure 5 (filter 1) not measured.
+class FindAvgZ2 : public ::testing::Test {
+ protected:
+  LocalExposureResults ln{5};
+  std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
+  Array1<int> fff{NDIM};
+  void SetUp() override {
+    reset_local(*local);
+    const int f[5] = {1, 1, 2, 1, 1};
+    const float z[5] = {100, 110, 50, 105, 999}, sz[5] = {1, 1, 5, 2, 1};
+    const float q[5] = {0.9f, 0.8f, 0.7f, 0.5f, 1}, o[5] = {0.1f, 0.2f, 0.6f, 0.3f, 1};
+    for (int n = 1; n <= 5; ++n) {
+      fff(n) = f[n - 1];
+      for (const int mode : {2, 3}) {
+        Meth2Ln a = meth2_ln(ln, mode);
+        a.z(1, n) = z[n - 1];
+        a.sz(1, n) = sz[n - 1];
+        a.q(1, n) = q[n - 1];
+        a.o(1, n) = o[n - 1];
+        a.f(1, n) = n == 5 ? 0 : 1;
+        a.g(1, n) = 7;  // overwritten
+      }
+    }
+  }
+};
+
+TEST_F(FindAvgZ2, WeightedAveragesPerFilter) {
+  find_avg_z2(1, 5, fff, ln, *local, 2);
+  // Filter 1: weights 1, 1, 1/4 normalised to 4/9, 4/9, 1/9. No outlier
+  // (the largest D is 9 / 8). Mean 105; scatter (4/9 * 5 * 2) / (1 - 4/9) = 8;
+  // q = (4 * 0.9 + 4 * 0.8 + 0.5) / 9; o = (4 * 0.1 + 4 * 0.2 + 0.3) / 9.
+  EXPECT_NEAR(local->z2_lf(1, 1), 105.0, 1e-4);
+  EXPECT_NEAR(local->sz2_lf(1, 1), 8.0, 1e-5);
+  EXPECT_NEAR(local->q2_lf(1, 1), 7.3 / 9.0, 1e-6);
+  EXPECT_NEAR(local->o2_lf(1, 1), 1.5 / 9.0, 1e-6);
+  EXPECT_EQ(local->f2_lf(1, 1), 3);
+  EXPECT_EQ(local->g2_lf(1, 1), 3);
+  // Filter 2: a single measurement.
+  EXPECT_EQ(local->z2_lf(1, 2), 50.0f);
+  EXPECT_EQ(local->sz2_lf(1, 2), 99999.0f);
+  EXPECT_NEAR(local->q2_lf(1, 2), 0.7, 1e-6);
+  EXPECT_NEAR(local->o2_lf(1, 2), 0.6, 1e-6);
+  EXPECT_EQ(local->g2_lf(1, 2), 1);
+  for (int n = 1; n <= 4; ++n) EXPECT_EQ(ln.g2_ln(1, n), 1) << n;
+  EXPECT_EQ(ln.g2_ln(1, 5), 0);
+  // Mode 2 leaves the method-3 arrays alone.
+  EXPECT_EQ(ln.g3_ln(1, 1), 7);
+  EXPECT_EQ(local->z3_lf(1, 1), 0.0f);
 }
 
 }  // namespace

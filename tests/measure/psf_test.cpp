@@ -23,9 +23,7 @@
 namespace zeb {
 namespace {
 
-using test::capture;
-using test::split_lines;
-using test::TempDir;
+using namespace zeb::test;
 
 // A float image whose pixel (x, y) is x + y / 1024 (exact in single precision).
 void write_float_image(const std::string& name, int nx, int ny) {
@@ -61,8 +59,6 @@ TEST(ReadPsfacs, FiducialsShareTheirBordersAndTheTableShowsCentres) {
 namespace zeb {
 namespace {
 
-using test::capture;
-using test::TempDir;
 
 // A camera array whose fiducial (ip, jp) holds ip/8 + jp/64 everywhere except
 // that element (a, b) adds (a + b)/4096 (all exact in single precision).

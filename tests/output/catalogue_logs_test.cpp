@@ -15,11 +15,7 @@
 #include "output/star_records.h"
 #include "support/test_support.h"
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::read_file;
-using zeb::test::read_lines;
-using zeb::test::TempDir;
+using namespace zeb::test;
 
 namespace {
 
@@ -336,9 +332,6 @@ TEST(StarRecords, ModeAZeroRecordsAndInputLine) {
                 "   0.125" + " " + "  -999999.00000" + " " + "    0.00" + " " + "    0.00" + " " + "   0.000");
 }
 
-using zeb::test::capture;
-using zeb::test::read_lines;
-using zeb::test::TempDir;
 
 TEST(LocFlux, ApertureLessAnnulusInReferencePixelUnits) {
   zeb::Array2<float> img(301, 301);

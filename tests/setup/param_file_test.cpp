@@ -72,10 +72,7 @@ TEST(ParamLineWalker, CommentsAndSkippedBlocksCarryNothingAndEndEndsTheInput) {
   EXPECT_EQ(kept, "RAP 3 ");
 }
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
+using namespace zeb::test;
 
 namespace {
 
@@ -214,16 +211,6 @@ TEST(ParamFile, ExposureTimeCardsAndASecondPixAreChecked) {
   std::vector<std::string> want = {"  ", " IMAGE SLOT GIVEN A SECOND PIX...  G:  2", "    first :  good.fits",
                                    "    second:  bad.fits", "    in params.txt line 6"};
   EXPECT_EQ(messages(c), want);
-}
-
-TEST(ParamFile, ComposedNameLongerThanItsFieldIsRefused) {
-  Fixture f;
-  std::string longdir(70, 'd');
-  Captured c = f.feed("MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\nDIRECT \"" + longdir + "/\"\nSUBDIR=sub/\n0001 PIX=file.fits\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_NE(c.out.find("PIX file of image slot 1"), std::string::npos);
-  EXPECT_NE(c.out.find("params.txt line 6"), std::string::npos);
 }
 
 TEST(ParamFile, PsfStdNamesTheLibraryOfLaterSlots) {

@@ -15,11 +15,7 @@
 namespace zeb {
 namespace {
 
-using test::capture;
-using test::Captured;
-using test::read_file;
-using test::TempDir;
-using test::write_file;
+using namespace zeb::test;
 
 // A parameter line as the tokenizer hands it over: the 200-character text and
 // its blank-separated fields.
@@ -133,29 +129,6 @@ TEST(BrightStars, AddbriteAppendsAndTakesNegativeValuesAsMagnitudes) {
   ASSERT_FALSE(p.stopped);
   EXPECT_FLOAT_EQ(l.bright.zref_bf(3, 1), 0.0f);
   EXPECT_TRUE(capture([&] { item_addbrite(param_line("ADDBRITE 5"), 1, l.bright); }).errored);
-}
-
-TEST(ArtificialStars, AddartFluxOf1000AndMagnitudeOfMinus7p5AreTheSame) {
-  Lists l;
-  int next = 0;
-  Captured c = capture([&] {
-    next = item_addart(param_line("ADDART 100 200 1000 -7.5"), 1, l.art);
-    item_addart(param_line("ADDART 1.25 2.5 -7.5 1000"), 1, l.art);
-  });
-  ASSERT_FALSE(c.stopped) << c.out;
-  EXPECT_EQ(next, 6);
-  ASSERT_EQ(l.art.narts, 2);
-  EXPECT_DOUBLE_EQ(l.art.zart0(1, 1), 1000.0);
-  EXPECT_DOUBLE_EQ(l.art.zart0(1, 2), 1000.0);
-  EXPECT_DOUBLE_EQ(l.art.zart0(2, 1), 1000.0);
-  EXPECT_DOUBLE_EQ(l.art.uart0(2), 1.25);
-  EXPECT_EQ(c.out,
-            "ADDART: 0000001    100.00000   200.00000      1000.0  -7.500      1000.0  -7.500\n"
-            "ADDART: 0000002      1.25000     2.50000      1000.0  -7.500      1000.0  -7.500\n");
-  l.art.narts = ARTMAX;
-  Captured full = capture([&] { item_addart(param_line("ADDART 1 2 3 4"), 1, l.art); });
-  EXPECT_TRUE(full.stopped);
-  EXPECT_EQ(full.err, "STOP NARTs.gt._ARTMAX_\n");
 }
 
 TEST(ArtificialStars, AnEmptyOrShortFileIsRefused) {

@@ -15,11 +15,7 @@
 
 namespace {
 
-using zeb::test::capture;
-using zeb::test::read_file;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 std::string sp(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
 
@@ -176,10 +172,6 @@ TEST(ReadMatFiles, BannerRowsAndLog) {
 
 namespace {
 
-using zeb::test::capture;
-using zeb::test::read_file;
-using zeb::test::TempDir;
-using zeb::test::write_file;
 
 
 TEST(CameraTables, ChipsPerCode) {

@@ -123,10 +123,7 @@ TEST(InitTileB, WholeTileWithABrightStar) {
 namespace {
 
 using namespace zeb;
-using zeb::test::capture;
-using zeb::test::make_slots;
-using zeb::test::place_slot;
-using zeb::test::split_lines;
+using namespace zeb::test;
 
 
 TEST(ChipExtents, TwoChipCamerasShareOneFrameWithChipOneOnTop) {
@@ -190,29 +187,6 @@ TEST(InitTileA, OverlapIsStrictAtBothEdgesOfTheChip) {
   EXPECT_EQ(overlapping(1162.7, te), 1);
   EXPECT_EQ(te.itil_n(1), 1163);
   EXPECT_EQ(te.jtil_n(1), 507);
-}
-
-TEST(InitTileA, TablesMapRasterAndGridBothWays) {
-  TileExposures te;
-  ASSERT_EQ(overlapping(507.3, te), 1);
-  const TabView ut = tab_of(te.utab_n, 1), vt = tab_of(te.vtab_n, 1);
-  const TabView xt = tab_of(te.xtab_n, 1), yt = tab_of(te.ytab_n, 1);
-  // The tile centre (grid 151) is raw 507.3, 0.3 past the raster centre.
-  EXPECT_NEAR(xt_tuv(151.0f, 151.0f, xt, yt), 151.3f, 2e-3);
-  EXPECT_NEAR(yt_tuv(151.0f, 151.0f, xt, yt), 151.3f, 2e-3);
-  // 10 grid steps are 5 reference = 5 corrected pixels; near the detector
-  // centre the IR solution stretches raw pixels by 567.453 / 507.
-  EXPECT_NEAR(te.xtab_n(17, 16, 1) - te.xtab_n(16, 16, 1), 5.0 / (567.453 / 507.0), 0.02);
-  // Along y the polynomial's linear term is 507 / 507: one raw pixel each.
-  EXPECT_NEAR(te.ytab_n(16, 17, 1) - te.ytab_n(16, 16, 1), 5.0, 0.05);
-  // Grid -> raster -> grid comes back to within the bilinear interpolation.
-  for (float g : {1.0f, 37.0f, 151.0f, 222.5f, 301.0f}) {
-    for (float h : {1.0f, 151.0f, 290.0f}) {
-      const float x = xt_tuv(g, h, xt, yt), y = yt_tuv(g, h, xt, yt);
-      EXPECT_NEAR(ut_txy(x, y, ut, vt), g, 0.02) << g << ' ' << h;
-      EXPECT_NEAR(vt_txy(x, y, ut, vt), h, 0.02) << g << ' ' << h;
-    }
-  }
 }
 
 TEST(InitTileA, BrokenTransformationsStopInsteadOfMisreading) {
