@@ -126,12 +126,7 @@ void set_hdr(const std::string& key, const std::string& value) {
     if (keys[k] == key) fits_carry_over().hdr[k] = pad(value, 70);
 }
 
-class HeaderStyles : public ::testing::Test {
- protected:
-  void SetUp() override { reset_fits_carry_over(); }
-  void TearDown() override { reset_fits_carry_over(); }
-  TempDir dir;
-};
+using HeaderStyles = FitsImages;
 
 TEST_F(HeaderStyles, StyleAForSixteenBitImagesEchoesHdrEntriesCrpix1ToVafactor) {
   set_hdr("CRPIX1", "               512.0");
@@ -217,12 +212,7 @@ TEST_F(HeaderStyles, StyleCForSixteenBitMosaicsFillsTheRecordWithEndLast) {
 namespace zeb::test {
 namespace {
 
-class Mosaics : public ::testing::Test {
- protected:
-  void SetUp() override { reset_fits_carry_over(); }
-  void TearDown() override { reset_fits_carry_over(); }
-  TempDir dir;
-};
+using Mosaics = FitsImages;
 
 // Stored 16-bit pixel (c, r) of a j2 mosaic nx wide, decoded by hand: one
 // header record, then two bytes per pixel in row order, big-endian.
