@@ -218,6 +218,21 @@ TEST(LocpsfijStdpsf, WeightsAtFiducialsMidwayAndBeyond) {
   EXPECT_EQ(p(1, 1), 3500.0f + 100.0f + 3.0f / 256.0f);
 }
 
+// One fiducial along an axis is a library too: it is used alone there.
+TEST(LocpsfijStdpsf, SingleFiducialAlongAnAxisIsUsedAlone) {
+  TempDir dir;
+  Library lib;
+  lib.nx = 1;
+  lib.cards["NXPSFs"] = card("NXPSFs", 1);
+  lib.write("lib.fits");
+  Array2<float> p = psf_grid();
+  StdpsfHeader h;
+  const PsfInterpolation at = locpsfij_stdpsf(5000, 100, p.view(), "lib.fits", h);
+  EXPECT_EQ(at.ii, 1);
+  EXPECT_EQ(at.fx, 0.0f);
+  EXPECT_EQ(p(7, 8), (Library::value(7, 8, 1, 1) + Library::value(7, 8, 1, 2)) / 2.0f);
+}
+
 // ---------------------------------------------------------------------------
 // Dispatch and the tile loop.
 
