@@ -352,4 +352,12 @@ TEST(LocFlux, ApertureLessAnnulusInReferencePixelUnits) {
   EXPECT_FLOAT_EQ(zeb::loc_flux(view, 9.99, 160.0), 0.0f);
   EXPECT_FLOAT_EQ(zeb::loc_flux(view, 150.0, 292.01), 0.0f);
   EXPECT_FLOAT_EQ(zeb::loc_flux(view, std::nan(""), 150.0), 0.0f);
+  // Pixels exactly 5 away (squared distance 25) lie beyond the annulus: they
+  // lower only the shifted centres, which they reach.
+  zeb::Array2<float> ring(301, 301, 0.0f);
+  ring(100, 100) = 40.0f;
+  for (int dj = -5; dj <= 5; ++dj)
+    for (int di = -5; di <= 5; ++di)
+      if (di * di + dj * dj == 25) ring(100 + di, 100 + dj) = 1.0f;
+  EXPECT_FLOAT_EQ(zeb::loc_flux(ring.view(), 100.0, 100.0), 10.0f);
 }
