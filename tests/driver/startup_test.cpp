@@ -1,18 +1,27 @@
 // Program entry: argument check, pre-scan stops and the run summary.
+//
+// A whole start-up through the program entry: parameter file, header queries,
+// MAT fits, run summary and iteration settings, on files written here.
+//
+// The manual (docs/manual.md) documents every keyword the parameter-file
+// reader matches and every stop text in the sources. Both lists are taken from
+// the code, so a keyword or stop added without its entry in the manual is
+// named here.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <set>
+#include <sstream>
+#include <string>
 
 #include "driver/prescan.h"
 #include "driver/run.h"
+#include "geometry/distortion.h"
 #include "support/test_support.h"
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 namespace {
 
@@ -58,40 +67,6 @@ TEST(Startup, PrescanStopsOnLeadingBlankAndNonZeroDigit) {
   EXPECT_EQ(b.err, "STOP any numbers must start with 0...\n");
 }
 
-TEST(Startup, PrescanCountsSlotsFiltersAndVerbose) {
-  TempDir d;
-  write_file("p.txt",
-             "MODE=R\nVERBOSE+\nF_SLOT  0002\nF_SLOT 1\n0007 PIX=a\nSKIP\n0012 PIX=b\nPIKS\nEND\n0035 PIX=c\n");
-  int verbose = 0;
-  zeb::PrescanCounts c = zeb::extract_gsfscs("p.txt", verbose);
-  EXPECT_EQ(c.gs, 35);
-  EXPECT_EQ(c.fs, 2);
-  EXPECT_EQ(c.cs, 2);
-  EXPECT_EQ(verbose, 1);
-  write_file("q.txt", "MODE=R\nRAP 3\n");
-  c = zeb::extract_gsfscs("q.txt", verbose);
-  EXPECT_EQ(c.fs, 0);
-  EXPECT_EQ(c.gs, 0);
-}
-
-TEST(Startup, TooManySlotsOrFiltersStopBeforeSetup) {
-  TempDir d;
-  write_file("g.txt", "MODE=R\n0036 PIX=a\n");
-  Captured c = run_zeb({"g.txt"});
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.err, "STOP Gs.gt._GDIM_\n");
-  auto lines = split_lines(c.out);
-  ASSERT_EQ(lines.size(), 7u);
-  EXPECT_EQ(lines[3], "TOTAL IN FILEg.txt" + std::string(75, ' '));
-  EXPECT_EQ(lines[4], " Gs:   36");
-  EXPECT_EQ(lines[5], " Fs:    0");
-  EXPECT_EQ(lines[6], " Cs:    2");
-  write_file("f.txt", "MODE=R\nF_SLOT  0003\n");
-  c = run_zeb({"f.txt"});
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.err, "STOP Fs.gt._FDIM_\n");
-}
-
 // Help, version and an unusable parameter-file argument are answered before
 // the banner, and nothing is written into the working directory.
 TEST(Startup, CommandLineIsAnsweredBeforeAnythingIsWritten) {
@@ -131,47 +106,87 @@ TEST(Startup, CommandLineIsAnsweredBeforeAnythingIsWritten) {
   EXPECT_EQ(left, std::vector<std::string>{"params.d"});
 }
 
-TEST(Startup, RunSummaryLines) {
-  zeb::RunState run;
-  run.settings.cmode = 'R';
-  run.settings.umin = 100;
-  run.settings.umax = 700;
-  run.settings.vmin = -20;
-  run.settings.vmax = 900;
-  run.settings.nitminmaxu = {1, 3};
-  run.filters.fs = 2;
-  run.bright.bs = 12;
-  run.master.nmasti = 1234;
-  run.art.narts = 0;
-  Captured c = capture([&] { zeb::print_run_summary(run); });
-  std::vector<std::string> want = {"               ",
-                                   "ZEB_SETUP HAS BEEN DONE...",
-                                   "               ",
-                                   "        CMODE: R",
-                                   "    U MIN/MAX:    100   700",
-                                   "    V MIN/MAX:    -20   900",
-                                   "           Fs:  2",
-                                   "           Bs:       12",
-                                   "       NMASTi:     1234",
-                                   "        NARTs:        0",
-                                   "               ",
-                                   "   ITERATIONS: ",
-                                   "       NITMIN:  1",
-                                   "       NITMAX:  3",
-                                   "               "};
-  EXPECT_EQ(split_lines(c.out), want);
+
+namespace {
+
+// A primary header with no data, holding EXPTIME.
+std::string exposure_header(double exptime) {
+  std::string h;
+  auto card = [&h](const std::string& c) { h += c + std::string(80 - c.size(), ' '); };
+  card("SIMPLE  =                    T");
+  card("BITPIX  =                    8");
+  card("NAXIS   =                    0");
+  char buf[81];
+  std::snprintf(buf, sizeof buf, "EXPTIME = %20.1f", exptime);
+  card(buf);
+  card("FILTER  = 'F160W   '");
+  card("END");
+  h.resize(2880, ' ');
+  return h;
 }
 
-TEST(Startup, IterationSettingsLines) {
-  zeb::Settings s;
-  s.nitminmaxu = {1, 2};
-  s.hmin_nit(1) = 3;
-  s.ssig_nit(1) = 3.0f;
-  s.qmin_nit(1) = 12;
-  s.rcol_nit(2) = "magenta";
-  s.rsiz_nit(2) = 1.25f;
-  Captured c = capture([&] { zeb::print_iteration_settings(s); });
+// Matched stars of an IR exposure whose corrected frame is the reference
+// frame shifted by (du, dv).
+std::string mat_file(double du, double dv) {
+  std::ostringstream s;
+  s << "# u v xc yc m1 m2\n";
+  for (int i = 100; i <= 900; i += 200)
+    for (int j = 100; j <= 900; j += 200) {
+      double xc = 0, yc = 0;
+      zeb::gc_cf(i, j, xc, yc, 9, 2, 1, "NULL");
+      char line[200];
+      std::snprintf(line, sizeof line, "%.6f %.6f %.6f %.6f -10.0 -10.0\n", xc + du, yc + dv, xc, yc);
+      s << line;
+    }
+  return s.str();
+}
+
+}  // namespace
+
+TEST(FullSetup, TypicalParameterFileRunsToItsSummary) {
+  TempDir d;
+  std::filesystem::create_directory("ir");
+  write_file("ir/e1.fits", exposure_header(500.0));
+  write_file("ir/e2.fits", exposure_header(700.0));
+  write_file("ir/e1.mat", mat_file(10.0, 20.0));  // MAT files also live in the sub-directory
+  write_file("ir/e2.mat", mat_file(12.0, 21.0));
+  write_file("p.txt",
+             "MODE=R\n"
+             "NIT01 HMIN=3 SSIG=3.0 QMIN=12\n"
+             "NIT02 RCOL=magenta RSIZ=1.25   # region style of iteration 2\n"
+             "NITLIM 1 2\n"
+             "UVLIM 100 700 -20 900\n"
+             "IJTLIM 50 50 50 50   # a tile outside the window: the loop skips it\n"
+             "CHIPNAME=WFC3IR SUBDIR=\"ir/\"\n"
+             "F_SLOT 0001\n"
+             "EXPFLT=500.0 FILTER=F110W\n"
+             "0001 PIX=e1.fits MAT=e1.mat\n"
+             "F_SLOT 0002\n"
+             "EXPFLT=800 SCLFLT=2.5 FILTER=F160W\n"
+             "0002 PIX=e2.fits MAT=e2.mat\n");
+  Captured c = run_zeb({"p.txt"});
+  ASSERT_EQ(c.status, 0) << c.out << c.err;
+  EXPECT_EQ(c.err, "");
+  std::vector<std::string> lines = split_lines(c.out);
+  auto at = std::find(lines.begin(), lines.end(), "ZEB_SETUP HAS BEEN DONE...");
+  ASSERT_NE(at, lines.end());
+  std::vector<std::string> tail(at - 1, lines.end());
   std::vector<std::string> want = {
+      "               ",
+      "ZEB_SETUP HAS BEEN DONE...",
+      "               ",
+      "        CMODE: R",
+      "    U MIN/MAX:    100   700",
+      "    V MIN/MAX:    -20   900",
+      "           Fs:  2",
+      "           Bs:        0",
+      "       NMASTi:        0",
+      "        NARTs:        0",
+      "               ",
+      "   ITERATIONS: ",
+      "       NITMIN:  1",
+      "       NITMAX:  2",
+      "               ",
       std::string(16, ' ') +
           "NIT01 HMIN=3 SSIG=3.00    QMIN=012 QSEL=0.90 QSEP=0.50    DMIN=002 DSEP=0.25    PMIN=002 PSEP=0.75    "
           "OPRX=2.50 OPRV=4.50    RSIZ=3.50 RWID=2 RCOL=green  ",
@@ -179,20 +194,79 @@ TEST(Startup, IterationSettingsLines) {
           "NIT02 HMIN=4 SSIG=2.50    QMIN=001 QSEL=0.90 QSEP=0.50    DMIN=002 DSEP=0.25    PMIN=002 PSEP=0.75    "
           "OPRX=2.50 OPRV=4.50    RSIZ=1.25 RWID=2 RCOL=magenta",
       ""};
-  EXPECT_EQ(split_lines(c.out), want);
-  // A file that sets JSIG adds the thresholds of all ten iterations.
-  s.jsig_nit(1) = 5.0f;
-  s.jsig_nit(9) = 12.5f;
-  s.jsig_given = true;
-  c = capture([&] { zeb::print_iteration_settings(s); });
-  want.insert(want.end() - 1, std::string(16, ' ') + "JSIG NIT01..NIT10:   5.00  99.99  99.99  99.99  99.99  99.99  99.99"
-                                                      "  99.99  12.50  99.99");
-  EXPECT_EQ(split_lines(c.out), want);
-  s.jsig_given = false;
-  s.nitminmaxu = {3, 2};
-  c = capture([&] { zeb::print_iteration_settings(s); });
-  EXPECT_EQ(c.out, "\n");
-  s.nitminmaxu = {-1, -1};
-  c = capture([&] { zeb::print_iteration_settings(s); });
-  EXPECT_EQ(c.out, "\n");
+  ASSERT_GE(tail.size(), want.size());
+  EXPECT_EQ(std::vector<std::string>(tail.begin(), tail.begin() + static_cast<long>(want.size())), want);
+  // The exposure times came from the headers, the sub-directory prefixed the names.
+  EXPECT_NE(c.out.find("\n      EXPTIMES   ---      F:  2    800.00\n"), std::string::npos);
+
+  auto echo = read_lines("LOGK.INPUT_FILE");
+  ASSERT_EQ(echo.size(), 13u);
+  EXPECT_EQ(echo[0], "ZEB_SETUP LINE001   MODE=R");
+  const std::string line3 = "NIT02 RCOL=magenta RSIZ=1.25   # region style of iteration 2";
+  EXPECT_EQ(echo[2], "ZEB_SETUP LINE003   " + line3 + std::string(200 - line3.size(), ' '));
+  EXPECT_EQ(echo[12].size(), 220u);
+  EXPECT_NE(c.out.find("0002.1    i/e2.fits "), std::string::npos);  // the report shortens ir/e2.fits
 }
+
+TEST(FullSetup, OnlyOneFilterSlotStopsAtTheEndOfTheSetup) {
+  TempDir d;
+  write_file("e1.fits", exposure_header(500.0));
+  write_file("e1.mat", mat_file(0.0, 0.0));
+  write_file("p.txt", "MODE=R\nCHIPNAME=WFC3IR\nF_SLOT 1\nEXPFLT 500\n0001 PIX=e1.fits MAT=e1.mat\n");
+  Captured c = run_zeb({"p.txt"});
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.out.find("STRANGE, I KNOW, BUT THE ROUTINE"), std::string::npos);
+  EXPECT_EQ(c.out.find("ZEB_SETUP HAS BEEN DONE..."), std::string::npos);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The string literals among the arguments of every stop_run(...) call of a
+// source text: a stop text, or the fixed part of one built from a routine name.
+std::set<std::string> stop_texts(const std::string& code) {
+  std::set<std::string> texts;
+  const std::regex literal(R"re("((?:[^"\\]|\\.)*)")re");
+  for (std::size_t at = code.find("stop_run("); at != std::string::npos; at = code.find("stop_run(", at + 1)) {
+    const std::size_t end = code.find(';', at);
+    const std::string call = code.substr(at, end - at);
+    for (std::sregex_iterator m(call.begin(), call.end(), literal), none; m != none; ++m) texts.insert((*m)[1]);
+  }
+  return texts;
+}
+
+TEST(Manual, NamesEveryKeywordAndEveryStopText) {
+  const std::string src = std::string(ZEB_SOURCE_DIR) + "/src";
+  const std::string manual = read_file(std::string(ZEB_SOURCE_DIR) + "/docs/manual.md");
+  std::string missing;
+
+  // Keywords: what the reader compares fields and lines with, is("PIX"),
+  // starts_with(line, "SKIP"), name == "HMIN", chip == "WFC3IR", six == "MODE=R".
+  // The manual gives each as code, so "`KEY" must appear in it.
+  const std::regex keyword(R"re((?:\bis\(|starts_with\(line,\s*|\b(?:name|chip|six)\s*==\s*)"([^"]+)")re");
+  int keywords = 0;
+  for (const char* file : {"setup/param_file.cpp", "driver/prescan.cpp"}) {
+    const std::string code = read_file(src + "/" + file);
+    for (std::sregex_iterator m(code.begin(), code.end(), keyword), none; m != none; ++m) {
+      ++keywords;
+      if (manual.find("`" + (*m)[1].str()) == std::string::npos)
+        missing += "  keyword " + (*m)[1].str() + " (" + file + ")\n";
+    }
+  }
+  EXPECT_GT(keywords, 60);
+
+  int stops = 0;
+  for (const auto& e : fs::recursive_directory_iterator(src)) {
+    if (e.path().extension() != ".cpp") continue;
+    for (const std::string& text : stop_texts(read_file(e.path().string()))) {
+      ++stops;
+      if (manual.find(text) == std::string::npos)
+        missing += "  stop text \"" + text + "\" (" + fs::relative(e.path(), src).string() + ")\n";
+    }
+  }
+  EXPECT_GT(stops, 60);
+  EXPECT_EQ(missing, "") << "docs/manual.md does not name:\n" << missing;
+}
+
+}  // namespace

@@ -1,16 +1,15 @@
 // The tile loop's own decisions: the tile range, which tiles are skipped, the
 // hash-grid stops, and the lines it prints.
-#include "driver/tile_loop.h"
-
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 
+#include "driver/tile_loop.h"
 #include "support/test_support.h"
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::split_lines;
+using namespace zeb::test;
 
 namespace {
 
@@ -64,17 +63,6 @@ TEST(TileRange, UnsetRangeCoversTenByTenTiles) {
   EXPECT_EQ(split_lines(c.out), want);
 }
 
-TEST(TileRange, GivenRangeIsKept) {
-  zeb::Settings s;
-  s.ijtminmaxu = {3, 4, 5, 7};
-  zeb::TileRange r{};
-  Captured c = capture([&] { r = zeb::tile_range(s); });
-  EXPECT_EQ(r.itmin, 3);
-  EXPECT_EQ(r.jtmax, 7);
-  EXPECT_EQ(split_lines(c.out).at(0), "TILES TO TO GO THROUGH...  ");
-  EXPECT_EQ(split_lines(c.out).at(1), "-----> IT:    3   4");
-}
-
 TEST(TileSkips, WindowMeetsTheInnerRegion) {
   zeb::Settings s;
   s.umin = 0;
@@ -90,17 +78,6 @@ TEST(TileSkips, WindowMeetsTheInnerRegion) {
   EXPECT_FALSE(zeb::tile_in_window(s, 76, 76));
 }
 
-TEST(TileSkips, SinglePositionSelectsTilesWhoseInnerRegionHoldsIt) {
-  zeb::Settings s;
-  EXPECT_TRUE(zeb::tile_has_oneoff(s, 76, 76));
-  s.oneoff = true;
-  s.oneoffx = 136;
-  s.oneoffy = 16;
-  EXPECT_TRUE(zeb::tile_has_oneoff(s, 76, 76));   // both limits inclusive
-  EXPECT_TRUE(zeb::tile_has_oneoff(s, 196, 76));  // 136 = 196 - 60
-  EXPECT_FALSE(zeb::tile_has_oneoff(s, 76, 196));
-}
-
 TEST(TileLoop, TilesWithoutExposuresAreSkippedAfterTheirFirstProgressLine) {
   EmptyRun r;
   r.run.settings.ijtminmaxu = {1, 2, 3, 3};
@@ -113,39 +90,6 @@ TEST(TileLoop, TilesWithoutExposuresAreSkippedAfterTheirFirstProgressLine) {
   ASSERT_EQ(banner.size(), 1u);
   EXPECT_EQ(banner[0], "*****  VREF_T =    316   *****");
   EXPECT_EQ(lines_starting(c.out, " exit IT loop...").size(), 1u);
-}
-
-TEST(TileLoop, TilesOutsideTheWindowPrintNothing) {
-  EmptyRun r;
-  r.run.settings.ijtminmaxu = {1, 3, 1, 1};
-  r.run.settings.umin = 200;  // tile 1 (inner 16..136) is left out
-  r.run.settings.umax = 250;  // tile 3 (inner 256..376) too
-  Captured c = r.loop();
-  std::vector<std::string> want = {" IT002 JT001      0196  0076     NIT0"};
-  EXPECT_EQ(lines_starting(c.out, " IT"), want);
-}
-
-TEST(TileLoop, TileIndexBeyondTheHashGridStops) {
-  EmptyRun r;
-  r.run.settings.ijtminmaxu = {99, 100, 1, 1};
-  r.run.settings.umax = 99999;
-  Captured c = r.loop();
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.err, "STOP IT.gt._HASHDM_\n");
-  EXPECT_EQ(lines_starting(c.out, " IT").size(), 1u);  // tile 99 ran
-  r.run.settings.ijtminmaxu = {1, 1, 100, 100};
-  r.run.settings.vmax = 99999;
-  c = r.loop();
-  EXPECT_EQ(c.err, "STOP JT.gt._HASHDM_\n");
-}
-
-TEST(TileLoop, TileIndexBelowOneStops) {
-  EmptyRun r;
-  r.run.settings.ijtminmaxu = {0, 1, 1, 1};
-  Captured c = r.loop();
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
 }
 
 TEST(TileLoop, ModeASkipsTilesWithoutArtificialStars) {

@@ -30,12 +30,7 @@ namespace zebsim {
 namespace {
 
 namespace fs = std::filesystem;
-using zeb::test::binary_path;
-using zeb::test::Captured;
-using zeb::test::read_file;
-using zeb::test::run_program;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 const std::string kCampaign = binary_path("tools/campaign/zeb-campaign");
 

@@ -19,12 +19,7 @@ namespace zebsim {
 namespace {
 
 namespace fs = std::filesystem;
-using zeb::test::binary_path;
-using zeb::test::read_file;
-using zeb::test::run_program;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 // The bins of well-exposed, unsaturated stars (filter-1 magnitudes -13..-9).
 std::vector<MagnitudeBin> bright_bins(const ScoreReport& r) {

@@ -20,15 +20,7 @@
 namespace zebsim {
 namespace {
 
-using zeb::test::binary_path;
-using zeb::test::Captured;
-using zeb::test::read_file;
-using zeb::test::read_lines;
-using zeb::test::run_program;
-using zeb::test::split_lines;
-using zeb::test::split_words;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 using Fields = std::vector<std::string>;
 

@@ -17,12 +17,7 @@
 namespace zebsim {
 namespace {
 
-using zeb::test::binary_path;
-using zeb::test::read_file;
-using zeb::test::read_lines;
-using zeb::test::run_program;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 // Adds lines to the parameter file before its END, and a first line for the mode.
 void edit_params(const std::string& mode, const std::string& lines) {

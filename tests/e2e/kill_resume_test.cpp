@@ -28,11 +28,7 @@ namespace zebsim {
 namespace {
 
 namespace fs = std::filesystem;
-using zeb::test::binary_path;
-using zeb::test::read_file;
-using zeb::test::read_lines;
-using zeb::test::run_program;
-using zeb::test::TempDir;
+using namespace zeb::test;
 using Clock = std::chrono::steady_clock;
 
 // Every file the run writes, by name.

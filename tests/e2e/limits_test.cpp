@@ -14,11 +14,7 @@ namespace zebsim {
 namespace {
 
 namespace fs = std::filesystem;
-using zeb::test::binary_path;
-using zeb::test::read_lines;
-using zeb::test::run_program;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 // A parameter file on the simulated exposures: `slots` image slots, the first
 // half on the filter-1 exposure, the rest on the filter-2 one; no finding

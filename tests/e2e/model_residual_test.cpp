@@ -31,9 +31,7 @@
 namespace zebsim {
 namespace {
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::TempDir;
+using namespace zeb::test;
 
 struct ChiStats {
   long n = 0;

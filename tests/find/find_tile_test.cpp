@@ -20,11 +20,7 @@
 namespace {
 
 using namespace zeb;
-using zeb::test::capture;
-using zeb::test::linear_tables;
-using zeb::test::read_file;
-using zeb::test::TempDir;
-using zeb::test::TestTile;
+using namespace zeb::test;
 
 // Index of the first new source within `tol` of (u, v), or 0.
 int source_near(const TestTile& t, int first, float u, float v, float tol = 1.0f) {
@@ -88,62 +84,6 @@ TEST(FindTileCriteria, QFoundStarSitsAtItsRefinedPosition) {
   EXPECT_EQ(l.pmin_l(1), 99);
 }
 
-TEST(FindTileCriteria, DWhenQIsOffAndPWithoutRefinement) {
-  // Iteration 5: QMIN 99 and QSEL 9.9; with P held off the star is found by D
-  // at its refined position.
-  TestTile d(3);
-  d.settings.pmin_nit(5) = 99;
-  d.add_star_all(150.25f, 149.75f, 2000.0f);
-  EXPECT_EQ(d.find(5), 1);
-  EXPECT_EQ(d.local->y0_l(1), FOUND_BY_D);
-  EXPECT_EQ(d.local->qmin_l(1), 99);
-  EXPECT_EQ(d.local->dmin_l(1), 3);
-  EXPECT_EQ(d.local->qfnd_l(1), 0);
-  EXPECT_EQ(d.local->dfnd_l(1), 3);
-  EXPECT_NEAR(d.local->u0_l(1), 150.25f, 1e-4);
-  EXPECT_NEAR(d.local->v0_l(1), 149.75f, 1e-4);
-
-  // Without a PSF no candidate is refined: no D or Q count anywhere.
-  TestTile p(3);
-  p.settings.pmin_nit(1) = 4;
-  p.add_star_all(150.25f, 149.75f, 2000.0f);
-  for (int n = 1; n <= 3; ++n) p.zero_psf(n);
-  EXPECT_EQ(p.find(1), 0);
-  p.settings.pmin_nit(1) = 3;
-  EXPECT_EQ(p.find(1), 1);
-  EXPECT_EQ(p.local->y0_l(1), FOUND_BY_P);
-  for (int iv = 140; iv <= 160; ++iv)
-    for (int iu = 140; iu <= 160; ++iu) ASSERT_EQ(p.maps.stackd_t(iu, iv) + p.maps.stackq_t(iu, iv), 0);
-}
-
-TEST(FindTileCriteria, UnrefinedCandidateAddsNoCountAtTheRasterCorner) {
-  // Exposures 1 and 2 have no PSF and half-scale tables, so their raster
-  // corner (0, 0) lies at tile-grid (75.5, 75.5); exposures 3 and 4 cover
-  // that point (coverage 2, so two D counts would make a source there). The
-  // star is in exposures 1 and 2 only: its candidates are not refined and
-  // must add no D count anywhere, least of all at the corner.
-  TestTile t(4);
-  for (int n = 1; n <= 2; ++n) {
-    linear_tables(t.te, n, 0.5f);
-    t.zero_psf(n);
-    t.add_star(n, 150.25f, 149.75f, 2000.0f);
-  }
-  EXPECT_EQ(t.find(1, {60, 170, 60, 170}), 0);
-  for (int iv = 70; iv <= 80; ++iv)
-    for (int iu = 70; iu <= 80; ++iu) EXPECT_EQ(t.maps.stackd_t(iu, iv), 0) << iu << " " << iv;
-  EXPECT_EQ(t.maps.stackc_t(75, 75), 2);
-  EXPECT_EQ(t.maps.stackp_t(151, 150), 2);  // the star itself: P 2 of the 3 needed
-}
-
-TEST(FindTileCriteria, NothingFromIterationsEightToTen) {
-  for (int nit : {8, 9, 10}) {
-    TestTile t(4);
-    t.add_star_all(150.25f, 149.75f, 5000.0f);
-    EXPECT_EQ(t.find(nit, {100, 200, 100, 200}), 0) << nit;
-    EXPECT_EQ(t.ls, 0);
-  }
-}
-
 // --- Coverage and the required counts. ---
 
 TEST(FindTileCoverage, RequirementsFollowTheExposuresThatTakePart) {
@@ -167,7 +107,7 @@ TEST(FindTileCoverage, RequirementsFollowTheExposuresThatTakePart) {
   EXPECT_EQ(t.maps.stackc_t(150, 150), 1);
 }
 
-TEST(FindTileCoverage, CoverageAndLevelMapsOnIdentityAndDoubleScaleTables) {
+TEST(FindTileCoverage, CoverageAndLevelMaps) {
   TestTile t(3);
   t.add_star_all(150.25f, 149.75f, 2000.0f);
   t.find(1);
@@ -190,25 +130,6 @@ TEST(FindTileCoverage, CoverageAndLevelMapsOnIdentityAndDoubleScaleTables) {
   EXPECT_EQ(t.maps.stacky_t(5, 5), 0);
   EXPECT_EQ(t.maps.stackp_t(150, 150), 3);
   EXPECT_EQ(t.maps.stackp_t(60, 200), 0);
-
-  // One raster pixel per reference pixel: two tile-grid steps per raster
-  // pixel, the whole grid inside rasters 76..226. Grid point 1 maps onto
-  // raster pixel 76, whose own grid coordinate 1 is not strictly inside the
-  // window; grid point 2 maps half way to raster pixel 77.
-  TestTile s(3);
-  for (int n = 1; n <= 3; ++n) linear_tables(s.te, n, 2.0f);
-  s.settings.pmin_nit(1) = 99;
-  s.settings.dmin_nit(1) = 99;
-  s.add_star_all(150.25f, 149.75f, 2000.0f);
-  EXPECT_EQ(s.find(1), 1);
-  EXPECT_NEAR(s.local->u0_l(1), 149.5f, 1e-3);  // 151 + 2 (150.25 - 151)
-  EXPECT_NEAR(s.local->v0_l(1), 148.5f, 1e-3);
-  EXPECT_EQ(s.maps.stackc_t(1, 150), 0);
-  EXPECT_EQ(s.maps.stackc_t(2, 150), 3);
-  // Grid point 299 maps to raster pixel 225 (grid 299), 300 half way to
-  // 226, whose grid coordinate 301 is not strictly inside the window.
-  EXPECT_EQ(s.maps.stackc_t(299, 299), 3);
-  EXPECT_EQ(s.maps.stackc_t(300, 300), 0);
 }
 
 // --- The tests a candidate pixel must pass, at their thresholds. ---
@@ -253,62 +174,6 @@ TEST(FindTileTests, MaskLevelTimesMaskFactorMustBeBeaten) {
     z.te.msk_n(n) = 0.0f;
   }
   EXPECT_TRUE(z.found());
-}
-
-TEST(FindTileTests, BoxSkyIsTheFourByFourBlockReachingAwayFromTheBox) {
-  // The brightest box reaches right and up from the peak, so its sky block
-  // spans columns and rows -1..2. With a mask level of 100 (x 2) the flux
-  // 225 - 4 sky must beat 200: 90 in the block's far corner makes the sky
-  // 7.5 and the flux 195; the same 90 at the mirrored corner is no sky.
-  for (const int corner : {2, -2}) {
-    BlockTile t;
-    t.set_all(corner, corner, 90.0f);
-    for (int n = 1; n <= 3; ++n) t.te.pixm_n(150, 150, n) = 100.0f;
-    EXPECT_EQ(t.found(), corner < 0) << corner;
-    EXPECT_EQ(t.level(), corner < 0 ? 7 : 4) << corner;
-  }
-}
-
-TEST(FindTileTests, ModelLevelTimesModelFactorMustBeBeaten) {
-  BlockTile t;
-  for (int n = 1; n <= 3; ++n) t.te.pixf_n(150, 150, n) = 225.0f;
-  EXPECT_FALSE(t.found());
-  EXPECT_EQ(t.level(), 5);
-  BlockTile u;
-  for (int n = 1; n <= 3; ++n) {
-    u.te.pixf_n(150, 150, n) = 225.0f;
-    u.te.oth_n(n) = 0.999f;
-  }
-  EXPECT_TRUE(u.found());
-}
-
-TEST(FindTileTests, NegativeWingWithinFourAndAHalfPixels) {
-  BlockTile t;
-  t.set_all(3, 0, -100.0f);  // as negative as the peak is positive: allowed
-  EXPECT_TRUE(t.found());
-  BlockTile u;
-  u.set_all(3, 0, -100.5f);
-  EXPECT_FALSE(u.found());
-  EXPECT_EQ(u.level(), 3);
-  BlockTile far;
-  far.set_all(4, 3, -500.0f);  // 4^2 + 3^2 > 20.25: outside the wing
-  EXPECT_TRUE(far.found());
-}
-
-TEST(FindTileTests, SignificanceAgainstTheSkyRing) {
-  // Nine ring pixels outside the 4 x 4 sky block get value v, the other
-  // seven stay 0: sorted, s4 = 0 and s8 = s9 = s13 = v, so sig = v / 2 and
-  // med = v; the test 2.5 sig <= 225 - 4 med holds up to v = 225 / 5.25.
-  auto ring = [](float v) {
-    auto t = std::make_unique<BlockTile>();
-    for (int dy = -2; dy <= 2; ++dy) t->set_all(-2, dy, v);
-    for (int dx = -1; dx <= 2; ++dx) t->set_all(dx, -2, v);
-    return t;
-  };
-  EXPECT_TRUE(ring(42.0f)->found());
-  auto t = ring(43.0f);
-  EXPECT_FALSE(t->found());
-  EXPECT_EQ(t->level(), 6);
 }
 
 TEST(FindTileTests, LocalMaximumAllowsTiesButNotHigherNeighbours) {
@@ -380,51 +245,6 @@ TEST(FindTileKnownStars, ExclusionZonesOfKnownAndRecentStars) {
   }
 }
 
-TEST(FindTileKnownStars, ExistingEntriesUntouchedAndNewEntryCleared) {
-  TestTile t(3);
-  t.add_star_all(150.25f, 149.75f, 2000.0f);
-  t.add_known(40.0f, 260.0f, 3);
-  LocalList& l = *t.local;
-  l.z0_lf(1, 2) = 777.0f;
-  l.gg_l(1) = 1;
-  // Leftovers in the next slot (a star of an earlier pass of the tile).
-  l.z0_lf(2, 1) = 123.0f;
-  l.n0_l(2) = 55;
-  l.gg_l(2) = 1;
-  l.su0_l(2) = 0.5f;
-  l.mask_l(2) = 7.0f;
-  EXPECT_EQ(t.find(1), 1);
-  EXPECT_EQ(t.ls, 2);
-  EXPECT_EQ(l.u0_l(1), 40.0f);
-  EXPECT_EQ(l.v0_l(1), 260.0f);
-  EXPECT_EQ(l.w0_l(1), 3);
-  EXPECT_EQ(l.n0_l(1), 1001);
-  EXPECT_EQ(l.z0_lf(1, 2), 777.0f);
-  EXPECT_EQ(l.gg_l(1), 1);
-  EXPECT_EQ(l.z0_lf(2, 1), 0.0f);
-  EXPECT_EQ(l.n0_l(2), 0);
-  EXPECT_EQ(l.gg_l(2), 0);
-  EXPECT_EQ(l.su0_l(2), 9.99f);
-  EXPECT_EQ(l.mask_l(2), 1.0f);
-  EXPECT_EQ(source_near(t, 2, 150.25f, 149.75f, 0.5f), 2);
-}
-
-TEST(FindTileKnownStars, LocalListFullStops) {
-  TestTile t(3);
-  t.add_star_all(150.25f, 149.75f, 2000.0f);
-  t.ls = LDIM - 1;  // entries at (0, 0): far from the star
-  EXPECT_EQ(t.find(1, {110, 190, 110, 190}), 1);
-  EXPECT_EQ(t.ls, LDIM);
-  EXPECT_EQ(source_near(t, LDIM, 150.25f, 149.75f, 0.5f), LDIM);
-  TestTile u(3);
-  u.add_star_all(150.25f, 149.75f, 2000.0f);
-  u.ls = LDIM;
-  auto r = capture([&] { u.find(1, {110, 190, 110, 190}); });
-  EXPECT_TRUE(r.stopped);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "STOP Ls.gt._LDIM_\n");
-}
-
 // --- Window and scan order. ---
 
 TEST(FindTileWindow, OnlyTheWindowIsSearched) {
@@ -450,54 +270,6 @@ TEST(FindTileWindow, OnlyTheWindowIsSearched) {
   EXPECT_EQ(e->find(1, {302, 301, 1, 301}), 0);
 }
 
-// Collation alone, on count maps with isolated Q peaks: each peak has its
-// tally and spread value on its own fine point, so its centroid is the peak.
-std::vector<std::pair<float, float>> collate_peaks(const std::vector<std::tuple<int, int, int>>& peaks) {
-  using namespace find_detail;
-  auto p = std::make_unique<FineCounts>(), d = std::make_unique<FineCounts>(), q = std::make_unique<FineCounts>();
-  FindingMaps maps;
-  maps.stackc_t.fill(3);
-  for (const auto& [iu, iv, count] : peaks) {
-    maps.stackq_t(iu, iv) = static_cast<std::int16_t>(count);
-    q->tally(4 * (iu - 1) + 1, 4 * (iv - 1) + 1) = static_cast<std::int16_t>(count);
-    q->spread(4 * (iu - 1) + 1, 4 * (iv - 1) + 1) = static_cast<std::int16_t>(count);
-  }
-  auto local = std::make_unique<LocalList>();
-  reset_local(*local);
-  int ls = 0;
-  Array2<std::uint8_t> stacka(TILE_GRID, TILE_GRID);
-  collate_sources(1, find_settings(Settings{}, 1), FindWindow{}, *p, *d, *q, maps, stacka, *local, ls);
-  std::vector<std::pair<float, float>> found;
-  for (int l = 1; l <= ls; ++l) found.emplace_back(local->u0_l(l), local->v0_l(l));
-  return found;
-}
-
-TEST(FindTileCollation, FirstPeakInScanOrderClaimsItsZone) {
-  using P = std::vector<std::pair<float, float>>;
-  // iu outer, iv inner: the peak met first claims radius trunc(max(3.5, OPRX,
-  // OPRV)) = 4 around it.
-  EXPECT_EQ(collate_peaks({{153, 150, 3}, {150, 150, 3}}), (P{{150.0f, 150.0f}}));
-  EXPECT_EQ(collate_peaks({{150, 153, 3}, {150, 150, 3}}), (P{{150.0f, 150.0f}}));
-  EXPECT_EQ(collate_peaks({{152, 150, 3}, {150, 152, 3}}), (P{{150.0f, 152.0f}}));
-  EXPECT_EQ(collate_peaks({{150, 150, 3}, {154, 150, 3}}), (P{{150.0f, 150.0f}}));  // 4^2 <= 4^2
-  EXPECT_EQ(collate_peaks({{150, 150, 3}, {155, 150, 3}}), (P{{150.0f, 150.0f}, {155.0f, 150.0f}}));
-  EXPECT_EQ(collate_peaks({{150, 150, 3}, {153, 153, 3}}), (P{{150.0f, 150.0f}, {153.0f, 153.0f}}));  // 18 > 16
-  // A strictly larger count within 3.5 steps takes the place of the first.
-  EXPECT_EQ(collate_peaks({{150, 150, 3}, {152, 151, 4}}), (P{{152.0f, 151.0f}}));
-  // The collation keeps 3 steps from the grid's edge.
-  EXPECT_EQ(collate_peaks({{3, 150, 3}, {150, 298, 3}}), (P{{150.0f, 298.0f}}));
-}
-
-TEST(FindTileWindow, WideLocalMaximumIgnoresPixelsBeyondTheRaster) {
-  TestTile t(3);
-  t.settings.hmin_nit(1) = 99;
-  t.add_star_all(10.25f, 149.75f, 2000.0f);    // near the raster edge
-  t.add_star_all(150.25f, 149.75f, 3000.0f);
-  t.add_star_all(200.25f, 149.75f, 2000.0f);   // within 99 pixels of a brighter star
-  EXPECT_EQ(t.find(1), 2);
-  EXPECT_NE(source_near(t, 1, 10.25f, 149.75f), 0);
-  EXPECT_NE(source_near(t, 1, 150.25f, 149.75f), 0);
-}
 
 TEST(FindTileWorkspace, AKeptWorkspaceGivesWhatAFreshOneGives) {
   // A first search with wide spreading and many sources leaves the workspace
@@ -557,72 +329,6 @@ TEST(FindTileBadInput, NumbersThatAreNotNumbersDoNotCrashOrMakeSources) {
   EXPECT_EQ(u.maps.stackc_t(150, 150), 0);
 }
 
-TEST(FindTileBadInput, ExtremeSettingsStayWithinTheGridsOrStop) {
-  TestTile t(3);
-  t.add_star_all(150.25f, 149.75f, 2000.0f);
-  t.settings.psep_nit(1) = 10.0f;  // the widest spreading accepted: 40 fine pixels
-  t.settings.oprx_nit(1) = 1.0e9f;
-  t.settings.oprv_nit(1) = std::numeric_limits<float>::quiet_NaN();
-  t.settings.pmin_nit(1) = -5;
-  t.find(1, {100, 200, 100, 200});
-  EXPECT_EQ(t.maps.stackp_t(150, 150), 3);
-  EXPECT_EQ(t.maps.stackp_t(159, 150), 3);  // fine pixel 631 is 34 from the tally at 597
-  EXPECT_EQ(t.maps.stackp_t(161, 150), 0);  // 639 is 42 away
-  // No neighbourhood at all: every pixel is its own maximum.
-  TestTile h(3);
-  h.add_star_all(150.25f, 149.75f, 2000.0f);
-  h.settings.hmin_nit(1) = -3;
-  EXPECT_GE(h.find(1, {110, 190, 110, 190}), 1);
-  for (float bad : {-0.5f, 10.5f, std::numeric_limits<float>::quiet_NaN()}) {
-    TestTile u(1);
-    u.settings.dsep_nit(2) = bad;
-    auto r = capture([&] { u.find(2); });
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "STOP find_tile: bad spreading radius\n");
-    EXPECT_NE(r.out.find("DSEP: "), std::string::npos);
-  }
-}
-
 // --- Diagnostic images. ---
-
-TEST(FindTileImages, ShowTilesWritesTheCountMaps) {
-  TempDir dir;
-  std::filesystem::create_directory("AUX");
-  TestTile t(3);
-  t.add_star_all(150.25f, 149.75f, 2000.0f);
-  t.settings.show_tiles = 1;
-  t.find(2);
-  auto records = [](long pixels) { return 2880L * (1 + (2 * pixels + 2879) / 2880); };
-  for (const char* name : {"tallyq", "tallyd", "tallyp", "stackq", "stackd", "stackp"})
-    EXPECT_EQ(std::filesystem::file_size(std::string("AUX/FIND_TILE_") + name + "_x4_NIT2.fits"),
-              records(1201L * 1201))
-        << name;
-  for (const char* name : {"stackc", "stackq", "stackd", "stackp"})
-    EXPECT_EQ(std::filesystem::file_size(std::string("AUX/FIND_TILE_") + name + "_x1_NIT2.fits"),
-              records(301L * 301))
-        << name;
-  // Pixel (150, 150) of the coverage image: big-endian 3, row 150 column 150.
-  const std::string c = read_file("AUX/FIND_TILE_stackc_x1_NIT2.fits");
-  const std::size_t at = 2880 + 2 * (149 * 301 + 149);
-  EXPECT_EQ(static_cast<unsigned char>(c[at]), 0);
-  EXPECT_EQ(static_cast<unsigned char>(c[at + 1]), 3);
-  const std::string h = c.substr(0, 2880);
-  EXPECT_NE(h.find("NAXIS1  =          301"), std::string::npos);
-  // The joint map only where the iteration uses it: 32-bit reals, the star's
-  // significance at (150, 150) in the hundreds.
-  const std::string joint = "AUX/FIND_TILE_stackj_x1_NIT2.fits";
-  EXPECT_FALSE(std::filesystem::exists(joint));
-  t.settings.jsig_nit(2) = 5.0f;
-  t.ls = 0;
-  t.find(2);
-  const std::string j = read_file(joint);
-  ASSERT_EQ(j.size(), 2880u * (1 + (4 * 301 * 301 + 2879) / 2880));
-  std::uint32_t bits = 0;
-  for (int k = 0; k < 4; ++k) bits = bits << 8 | static_cast<unsigned char>(j[2880 + 4 * (149 * 301 + 149) + k]);
-  float value = 0.0f;
-  std::memcpy(&value, &bits, 4);
-  EXPECT_GT(value, 100.0f);
-}
 
 }  // namespace

@@ -105,16 +105,6 @@ TEST(AcsWfc, PolynomialConstantsPlaceTheChips) {
   EXPECT_NEAR(yc, 1024.0 + 0.023567 + 141.2454987 - 4.9667311 + 0.463892 - 0.258344, 1e-9);
 }
 
-TEST(AcsWfc, Chip1FirstRowOfFilter8CarriesItsOffset) {
-  // Raw row 2049 is chip-1 row 1: fy = 1/64 + 1, so the first-row offset 0.01
-  // is weighted by 1 - 1/64.
-  double xa = 0, ya = 0, xb = 0, yb = 0;
-  gc_cf(1000.0, 2049.0, xa, ya, 5, 0, 1, kNull);
-  gc_cf(1000.0, 2049.0, xb, yb, 5, 8, 1, kNull);
-  EXPECT_NEAR(xb - xa, 0.0, 1e-12);
-  EXPECT_NEAR(yb - ya, 0.01 * (1.0 - 1.0 / 64.0), 1e-12);
-}
-
 TEST(AcsWfc, InverseRoundTripsOnBothChips) {
   EXPECT_LT(worst_round_trip(5, 4, 2, -50.0, 4150.0, -50.0, 2250.0, 150.0), 0.001);
   EXPECT_LT(worst_round_trip(5, 8, 1, -50.0, 4150.0, 2050.0, 4300.0, 150.0), 0.001);
@@ -153,46 +143,6 @@ TEST(Dispatch, UnknownCodesAndChipsLeaveTheOutputsUntouched) {
   cg_cf(10.0, 20.0, xc, yc, 8, 0, 3, kNull);
   EXPECT_EQ(xc, -7.0);
   EXPECT_EQ(yc, -8.0);
-}
-
-TEST(Dispatch, StopsWithTheirTexts) {
-  double a = 0, b = 0;
-  auto r = capture([&] { gc_cf(1.0, 1.0, a, b, 1, 0, 1, kNull); });
-  EXPECT_TRUE(r.stopped);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "STOP wfpc2 correction not matched to image\n");
-  r = capture([&] { cg_cf(1.0, 1.0, a, b, 1, 0, 1, kNull); });
-  EXPECT_EQ(r.err, "STOP wfpc2 rawrection not matched to image\n");
-  r = capture([&] { zeb::wfc_gcf(1.0, 1.0, a, b, 0, 3); });
-  EXPECT_EQ(r.err, "STOP in this wfc_gcf, ku must be 1 or 2\n");
-  r = capture([&] { zeb::wfc_cgf(1.0, 1.0, a, b, 0, 0); });
-  EXPECT_EQ(r.err, "STOP wfc_cg:   illegal k...\n");
-  r = capture([&] { zeb::wfc3uv_gc_meta_k(1.0, 1.0, a, b, 0, 3); });
-  EXPECT_EQ(r.err, "STOP invalid chip\n");
-  r = capture([&] { zeb::wfc3uv_cg_meta(1.0, 1.0, a, b, 0, 0); });
-  EXPECT_EQ(r.err, "STOP invalid chip\n");
-}
-
-TEST(Dispatch, ASolutionFileStopsBothDirections) {
-  double a = 1.5, b = 2.5;
-  auto r = capture([&] { gc_cf(10.0, 20.0, a, b, 9, 0, 1, "my_gc.fits"); });
-  EXPECT_TRUE(r.stopped);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out,
-            " STDGC NEEDS TO BE SAFE FOR OPENMP...\n"
-            "   FILEH:  \n"
-            "   FILEI:  my_gc.fits\n"
-            "      xr:  10 20\n"
-            "      xc:  1.5 2.5\n"
-            "       k:  1\n");
-  r = capture([&] { cg_cf(10.0, 20.0, a, b, 7, 0, 1, "NUL"); });
-  EXPECT_TRUE(r.stopped);
-  EXPECT_NE(r.out.find("   FILEI:  NUL\n"), std::string::npos);
-  EXPECT_NE(r.out.find("      xr:  10 20\n"), std::string::npos);
-  // Only the first four characters decide.
-  r = capture([&] { gc_cf(10.0, 20.0, a, b, 9, 0, 1, "NULLIFIED"); });
-  EXPECT_FALSE(r.stopped);
 }
 
 TEST(Dispatch, WildCoordinatesDoNotBreakTheTableLookUps) {

@@ -9,7 +9,9 @@
 #include "core/array.h"
 #include "core/stop.h"
 #include "imageio/fits.h"
-#include "imageio/fits_test_util.h"
+#include "core/text.h"
+#include "support/test_support.h"
+#include "tile/fits_builder.h"
 
 namespace zeb::test {
 namespace {
@@ -24,11 +26,6 @@ class HostileFits : public ::testing::Test {
     return capture([&] { readfits_r4(name, r4.view(), 4, 4); });
   }
 };
-
-// A card with a value right-justified to column 30.
-std::string value_card(const std::string& key, const std::string& value) {
-  return pad(key, 8) + "= " + pad("", 20 - std::min<std::size_t>(20, value.size())) + value;
-}
 
 void expect_error(const Captured& c, const std::string& file, const std::string& what) {
   EXPECT_TRUE(c.errored) << c.out << c.err;
@@ -45,7 +42,7 @@ TEST_F(HostileFits, EmptyOrShortFilesHaveNoEnd) {
 }
 
 TEST_F(HostileFits, HeaderWithoutEndOverSeveralRecords) {
-  std::vector<std::string> cards = image_cards(-32, 4, 4);
+  std::vector<std::string> cards = image_card_lines(-32, 4, 4);
   cards.pop_back();  // no END
   std::string h = header_records(cards);
   write_file("noend.fits", h + std::string(3 * 2880, ' '));
@@ -54,53 +51,53 @@ TEST_F(HostileFits, HeaderWithoutEndOverSeveralRecords) {
 
 TEST_F(HostileFits, TruncatedDataUnit) {
   // 4 x 4 floats need 64 bytes; the file stops after 40 of them.
-  std::string f = header_records(image_cards(-32, 4, 4)) + std::string(40, '\0');
+  std::string f = header_records(image_card_lines(-32, 4, 4)) + std::string(40, '\0');
   write_file("trunc.fits", f);
   expect_error(read_r4("trunc.fits"), "trunc.fits", "truncated");
-  write_file("nodata.fits", header_records(image_cards(32, 4, 4)));
+  write_file("nodata.fits", header_records(image_card_lines(32, 4, 4)));
   expect_error(capture([&] { readfits_i4("nodata.fits", i4.view(), 4, 4); }), "nodata.fits", "truncated");
 }
 
 TEST_F(HostileFits, UnpaddedLastRecordHoldingAllTheDataIsRead) {
   std::string data;
   for (int k = 1; k <= 16; ++k) data += be_float(static_cast<float>(k));
-  write_file("unpadded.fits", header_records(image_cards(-32, 4, 4)) + data);
+  write_file("unpadded.fits", header_records(image_card_lines(-32, 4, 4)) + data);
   Captured c = read_r4("unpadded.fits");
   EXPECT_EQ(c.status, 0) << c.err;
   EXPECT_EQ(r4(4, 4), 16.0f);
 }
 
 TEST_F(HostileFits, NegativeHugeAndInconsistentAxes) {
-  write_file("neg.fits", header_records(image_cards(-32, -5, 4)) + padded_data(std::string(64, '\0')));
+  write_file("neg.fits", header_records(image_card_lines(-32, -5, 4)) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("neg.fits"), "neg.fits", "NAXIS1 = -5 is negative");
 
-  write_file("huge.fits", header_records(image_cards(-32, 3000000000LL, 3000000000LL)) + padded_data(""));
+  write_file("huge.fits", header_records(image_card_lines(-32, 3000000000LL, 3000000000LL)) + padded_data(""));
   expect_error(read_r4("huge.fits"), "huge.fits", "too large");
 
   write_file("overflow.fits",
-             header_records(image_cards(-32, 9000000000000000000LL, 9000000000000000000LL)) + padded_data(""));
+             header_records(image_card_lines(-32, 9000000000000000000LL, 9000000000000000000LL)) + padded_data(""));
   expect_error(read_r4("overflow.fits"), "overflow.fits", "too large");
 
   // Large but representable: the file simply does not hold it.
-  write_file("lies.fits", header_records(image_cards(-32, 100000, 100000)) + padded_data(std::string(64, '\0')));
+  write_file("lies.fits", header_records(image_card_lines(-32, 100000, 100000)) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("lies.fits"), "lies.fits", "truncated");
 
-  std::vector<std::string> cards = image_cards(-32, 4, 4);
-  cards[2] = value_card("NAXIS", "1000");
+  std::vector<std::string> cards = image_card_lines(-32, 4, 4);
+  cards[2] = fits_card("NAXIS", "1000");
   write_file("naxis.fits", header_records(cards) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("naxis.fits"), "naxis.fits", "NAXIS = 1000 is outside 0..999");
 
   // A further axis the header declares but the file does not hold.
-  cards = image_cards(-32, 4, 4);
-  cards[2] = value_card("NAXIS", "4");
-  cards.insert(cards.end() - 1, value_card("NAXIS3", "1"));
-  cards.insert(cards.end() - 1, value_card("NAXIS4", "1000000"));
+  cards = image_card_lines(-32, 4, 4);
+  cards[2] = fits_card("NAXIS", "4");
+  cards.insert(cards.end() - 1, fits_card("NAXIS3", "1"));
+  cards.insert(cards.end() - 1, fits_card("NAXIS4", "1000000"));
   write_file("axis4.fits", header_records(cards) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("axis4.fits"), "axis4.fits", "truncated");
 }
 
 TEST_F(HostileFits, ImpossibleBitpix) {
-  write_file("b12.fits", header_records(image_cards(12, 4, 4)) + padded_data(std::string(64, '\0')));
+  write_file("b12.fits", header_records(image_card_lines(12, 4, 4)) + padded_data(std::string(64, '\0')));
   Captured c = read_r4("b12.fits");
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.out, " prob\n readfits_r4: b12.fits has BITPIX = 12, not -32\n");
@@ -111,22 +108,22 @@ TEST_F(HostileFits, ImpossibleBitpix) {
 }
 
 TEST_F(HostileFits, ValuesThatAreNoNumbers) {
-  std::vector<std::string> cards = image_cards(-32, 4, 4);
+  std::vector<std::string> cards = image_card_lines(-32, 4, 4);
   cards[3] = "NAXIS1  = 'four'";
   write_file("text.fits", header_records(cards) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("text.fits"), "text.fits: header card NAXIS1", "bad integer");
 
-  cards = image_cards(-32, 4, 4);
+  cards = image_card_lines(-32, 4, 4);
   cards[1] = "BITPIX  =";
   write_file("blank.fits", header_records(cards) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("blank.fits"), "blank.fits: header card BITPIX", "no integer value");
 
-  cards = image_cards(-32, 4, 4);
-  cards.insert(cards.end() - 1, value_card("BSCALE", "1.0E999"));
+  cards = image_card_lines(-32, 4, 4);
+  cards.insert(cards.end() - 1, fits_card("BSCALE", "1.0E999"));
   write_file("bscale.fits", header_records(cards) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("bscale.fits"), "bscale.fits: header card BSCALE", "bad real");
 
-  cards = image_cards(-32, 4, 4);
+  cards = image_card_lines(-32, 4, 4);
   cards[3] = "NAXIS1  =  99999999999999999999999";
   write_file("long.fits", header_records(cards) + padded_data(std::string(64, '\0')));
   expect_error(read_r4("long.fits"), "long.fits", "bad integer");
@@ -140,64 +137,6 @@ TEST_F(HostileFits, StripWriterOnATruncatedMosaic) {
   Captured c = capture([&] { writfits_j2_rastx("m.fits", a.view(), 1, 39, 1, 2, 1, 2, 2, 2, 50, 40); });
   expect_error(c, "m.fits", "truncated");
   EXPECT_EQ(read_file("m.fits").size(), 2u * 2880u);  // nothing written past the end
-}
-
-TEST_F(HostileFits, ReadingARecordBeyondTheEndIsAnError) {
-  write_file("one.fits", std::string(2880, ' '));
-  std::optional<FitsRecords> f = FitsRecords::open("one.fits", FitsRecords::Access::Read);
-  ASSERT_TRUE(f);
-  EXPECT_EQ(f->count(), 1);
-  FitsRecord rec;
-  Captured c = capture([&] { f->read(2, rec); });
-  expect_error(c, "one.fits", "beyond the end");
-  c = capture([&] { f->read(0, rec); });
-  expect_error(c, "one.fits", "beyond the end");
-  EXPECT_FALSE(FitsRecords::open(".", FitsRecords::Access::Read));  // a directory is no FITS file
-}
-
-TEST_F(HostileFits, APipeIsRefusedWithoutWaitingForAWriter) {
-  ASSERT_EQ(::mkfifo("pipe.fits", 0600), 0);
-  Captured c = read_r4("pipe.fits");
-  EXPECT_EQ(c.status, 1);
-  EXPECT_NE(c.out.find("READFITS ERROR"), std::string::npos);
-}
-
-TEST_F(HostileFits, ExtensionHeadersFollowTheDataUnit) {
-  // A primary header without data, then an image extension of 3 x 2 16-bit pixels
-  // whose header spans two records, then a second extension.
-  std::vector<std::string> primary = {"SIMPLE  =                    T", "BITPIX  =                   16",
-                                      "NAXIS   =                    0", "NEXTEND =                    2", "END"};
-  std::vector<std::string> ext1 = {"XTENSION= 'IMAGE   '", "BITPIX  =                   16",
-                                   "NAXIS   =                    2", "NAXIS1  =                    3",
-                                   "NAXIS2  =                    2", "PCOUNT  =                    0",
-                                   "GCOUNT  =                    1", "EXTNAME = 'SCI     '"};
-  for (int k = 0; k < 30; ++k) ext1.push_back("COMMENT filler");
-  ext1.push_back("END");
-  std::vector<std::string> ext2 = {"XTENSION= 'IMAGE   '", "BITPIX  =                  -32",
-                                   "NAXIS   =                    1", "NAXIS1  =                  800",
-                                   "EXTNAME = 'ERR     '", "END"};
-  write_file("mef.fits", header_records(primary) + header_records(ext1) + padded_data(std::string(12, '\1')) +
-                             header_records(ext2) + padded_data(std::string(3200, '\0')));
-  std::optional<FitsRecords> f = FitsRecords::open("mef.fits", FitsRecords::Access::Read);
-  ASSERT_TRUE(f);
-  FitsHeader p = parse_fits_header(*f, 1);
-  EXPECT_EQ(p.nextend, 2);
-  EXPECT_EQ(p.data_bytes("mef.fits"), 0);
-  EXPECT_EQ(p.next_header_record("mef.fits"), 2);
-  FitsHeader e1 = parse_fits_header(*f, 2);
-  EXPECT_EQ(e1.end_record, 3);
-  EXPECT_EQ(e1.records_read(), 2);
-  EXPECT_EQ(e1.data_record, 4);
-  EXPECT_EQ(e1.naxis1, 3);
-  EXPECT_EQ(e1.value_field("EXTNAME"), std::optional<std::string>("'SCI     '          "));
-  EXPECT_EQ(e1.data_bytes("mef.fits"), 12);
-  EXPECT_EQ(e1.next_header_record("mef.fits"), 5);
-  FitsHeader e2 = parse_fits_header(*f, 5);
-  EXPECT_EQ(e2.bitpix, -32);
-  EXPECT_EQ(e2.naxis2, 1);  // missing axes count as 1
-  EXPECT_EQ(e2.data_records("mef.fits"), 2);
-  check_data_unit(e2, *f);
-  EXPECT_FALSE(e2.value_field("NAXIS2"));
 }
 
 }  // namespace

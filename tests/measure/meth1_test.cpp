@@ -2,15 +2,23 @@
 // Gaussian sampled as every exposure's PSF) and its parts on hand-worked
 // inputs. Stated tolerances for a noise-free star: 0.01 pixel in position (the
 // last pass steps 0.005 pixel) and 0.1% in flux.
+//
+// Methods 2 and 3: the per-filter combination on hand-set per-exposure
+// results (weights, low-weight trimming, outlier rejection, sentinels).
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "core/array.h"
-#include "measure/meth1.h"
+#include "measure/local_list.h"
+#include "measure/local_results.h"
 #include "measure/meth0_field.h"
+#include "measure/meth1.h"
+#include "measure/meth2.h"
 #include "support/test_support.h"
 
 namespace zeb {
@@ -25,54 +33,6 @@ constexpr double FLUX_TOL = 0.001;
 
 void run_meth1(GaussianField& f, bool verbose = false) {
   meth1_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), verbose);
-}
-
-void run_both(GaussianField& f) {
-  run_meth1(f);
-  find_avg_uvz1(f.ls(), f.te().ns, f.te().fff_n, f.ln(), f.local());
-}
-
-TEST(Meth1Tile, IsolatedStarRecoveredInEveryExposureAndCombined) {
-  GaussianField f(4, SIGMA, SKY, 1.0f);
-  const double shifts[4][2] = {{0.0, 0.0}, {0.37, -0.21}, {-0.45, 0.12}, {12.6, -7.3}};
-  for (int n = 1; n <= 4; ++n) f.set_shift(n, shifts[n - 1][0], shifts[n - 1][1]);
-  const double ut = 150.3, vt = 149.6, z = 5000.0;
-  f.draw_all(ut, vt, z);
-  const int l = f.list_star(150.5f, 149.4f, 5000.0f);  // method 0 left it 0.2 pixel off
-  run_both(f);
-  const LocalExposureResults& ln = f.ln();
-  for (int n = 1; n <= 4; ++n) {
-    SCOPED_TRACE(n);
-    EXPECT_EQ(ln.f1_ln(l, n), 1);
-    EXPECT_NEAR(ln.x1_ln(l, n), f.raster_x(n, ut), POS_TOL);
-    EXPECT_NEAR(ln.y1_ln(l, n), f.raster_y(n, vt), POS_TOL);
-    EXPECT_NEAR(ln.u1_ln(l, n), ut, POS_TOL);
-    EXPECT_NEAR(ln.v1_ln(l, n), vt, POS_TOL);
-    EXPECT_NEAR(ln.z1_ln(l, n), z, FLUX_TOL * z);
-    // The star is modelled away: the annulus holds the sky alone.
-    EXPECT_NEAR(ln.s1_ln(l, n), SKY, 0.01);
-    EXPECT_LT(ln.ss1_ln(l, n), 0.01f);
-    // 25 pixels of error 1 (no neighbours, masks, or sky scatter to speak of).
-    EXPECT_NEAR(ln.sz1_ln(l, n), 5.0f, 0.01f);
-    EXPECT_GT(ln.q1_ln(l, n), 0.999f);
-    EXPECT_EQ(ln.o1_ln(l, n), 0.0f);
-    EXPECT_EQ(ln.g1_ln(l, n), 1);
-  }
-  const LocalList& lo = f.local();
-  EXPECT_NEAR(lo.u1_lf(l, 1), ut, POS_TOL);
-  EXPECT_NEAR(lo.v1_lf(l, 1), vt, POS_TOL);
-  EXPECT_LT(lo.su1_lf(l, 1), 0.01f);
-  EXPECT_NEAR(lo.z1_lf(l, 1), z, FLUX_TOL * z);
-  EXPECT_EQ(lo.f1_lf(l, 1), 4);
-  EXPECT_EQ(lo.g1_lf(l, 1), 4);
-  EXPECT_GT(lo.q1_lf(l, 1), 0.999f);
-  // No exposure of filter 2.
-  EXPECT_EQ(lo.f1_lf(l, 2), 0);
-  EXPECT_EQ(lo.g1_lf(l, 2), 0);
-  EXPECT_EQ(lo.z1_lf(l, 2), 0.0f);
-  EXPECT_EQ(lo.su1_lf(l, 2), 99999.0f);
-  EXPECT_EQ(lo.sz1_lf(l, 2), 99999.0f);
-  EXPECT_EQ(lo.q1_lf(l, 2), 0.0f);
 }
 
 TEST(Meth1Tile, NeighbourSubtractedAndCountedInO) {
@@ -103,79 +63,6 @@ TEST(Meth1Tile, NeighbourSubtractedAndCountedInO) {
   EXPECT_GT(ln.sz1_ln(a, 1), 5.5f);
 }
 
-TEST(Meth1Tile, MaskedPixelOrPeakFailureEndsWithFitSentinels) {
-  GaussianField f(2, SIGMA, SKY, 1.0f);
-  f.draw_all(150.0, 150.0, 3000.0);
-  const int l = f.list_star(150.0f, 150.0f, 3000.0f);
-  f.te().pixu_n(152, 151, 1) = 1;  // inside the +-2 box around the peak of exposure 1
-  // Exposure 2: a brighter pixel two pixels off the peak fails the peak test.
-  f.te().pixv_n(148, 150, 2) += 5000.0f;
-  run_meth1(f);
-  for (int n = 1; n <= 2; ++n) {
-    SCOPED_TRACE(n);
-    EXPECT_EQ(f.ln().f1_ln(l, n), 0);
-    EXPECT_EQ(f.ln().sz1_ln(l, n), 9999.0f);  // the fit was reached
-    EXPECT_EQ(f.ln().z1_ln(l, n), 0.0f);
-    EXPECT_EQ(f.ln().x1_ln(l, n), 0.0f);
-    EXPECT_EQ(f.ln().q1_ln(l, n), 0.0f);
-  }
-}
-
-TEST(Meth1Tile, StarsOffTheRasterOrNotNumbersAreNotFitted) {
-  GaussianField f(1, SIGMA, SKY, 1.0f);
-  f.draw_all(150.0, 150.0, 3000.0);
-  f.draw_all(298.0, 150.0, 3000.0);
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  const int lower = f.list_star(3.0f, 150.0f, 3000.0f);        // box from pixel 0
-  const int upper = f.list_star(298.0f, 150.0f, 3000.0f);      // box to pixel 301 (inside) ...
-  const int beyond = f.list_star(299.0f, 150.0f, 3000.0f);     // ... and to 302 (not)
-  const int far = f.list_star(-5000.0f, 1.0e9f, 3000.0f);
-  const int not_number = f.list_star(nan, 150.0f, 3000.0f);
-  const int bad_flux = f.list_star(150.0f, 150.0f, nan);        // models nothing, is itself measured
-  f.te().pixv_n(20, 20, 1) = nan;                               // a pixel that is not a number
-  const int on_nan = f.list_star(20.0f, 20.0f, 100.0f);
-  // Quality numbers an earlier pass left (in mode A, for another injected
-  // star's answer in the same entry) do not survive a pass that fits nothing.
-  f.ln().q1_ln(lower, 1) = 0.7f;
-  f.ln().o1_ln(lower, 1) = 5.0f;
-  run_meth1(f);
-  const LocalExposureResults& ln = f.ln();
-  for (const int l : {lower, beyond, far, not_number}) {
-    SCOPED_TRACE(l);
-    EXPECT_EQ(ln.f1_ln(l, 1), 0);
-    EXPECT_EQ(ln.sz1_ln(l, 1), 99999.9f);
-    EXPECT_EQ(ln.q1_ln(l, 1), 0.0f);
-    EXPECT_EQ(ln.o1_ln(l, 1), 0.0f);
-  }
-  EXPECT_EQ(ln.s1_ln(far, 1), 0.0f);
-  EXPECT_EQ(ln.f1_ln(upper, 1), 1);
-  EXPECT_EQ(ln.f1_ln(bad_flux, 1), 1);
-  EXPECT_EQ(ln.f1_ln(on_nan, 1), 0);
-  EXPECT_EQ(ln.sz1_ln(on_nan, 1), 9999.0f);
-}
-
-TEST(Meth1Tile, VerboseMarkers) {
-  GaussianField f(1, SIGMA, SKY, 1.0f);
-  f.draw_all(150.0, 150.0, 3000.0);
-  f.list_star(150.0f, 150.0f, 3000.0f);
-  const test::Captured c = test::capture([&] { run_meth1(f, true); });
-  EXPECT_FALSE(c.stopped);
-  for (const char* marker : {"ENTERED meth1_xyz_tile...", "Go thru images one by one...", "N = ", "-----> a",
-                             "-----> e", "----------> 1) L ", "----------> 7) L ", "enter meth1_find_xyz...",
-                             "      meth1_find_xyz... NIT: ", " EXIT meth1_find_xyz..."})
-    EXPECT_NE(c.out.find(marker), std::string::npos) << marker;
-}
-
-TEST(Meth1Tile, BadTileInputStops) {
-  GaussianField f(1, SIGMA, SKY, 1.0f);
-  f.list_star(150.0f, 150.0f, 3000.0f);
-  f.te().fff_n(1) = 3;
-  const test::Captured c = test::capture([&] { run_meth1(f); });
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_NE(c.out.find("meth1_xyz_tile: filter slot out of range"), std::string::npos);
-}
-
 // Sky on hand-made rasters around (150, 150), r = 2: radii 4 to 8.
 struct SkyRasters {
   Array2<float> resid{301, 301}, model{301, 301}, pixe{301, 301}, pixm{301, 301};
@@ -190,26 +77,6 @@ struct SkyRasters {
                           pixm.view(), buffer);
   }
 };
-
-TEST(Meth1Sky, TooFewPixelsGiveNoSky) {
-  SkyRasters s;
-  s.resid.fill(7.0f);
-  for (int a = 4; a <= 8; ++a) {
-    s.mask(150 + a, 150) = 0;
-    s.mask(150 - a, 150) = 0;
-  }
-  s.mask(150, 150) = 0;  // radius 0: not in the annulus
-  s.mask(159, 150) = 0;  // radius 9: not either
-  const SkyEstimate ten = s.run();
-  EXPECT_EQ(ten.centre, 0.0f);
-  EXPECT_EQ(ten.scatter, 9999.0f);  // meth1_barsigw with 10 values
-  EXPECT_EQ(ten.count, 0);
-  s.mask(158, 150) = 1;
-  const SkyEstimate nine = s.run();
-  EXPECT_EQ(nine.centre, 0.0f);
-  EXPECT_EQ(nine.scatter, 0.0f);
-  EXPECT_EQ(nine.count, 0);
-}
 
 TEST(Meth1Sky, WeightedByPixelErrorAndModel) {
   SkyRasters s;
@@ -260,29 +127,6 @@ TEST(Meth1Sky, ClipsOutliersAndStopsBeyondCapacity) {
   const test::Captured c = test::capture([&] { s.run(10, 20); });
   EXPECT_TRUE(c.stopped);
   EXPECT_EQ(c.err, "STOP find_sky_meth2:  Ls.gt.1000\n");
-}
-
-TEST(Meth1FindXyz, ZeroNoiseBoxIsDumpedAndStops) {
-  GaussianField f(1, SIGMA, 0.0f, 0.0f);
-  f.draw(1, 150.0, 150.0, 1000.0);
-  Meth1NeighbourBox nb;
-  nb.reset(150, 150, 2);
-  const TileExposures& te = f.te();
-  const test::Captured c = test::capture([&] {
-    meth1_find_xyz(150, 150, 0.0f, 0.0f, 1, te.pixv_n.plane(1), te.pixu_n.plane(1), nb, te.pixe_n.plane(1),
-                   te.pixm_n.plane(1), f.psfs()[0], false);
-  });
-  EXPECT_TRUE(c.stopped);
-  const auto lines = test::split_lines(c.out);
-  ASSERT_EQ(lines.size(), 10u);  // 3 x 3 pixels, then the noise
-  // First pixel (149, 149), offsets -1 -1 from the peak, d = 1000 x profile(-1, -1).
-  char d[32];
-  std::snprintf(d, sizeof d, "%15.5f", 1000.0 * f.profile(-1.0, -1.0));
-  EXPECT_EQ(lines[0].substr(0, 19), "   149 149 -1 -1   ");
-  EXPECT_NEAR(std::stod(lines[0].substr(19, 15)), std::stod(d), 0.05);
-  EXPECT_EQ(lines[0].substr(34, 16), "         0.00000");
-  EXPECT_EQ(lines[0].substr(50, 20), "        0.0      0.0");
-  EXPECT_EQ(lines[9].substr(0, 6), " sz1: ");
 }
 
 TEST(Meth1Combine, HandWorkedAverages) {
@@ -364,40 +208,61 @@ TEST(Meth1Combine, HandWorkedAverages) {
   }
 }
 
-TEST(Meth1Combine, PerFilterQualityAndKeptFlags) {
-  GaussianField f(3, SIGMA, SKY, 1.0f);
-  f.te().fff_n(3) = 2;
-  f.set_ls(1);
-  LocalExposureResults& ln = f.ln();
-  // Filter 1: two fits with sz 1 and 1 (weights 0.5, 0.5).
-  const float q[] = {0.9f, -0.5f}, o[] = {10.0f, 20.0f};
-  for (int n = 1; n <= 2; ++n) {
-    ln.f1_ln(1, n) = 1;
-    ln.sz1_ln(1, n) = 1.0f;
-    ln.u1_ln(1, n) = 100.0f + n;
-    ln.v1_ln(1, n) = 50.0f;
-    ln.z1_ln(1, n) = 1000.0f;
-    ln.q1_ln(1, n) = q[n - 1];
-    ln.o1_ln(1, n) = o[n - 1];
+}  // namespace
+}  // namespace zeb
+
+namespace zeb {
+namespace {
+
+// Per-exposure results set by hand: star 1 in filter 1 (exposures 1, 2, 4) and
+// filter 2 (exposure 3); exposure 5 (filter 1) not measured.
+class FindAvgZ2 : public ::testing::Test {
+ protected:
+  LocalExposureResults ln{5};
+  std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
+  Array1<int> fff{NDIM};
+  void SetUp() override {
+    reset_local(*local);
+    const int f[5] = {1, 1, 2, 1, 1};
+    const float z[5] = {100, 110, 50, 105, 999}, sz[5] = {1, 1, 5, 2, 1};
+    const float q[5] = {0.9f, 0.8f, 0.7f, 0.5f, 1}, o[5] = {0.1f, 0.2f, 0.6f, 0.3f, 1};
+    for (int n = 1; n <= 5; ++n) {
+      fff(n) = f[n - 1];
+      for (const int mode : {2, 3}) {
+        Meth2Ln a = meth2_ln(ln, mode);
+        a.z(1, n) = z[n - 1];
+        a.sz(1, n) = sz[n - 1];
+        a.q(1, n) = q[n - 1];
+        a.o(1, n) = o[n - 1];
+        a.f(1, n) = n == 5 ? 0 : 1;
+        a.g(1, n) = 7;  // overwritten
+      }
+    }
   }
-  ln.g1_ln(1, 3) = 1;  // stale: exposure 3 (filter 2) has no fit
-  find_avg_uvz1(1, 3, f.te().fff_n, ln, f.local());
-  const LocalList& lo = f.local();
-  EXPECT_FLOAT_EQ(lo.u1_lf(1, 1), 101.5f);
-  EXPECT_FLOAT_EQ(lo.su1_lf(1, 1), 0.5f);
-  EXPECT_FLOAT_EQ(lo.q1_lf(1, 1), 0.2f);
-  EXPECT_FLOAT_EQ(lo.o1_lf(1, 1), 15.0f);
-  EXPECT_EQ(lo.f1_lf(1, 1), 2);
-  EXPECT_EQ(lo.g1_lf(1, 1), 2);
-  EXPECT_EQ(ln.g1_ln(1, 1), 1);
-  EXPECT_EQ(ln.g1_ln(1, 2), 1);
-  EXPECT_EQ(ln.g1_ln(1, 3), 0);
-  EXPECT_EQ(lo.f1_lf(1, 2), 0);
-  // A negative mean correlation is held at 0.
-  ln.q1_ln(1, 1) = -0.9f;
-  ln.q1_ln(1, 2) = 0.1f;
-  find_avg_uvz1(1, 3, f.te().fff_n, ln, f.local());
-  EXPECT_EQ(lo.q1_lf(1, 1), 0.0f);
+};
+
+TEST_F(FindAvgZ2, WeightedAveragesPerFilter) {
+  find_avg_z2(1, 5, fff, ln, *local, 2);
+  // Filter 1: weights 1, 1, 1/4 normalised to 4/9, 4/9, 1/9. No outlier
+  // (the largest D is 9 / 8). Mean 105; scatter (4/9 * 5 * 2) / (1 - 4/9) = 8;
+  // q = (4 * 0.9 + 4 * 0.8 + 0.5) / 9; o = (4 * 0.1 + 4 * 0.2 + 0.3) / 9.
+  EXPECT_NEAR(local->z2_lf(1, 1), 105.0, 1e-4);
+  EXPECT_NEAR(local->sz2_lf(1, 1), 8.0, 1e-5);
+  EXPECT_NEAR(local->q2_lf(1, 1), 7.3 / 9.0, 1e-6);
+  EXPECT_NEAR(local->o2_lf(1, 1), 1.5 / 9.0, 1e-6);
+  EXPECT_EQ(local->f2_lf(1, 1), 3);
+  EXPECT_EQ(local->g2_lf(1, 1), 3);
+  // Filter 2: a single measurement.
+  EXPECT_EQ(local->z2_lf(1, 2), 50.0f);
+  EXPECT_EQ(local->sz2_lf(1, 2), 99999.0f);
+  EXPECT_NEAR(local->q2_lf(1, 2), 0.7, 1e-6);
+  EXPECT_NEAR(local->o2_lf(1, 2), 0.6, 1e-6);
+  EXPECT_EQ(local->g2_lf(1, 2), 1);
+  for (int n = 1; n <= 4; ++n) EXPECT_EQ(ln.g2_ln(1, n), 1) << n;
+  EXPECT_EQ(ln.g2_ln(1, 5), 0);
+  // Mode 2 leaves the method-3 arrays alone.
+  EXPECT_EQ(ln.g3_ln(1, 1), 7);
+  EXPECT_EQ(local->z3_lf(1, 1), 0.0f);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The catalogue logs: which files a run opens, their headers, and the
 // fixed-column records of committed stars, each against a line derived by hand
 // from its record format.
-#include "output/catalogue_logs.h"
-
+//
+// The helpers behind the XYFIND record and the local-list region files:
+// nearest bright star, local flux in a stack, field clipping, magnitudes, reg_tile.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,14 +11,11 @@
 #include <fstream>
 #include <memory>
 
+#include "output/catalogue_logs.h"
 #include "output/star_records.h"
 #include "support/test_support.h"
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::read_file;
-using zeb::test::read_lines;
-using zeb::test::TempDir;
+using namespace zeb::test;
 
 namespace {
 
@@ -155,46 +153,6 @@ TEST(CatalogueLogs, OrdinaryRunOpensItsLogsWithHeaders) {
           "  F2.....(09).. .....(10).. 11 12",
       "#"};
   EXPECT_EQ(read_lines("LOGR.XYVIQ0"), xyviq0);
-
-  std::vector<std::string> xyviq3 = read_lines("LOGR.XYVIQ3");
-  ASSERT_EQ(xyviq3.size(), 4u);
-  // No magnitude heading: the items close up after " vmast0 ".
-  EXPECT_EQ(xyviq3[1], std::string("#  ") + " umast0 " + " " + " vmast0 " + " " + " " + " " +
-                           "NMAST   " + " " + "  " + "  " + "    zmast3  " + " " + "  szmast3  " + " " + " q3  " +
-                           " " + "   o3  " + " " + "f3" + " " + "g3" + "  " + "  " + "    zmast3  " + " " +
-                           "  szmast3  " + " " + " q3  " + " " + "   o3  " + " " + "f3" + " " + "g3");
-  EXPECT_EQ(xyviq3[2], std::string("#  ..(01).. ..(02)..  .(03).           ") + "  F1.....(05).. .....(06).. .(07) " +
-                           "...(08). 09 10  " + "F2.....(11).. .....(12).. .(13) ...(14). 15 16");
-
-  std::vector<std::string> xyviqs = read_lines("LOGR.XYVIQS");
-  ASSERT_EQ(xyviqs.size(), 4u);
-  EXPECT_EQ(xyviqs[0], "# ");
-  // Three column numbers per filter; the closing 1x writes no trailing blank.
-  EXPECT_EQ(xyviqs[2], std::string("#  (1) ") + "    " + "   " + "     (" + "02" + ")   " + " " + "  (" + "03" + ")  " +
-                           " " + "  (" + "04" + ")  " + " " + "   " + "     (" + "05" + ")   " + " " + "  (" + "06" +
-                           ")  " + " " + "  (" + "07" + ")  ");
-}
-
-TEST(CatalogueLogs, ModeAWritesInputButNoRegionFiles) {
-  TempDir dir;
-  zeb::Settings st;
-  st.cmode = 'A';
-  st.logfinfo = 1;
-  st.lognimfo = 1;
-  auto logs = open_logs(st);
-  namespace fs = std::filesystem;
-  EXPECT_FALSE(fs::exists("LOGA.found_uv1.reg"));
-  EXPECT_FALSE(fs::exists("LOGA.found_uv2.reg"));
-  for (const char* f : {"LOGA.FIND_AVG_Z0_F", "LOGA.FIND_AVG_Z2_F", "LOGA.FIND_AVG_UV1_F", "LOGA.FIND_NIMFO"})
-    EXPECT_TRUE(fs::exists(f)) << f;
-  std::vector<std::string> input = {"#", "# uart_in   vart_in   NART.      zart1_in   zart2_in ", "#", "#"};
-  EXPECT_EQ(read_lines("LOGA.INPUT"), input);
-  std::vector<std::string> z0 = read_lines("LOGA.FIND_AVG_Z0_F");
-  ASSERT_EQ(z0.size(), 4u);
-  EXPECT_EQ(z0[1], std::string("#") + " umast0 " + " " + " vmast0 " + "     " + "  zmast0  " + " " + " szmast0  " +
-                       " " + "f0" + " " + "g0" + " " + "   L " + " " + "F" + " " + "N");
-  EXPECT_EQ(z0[2], std::string("#") + "   (1)  " + " " + "   (2)  " + "     " + "    (3)   " + " " + "    (4)   " +
-                       " " + "  (5)" + " " + "6" + " " + "7");
 }
 
 // A tile's records reach the files together when it ends (a run killed in
@@ -331,18 +289,6 @@ TEST(StarRecords, XyviqLinesClipAndTakeMagnitudesOfFluxesBelowOne) {
                                                 " " + "   999.90000" + " " + "     3.25000");
 }
 
-TEST(StarRecords, HugeFluxIsClippedToTheFieldAndNanFluxHasMagnitudeZero) {
-  StarCase s;
-  s.master.zmast0(s.N, 1) = std::nanf("");
-  s.master.zmast0(s.N, 2) = 5.0e9f;  // above 1e9: the largest value f15.5 shows
-  s.write();
-  const std::string line = read_lines("LOGR.XYVIQ0").at(4);
-  EXPECT_EQ(line.substr(0, 47), std::string("   ") + "   201.00000" + " " + "   311.00000" + " " + "  0.0000" +
-                                    " R0001234 ");
-  EXPECT_NE(line.find("  999999999.99999       0.000"), std::string::npos) << line;
-  EXPECT_EQ(line.find('*'), std::string::npos) << line;
-}
-
 TEST(StarRecords, ModeAZeroRecordsAndInputLine) {
   TempDir dir;
   zeb::Settings st;
@@ -378,20 +324,40 @@ TEST(StarRecords, ModeAZeroRecordsAndInputLine) {
   const std::string z0 = std::string("  ") + "        0.00000" + " " + "      0.000" + " " + "  0" + " " + "  0";
   EXPECT_EQ(read_lines("LOGA.XYVIQ0").at(4),
             std::string("   ") + "     0.00000" + " " + "     0.00000" + " " + "  0.0000" + " " + id + " " + z0 + z0);
-  const std::string z1 = std::string("  ") + "        0.00000" + " " + "      0.000" + " " + "0.000" + " " +
-                         "     0.00000" + " " + "  0" + " " + "  0";
-  const std::string start1 = std::string("   ") + "     0.00000" + " " + "     0.00000" + " " + "  0.0000" + " " + id;
-  EXPECT_EQ(read_lines("LOGA.XYVIQ1").at(4), start1 + " " + z1 + z1);
-  EXPECT_EQ(read_lines("LOGA.XYVIQ2").at(4), start1 + " " + z1 + z1);
-  const std::string z3 = std::string("  ") + "        0.00000" + " " + "      0.000" + " " + "      0.000" + " " +
-                         "        0.00000" + " " + "  0" + " " + "  0";
-  EXPECT_EQ(read_lines("LOGA.XYVIQ3").at(4),
-            std::string("   ") + "     0.00000" + " " + "     0.00000" + " " + id + " " + z3 + z3);
-
   EXPECT_EQ(read_lines("LOGA.INPUT").at(4),
             std::string("  200.250") + " " + "  300.500" + " " + "-10.0000" + "      " + "002" + " " + "003" + " " +
                 "  1" + " " + "  4" + "     " + "159.50" + " " + "120.00" + "      " + "120" + " " + "200" + " " +
                 " 80" + " " + "160" + "     " + "2" + " " + "  5" + " " + "  3" + " " + " 12" + "     " +
                 "A0000042" + "     " + " " + "    10000.00000" + " " + "    0.75" + " " + "    1.50" + " " +
                 "   0.125" + " " + "  -999999.00000" + " " + "    0.00" + " " + "    0.00" + " " + "   0.000");
+}
+
+
+TEST(LocFlux, ApertureLessAnnulusInReferencePixelUnits) {
+  zeb::Array2<float> img(301, 301);
+  for (int j = 1; j <= 301; ++j)
+    for (int i = 1; i <= 301; ++i) img(i, j) = 7.0f;  // a flat level cancels
+  img(150, 160) = 47.0f;
+  auto view = img.view();
+  EXPECT_FLOAT_EQ(zeb::loc_flux(view, 150.2, 159.8), 10.0f);  // (47 - 7) / 4
+  // A peak three pixels off the nearest pixel is caught only by the shifted
+  // centre one pixel towards it (squared distance 4 < 6).
+  EXPECT_FLOAT_EQ(zeb::loc_flux(view, 147.0, 160.0), 10.0f);
+  // A hole gives nothing below 0.
+  img(150, 160) = -93.0f;
+  EXPECT_FLOAT_EQ(zeb::loc_flux(view, 150.0, 160.0), 0.0f);
+  // Too near the edge, or not a number.
+  img(12, 160) = 1007.0f;
+  EXPECT_FLOAT_EQ(zeb::loc_flux(view, 10.0, 160.0), 250.0f);
+  EXPECT_FLOAT_EQ(zeb::loc_flux(view, 9.99, 160.0), 0.0f);
+  EXPECT_FLOAT_EQ(zeb::loc_flux(view, 150.0, 292.01), 0.0f);
+  EXPECT_FLOAT_EQ(zeb::loc_flux(view, std::nan(""), 150.0), 0.0f);
+  // Pixels exactly 5 away (squared distance 25) lie beyond the annulus: they
+  // lower only the shifted centres, which they reach.
+  zeb::Array2<float> ring(301, 301, 0.0f);
+  ring(100, 100) = 40.0f;
+  for (int dj = -5; dj <= 5; ++dj)
+    for (int di = -5; di <= 5; ++di)
+      if (di * di + dj * dj == 25) ring(100 + di, 100 + dj) = 1.0f;
+  EXPECT_FLOAT_EQ(zeb::loc_flux(ring.view(), 100.0, 100.0), 10.0f);
 }

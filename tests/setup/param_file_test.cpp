@@ -1,17 +1,78 @@
 // The parameter-file reader, line by line: settings, slot commits and every
 // error stop of the file's syntax.
-#include "setup/param_file.h"
-
 #include <gtest/gtest.h>
 
 #include "core/stop.h"
 #include "imageio/fits.h"
+#include "setup/param_file.h"
+#include "setup/param_parse.h"
 #include "support/test_support.h"
 
-using zeb::test::capture;
-using zeb::test::Captured;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
+using zeb::parse;
+
+TEST(Parse, EqualsSignsSeparateKeyAndValue) {
+  zeb::ParamLine l = parse("0001 PIX=a.fits MAT=b.mat   RAP=3");
+  ASSERT_EQ(l.count(), 7);
+  EXPECT_EQ(l.field(1), "0001");
+  EXPECT_EQ(l.field(2), "PIX");
+  EXPECT_EQ(l.field(3), "a.fits");
+  EXPECT_EQ(l.field(6), "RAP");
+  EXPECT_EQ(l.field(7), "3");
+  EXPECT_EQ(l.field(8), "");
+  EXPECT_EQ(l.text.size(), 200u);
+}
+
+TEST(Parse, UnquotedSlashEndsTheValueQuotedKeepsIt) {
+  zeb::ParamLine l = parse("0001 PIX=data/x.fits PSF=\"dir/my psf.fits\" MAT='a b'");
+  ASSERT_GE(l.count(), 5);
+  EXPECT_EQ(l.field(3), "data");
+  EXPECT_EQ(l.field(5), "dir/my psf.fits");
+  // Apostrophes do not protect blanks from starting a field, but the value read
+  // from the quote's start runs to the closing apostrophe.
+  EXPECT_EQ(l.field(7), "a b");
+  EXPECT_EQ(l.field(8), "b'");
+}
+
+TEST(Parse, ValueStartingWithSlashIsEmpty) {
+  zeb::ParamLine l = parse("SUBDIR /abs/path");
+  ASSERT_EQ(l.count(), 2);
+  EXPECT_EQ(l.field(2), "");
+}
+
+TEST(Parse, ContentEndsAtLastBang) {
+  zeb::ParamLine l = parse("RAP 3 ! note ! more");
+  ASSERT_EQ(l.count(), 4);
+  EXPECT_EQ(l.field(3), "!");
+  EXPECT_EQ(l.field(4), "note");
+}
+
+TEST(Parse, CommaEndsAnUnquotedValue) {
+  zeb::ParamLine l = parse("ULIM 10,20 30");
+  ASSERT_EQ(l.count(), 3);
+  EXPECT_EQ(l.field(2), "10");
+  EXPECT_EQ(l.field(3), "30");
+}
+
+TEST(Parse, LineIsCutAt200Characters) {
+  std::string line = "RAP 3" + std::string(194, ' ') + "XY";
+  zeb::ParamLine l = parse(line);
+  ASSERT_EQ(l.count(), 3);
+  EXPECT_EQ(l.field(3), "X");
+}
+
+TEST(ParamLineWalker, CommentsAndSkippedBlocksCarryNothingAndEndEndsTheInput) {
+  using Kind = zeb::ParamLineWalker::Kind;
+  zeb::ParamLineWalker w;
+  const std::pair<std::string, Kind> lines[] = {
+      {"# a comment", Kind::Ignored}, {"RAP 3 # then a comment", Kind::Content}, {"SKIP", Kind::Ignored},
+      {"RAP 4", Kind::Ignored},       {"PIKS", Kind::Ignored},                   {"END", Kind::End}};
+  for (auto [line, kind] : lines) EXPECT_EQ(w.next(line), kind) << line;
+  std::string kept = "RAP 3 # then a comment";
+  w.next(kept);
+  EXPECT_EQ(kept, "RAP 3 ");
+}
+
+using namespace zeb::test;
 
 namespace {
 
@@ -45,170 +106,6 @@ std::vector<std::string> messages(const Captured& c) {
 
 }  // namespace
 
-TEST(ParamFile, FirstLineSetsTheMode) {
-  Fixture f;
-  Captured c = f.feed("MODE=D and more text\n");
-  EXPECT_FALSE(c.stopped);
-  EXPECT_EQ(f.run.settings.cmode, 'D');
-  EXPECT_EQ(split_lines(c.out).at(0), "ZEB_SETUP LINE001   MODE=D");
-}
-
-TEST(ParamFile, BadModeStopsOnLineOne) {
-  Fixture f;
-  Captured c = f.feed("MODE=Q\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.err, "STOP must spec MODE=R,D,A, or C... on LINE1\n");
-}
-
-TEST(ParamFile, EchoLogHoldsEveryLine) {
-  Fixture f;
-  f.feed("MODE=R\n# a comment\nSKIP\nRAP 7\nPIKS\nEND\nRAP 9\n");
-  f.reader.reset();  // closes the log
-  auto lines = zeb::test::read_lines("LOGK.INPUT_FILE");
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0], "ZEB_SETUP LINE001   MODE=R");
-  EXPECT_EQ(lines[1], "ZEB_SETUP LINE002   # a comment" + std::string(189, ' '));
-  EXPECT_EQ(lines[5], "ZEB_SETUP LINE006   END" + std::string(197, ' '));
-}
-
-TEST(ParamFile, SkippedBlockHasNoEffectAndEndStopsInput) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nSKIP\nULIM 5 6\nPIKS\nVLIM 7 8 END ULIM 1 2\nULIM 3 4\n");
-  EXPECT_FALSE(c.stopped);
-  EXPECT_EQ(f.run.settings.umin, 0);
-  EXPECT_EQ(f.run.settings.umax, 1200);
-  EXPECT_EQ(f.run.settings.vmin, 7);
-  EXPECT_EQ(f.run.settings.vmax, 8);
-}
-
-TEST(ParamFile, PiksOutsideASkippedBlockIsAParsingError) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nPIKS\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(c.err, "");
-  auto m = messages(c);
-  ASSERT_EQ(m.size(), 3u);
-  EXPECT_EQ(m[0], " PARSING ERROR... ");
-  EXPECT_EQ(m[1], "     N:  1 PIKS");
-  EXPECT_EQ(m[2], "    Ns:  1");
-}
-
-TEST(ParamFile, TrailingCommentIsRemoved) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nCHIPNAME=WFC3IR\nF_SLOT 1\nRAP 5 # RAP 6\n0003 PIX=x\n");
-  // PIX queries a file that does not exist: the run ends with a run-time error,
-  // after RAP 5 has been committed to slot 3.
-  EXPECT_EQ(f.run.slots.rap_g(3), 5);
-  (void)c;
-}
-
-TEST(ParamFile, IterationLinesSetTheirTables) {
-  Fixture f;
-  Captured c = f.feed(
-      "MODE=R\nNIT03 HMIN=7 SSIG 1.5 QMIN 4 QSEL .8 QSEP .4 PMIN 5 PSEP .6 DMIN 6 DSEP .2 OPRX 1.5 OPRV 3.5 JSIG 4.5\n"
-      "NIT02 RSIZ=1.25 RWID=3 RCOL=magenta DANGLING\nNIT00 RCOL=white RSIZ=6\n");
-  ASSERT_FALSE(c.stopped) << c.out;
-  const zeb::Settings& s = f.run.settings;
-  EXPECT_EQ(s.hmin_nit(3), 7);
-  EXPECT_FLOAT_EQ(s.ssig_nit(3), 1.5f);
-  EXPECT_EQ(s.qmin_nit(3), 4);
-  EXPECT_FLOAT_EQ(s.qsel_nit(3), 0.8f);
-  EXPECT_FLOAT_EQ(s.qsep_nit(3), 0.4f);
-  EXPECT_EQ(s.pmin_nit(3), 5);
-  EXPECT_FLOAT_EQ(s.psep_nit(3), 0.6f);
-  EXPECT_EQ(s.dmin_nit(3), 6);
-  EXPECT_FLOAT_EQ(s.dsep_nit(3), 0.2f);
-  EXPECT_FLOAT_EQ(s.oprx_nit(3), 1.5f);
-  EXPECT_FLOAT_EQ(s.oprv_nit(3), 3.5f);
-  EXPECT_FLOAT_EQ(s.jsig_nit(3), 4.5f);
-  EXPECT_TRUE(s.jsig_given);
-  EXPECT_EQ(s.hmin_nit(2), 4);  // untouched defaults
-  EXPECT_FLOAT_EQ(s.jsig_nit(2), 99.99f);
-  EXPECT_FLOAT_EQ(s.rsiz_nit(2), 1.25f);
-  EXPECT_EQ(s.rwid_nit(2), 3);
-  EXPECT_EQ(s.rcol_nit(2), "magenta");
-  EXPECT_EQ(s.rcol_nit(11), "white  ");
-  EXPECT_FLOAT_EQ(s.rsiz_nit(11), 6.0f);
-  EXPECT_EQ(s.rwid_nit(11), 3);
-}
-
-TEST(ParamFile, Nit00AcceptsOnlyRegionKeys) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nNIT00 JSIG=3\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  auto m = messages(c);
-  std::vector<std::string> want = {"   ",
-                                   " NIT0 SYNTAX ERROR, YOU BOZO!",
-                                   "   ",
-                                   " FIELD NOT RECOGNIZED AS NIT SPEC: ",
-                                   " FIELD:  JSIG",
-                                   "  LIST: HMIN= SSIG= ",
-                                   "        QMIN= QSEL= ",
-                                   "        DMIN= DSEL= ",
-                                   "        PMIN= ",
-                                   "        OPRX= OPRV= ",
-                                   "        RCOL= RWID= RSIZ= ",
-                                   "  ",
-                                   " (NIT00 can only do RCOL,RWID,RSIZ...)",
-                                   "  "};
-  EXPECT_EQ(m, want);
-}
-
-TEST(ParamFile, UnknownIterationKeyShowsFiveCharacters) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nNIT01 HMIN 2 BOGUSKEY 3\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(f.run.settings.hmin_nit(1), 2);
-  auto m = messages(c);
-  ASSERT_GE(m.size(), 5u);
-  EXPECT_EQ(m[4], " FIELD:  BOGUS");
-}
-
-TEST(ParamFile, IllegalColourStops) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nNIT01 RCOL=orange\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  std::vector<std::string> want = {" LEGIT COLORS FOR RCOL_NIT: ", "    yellow, red, green, blue ",
-                                   "    cyan magenta white black "};
-  EXPECT_EQ(messages(c), want);
-}
-
-TEST(ParamFile, SpreadingRadiiOutsideZeroToTenStopOnTheirLine) {
-  {
-    Fixture f;
-    EXPECT_FALSE(f.feed("MODE=R\nNIT02 QSEP=10 DSEP=0 PSEP 7.5\n").stopped);
-  }
-  for (const auto& [line, message] : {std::pair<std::string, std::string>{"NIT02 QSEP=10.5", " QSEP MUST LIE IN 0 .. 10:  10.5"},
-                                      {"NIT04 HMIN 2 DSEP=-0.5", " DSEP MUST LIE IN 0 .. 10:  -0.5"},
-                                      {"NIT01 PSEP=nan", " PSEP MUST LIE IN 0 .. 10:  nan"}}) {
-    Fixture f;
-    Captured c = f.feed("MODE=R\n" + line + "\n");
-    EXPECT_TRUE(c.stopped) << line;
-    EXPECT_EQ(c.status, 1);
-    EXPECT_EQ(messages(c), (std::vector<std::string>{message, " params.txt line 2"})) << line;
-  }
-}
-
-TEST(ParamFile, JsigMustBePositive) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nNIT02 JSIG=-1\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(messages(c).at(0), " JSIG MUST BE A POSITIVE SIGNIFICANCE:  -1");
-}
-
-TEST(ParamFile, IterationNumberMustBeADigit) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nNIT0X HMIN=1\n");
-  EXPECT_TRUE(c.errored);
-  EXPECT_EQ(c.status, 2);
-  EXPECT_NE(c.err.find("params.txt line 2"), std::string::npos);
-}
-
 TEST(ParamFile, SlotLineTakesCurrentSettings) {
   Fixture f;
   Captured c = f.feed(
@@ -240,158 +137,6 @@ TEST(ParamFile, SlotLineTakesCurrentSettings) {
   EXPECT_FLOAT_EQ(s.zpu_g(3), -99.0f);
   EXPECT_EQ(s.kkk_g(1), 0);             // unused slot keeps its defaults
   EXPECT_EQ(s.pos_g(1), "000000000");
-}
-
-TEST(ParamFile, ChipNameTakesEffectFromTheNextLine) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nF_SLOT 1\nCHIPNAME WFC3IR\n0001 CHIPNAME ACSHRC SKY 1\n0002 SKY 1\n");
-  ASSERT_FALSE(c.stopped);
-  EXPECT_EQ(f.run.slots.kkk_g(1), 9);
-  EXPECT_EQ(f.run.slots.kkk_g(2), 7);
-}
-
-TEST(ParamFile, SlotWithoutChipStops) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nF_SLOT 1\n0001 SKY 1\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_EQ(messages(c), std::vector<std::string>{" Image has been specified w/o a chip."});
-}
-
-TEST(ParamFile, SlotWithoutFilterSlotStops) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nCHIPNAME WFC3IR\n0001 SKY 1\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_NE(c.out.find("w/o a filter slot"), std::string::npos);
-}
-
-TEST(ParamFile, SlotNumberAboveLimitStops) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\n0036 SKY 1\n");
-  EXPECT_TRUE(c.stopped);
-  std::vector<std::string> want = {"                  ", " Gs.gt._GDIM_ --- ", "    Gs  :  36", "  _GDIM_:  35",
-                                   "                  "};
-  EXPECT_EQ(messages(c), want);
-  EXPECT_EQ(c.err, "");
-}
-
-TEST(ParamFile, SlotNumberZeroStops) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\n0000 SKY 1\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-}
-
-TEST(ParamFile, SlotItemsWithoutSlotNumberStop) {
-  for (const char* line : {"SKY 1", "PIX x.fits", "MAT m.mat", "ZPU 1", "EXPT 5"}) {
-    Fixture f;
-    Captured c = f.feed(std::string("MODE=R\n") + line + "\n");
-    EXPECT_TRUE(c.stopped) << line;
-    EXPECT_EQ(c.status, 1) << line;
-  }
-}
-
-TEST(ParamFile, BadChipNameStops) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nCHIPNAME=WFPC2X\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(messages(c), std::vector<std::string>{" BAD CHIP NAME... WFPC2X"});
-}
-
-TEST(ParamFile, FilterSlotErrors) {
-  struct Case {
-    const char* lines;
-    const char* stop;
-  } cases[] = {
-      {"F_SLOT 3\n", "STOP F_SLOT.gt._FDIM_\n"},
-      {"EXPFLT 100\n", "STOP ETIME FSLOT\n"},
-      {"SCLFLT 2\n", "STOP SCLFLT FSLOT\n"},
-      {"F_SLOT 1\nEXPFLT 0\n", "STOP ETIME ERROR\n"},
-      {"F_SLOT 1\nEXPFLT Inf\n", "STOP ETIME ERROR\n"},
-      {"F_SLOT 2\nSCLFLT -1\n", "STOP SCALE ERROR\n"},
-      {"F_SLOT 2\nSCLFLT NaN\n", "STOP SCALE ERROR\n"},
-  };
-  for (const Case& k : cases) {
-    Fixture f;
-    Captured c = f.feed(std::string("MODE=R\n") + k.lines);
-    EXPECT_TRUE(c.stopped) << k.lines;
-    EXPECT_EQ(c.status, 1) << k.lines;
-    EXPECT_EQ(c.err, k.stop) << k.lines;
-  }
-}
-
-TEST(ParamFile, FilterSlotValues) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nF_SLOT 2\nEXPFLT 800 SCLFLT 2.5\nF_SLOT 1\nEXPFLT=500.\n");
-  ASSERT_FALSE(c.stopped);
-  EXPECT_FLOAT_EQ(f.run.filters.exp_f(1), 500.0f);
-  EXPECT_FLOAT_EQ(f.run.filters.exp_f(2), 800.0f);
-  EXPECT_FLOAT_EQ(f.run.filters.scl_f(1), 1.0f);
-  EXPECT_FLOAT_EQ(f.run.filters.scl_f(2), 2.5f);
-}
-
-TEST(ParamFile, BadMaskStops) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nUSEPOS 11111111\n");
-  EXPECT_TRUE(c.stopped);
-  std::vector<std::string> want = {" ZEB_SETUP ERRROR: ", " UPOS must be 9x 1s and 0s", " UPOS:  11111111 "};
-  EXPECT_EQ(messages(c), want);
-}
-
-TEST(ParamFile, RunWideSwitchesAndLimits) {
-  Fixture f;
-  Captured c = f.feed(
-      "MODE=C\nLABEL7=abcdefghij\nVERBOSE+\nVERBOSE\nLOGNIMFO+ LOGFINFO+\nMOSAIC_X1- MOSAIC_X2-\nSHOW_TILES+\n"
-      "SHOW_TILE-\nSHOW_TILES+ SHOW_TILES-\nIJTLIM 2 3 4 5\nNITLIM 2 4\nNITMAX 5\nULIM 10 20\nVLIM 30 40\n"
-      "DIRECT=\"/data/run1/ \"\nONEOFF 100.4 200.6\n");
-  ASSERT_FALSE(c.stopped) << c.out;
-  const zeb::Settings& s = f.run.settings;
-  EXPECT_EQ(s.cmode, 'C');
-  EXPECT_EQ(s.label, "abcdefg");
-  EXPECT_EQ(s.verbose, 1);
-  EXPECT_EQ(s.lognimfo, 1);
-  EXPECT_EQ(s.logfinfo, 1);
-  EXPECT_EQ(s.mosaic_x1, 0);
-  EXPECT_EQ(s.mosaic_x2, 0);
-  EXPECT_EQ(s.show_tile, 1);
-  EXPECT_EQ(s.show_tiles, 0);
-  EXPECT_EQ(s.ijtminmaxu, (std::array<int, 4>{2, 3, 4, 5}));
-  EXPECT_EQ(s.nitminmaxu, (std::array<int, 2>{2, 5}));
-  EXPECT_EQ(s.umin, 10);
-  EXPECT_EQ(s.umax, 20);
-  EXPECT_EQ(s.vmin, 30);
-  EXPECT_EQ(s.vmax, 40);
-  EXPECT_EQ(s.direct, "/data/run1/");
-  EXPECT_EQ(s.ndirect, 11);
-  EXPECT_TRUE(s.oneoff);
-  EXPECT_EQ(s.oneoffx, 100);
-  EXPECT_EQ(s.oneoffy, 201);
-  auto m = messages(c);
-  ASSERT_FALSE(m.empty());
-  EXPECT_EQ(m.back(), "          ONEOFF: T    100    201");
-}
-
-TEST(ParamFile, ArtShardNamesAPartOfAModeARun) {
-  Fixture f;
-  ASSERT_FALSE(f.feed("MODE=A\nARTSHARD 3 7\n").stopped);
-  EXPECT_EQ(f.run.settings.art_part, 3);
-  EXPECT_EQ(f.run.settings.art_parts, 7);
-  for (const char* lines : {"MODE=R\nARTSHARD 1 2\n", "MODE=A\nARTSHARD 3 2\n", "MODE=A\nARTSHARD 0 2\n"}) {
-    Fixture g;
-    Captured c = g.feed(lines);
-    EXPECT_EQ(c.status, 1) << lines;
-    EXPECT_EQ(c.err, lines[5] == 'R' ? "STOP ARTSHARD needs MODE=A\n" : "STOP ARTSHARD out of range\n") << lines;
-  }
-}
-
-TEST(ParamFile, IterationLimitsOutsideTheTablesStop) {
-  for (const char* line : {"NITLIM 0 3", "NITMAX 10", "NITMIN 12"}) {
-    Fixture f;
-    Captured c = f.feed(std::string("MODE=R\n") + line + "\n");
-    EXPECT_TRUE(c.stopped) << line;
-    EXPECT_EQ(c.status, 1) << line;
-  }
 }
 
 // Values that would once have been taken silently (a NaN threshold switches a
@@ -468,46 +213,6 @@ TEST(ParamFile, ExposureTimeCardsAndASecondPixAreChecked) {
   EXPECT_EQ(messages(c), want);
 }
 
-TEST(ParamFile, UnreadableNumberIsARunTimeError) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nULIM 10 2x\n");
-  EXPECT_TRUE(c.errored);
-  EXPECT_EQ(c.status, 2);
-  EXPECT_NE(c.err.find("params.txt line 2"), std::string::npos);
-  EXPECT_NE(c.err.find("2x"), std::string::npos);
-}
-
-TEST(ParamFile, MissingValueIsARunTimeError) {
-  Fixture f;
-  Captured c = f.feed("MODE=R\nUVLIM 1 2 3\n");
-  EXPECT_TRUE(c.errored);
-  EXPECT_EQ(c.status, 2);
-}
-
-TEST(ParamFile, ComposedNameLongerThanItsFieldIsRefused) {
-  Fixture f;
-  std::string longdir(70, 'd');
-  Captured c = f.feed("MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\nDIRECT \"" + longdir + "/\"\nSUBDIR=sub/\n0001 PIX=file.fits\n");
-  EXPECT_TRUE(c.stopped);
-  EXPECT_EQ(c.status, 1);
-  EXPECT_NE(c.out.find("PIX file of image slot 1"), std::string::npos);
-  EXPECT_NE(c.out.find("params.txt line 6"), std::string::npos);
-}
-
-TEST(ParamFile, OverlongLineIsRefusedUnlessItsTailIsAComment) {
-  {
-    Fixture f;
-    Captured c = f.feed("MODE=R\nRAP 3" + std::string(200, ' ') + "MORE\n");
-    EXPECT_TRUE(c.stopped);
-  }
-  {
-    Fixture f;
-    Captured c = f.feed("MODE=R\nRAP 3 #" + std::string(200, ' ') + "MORE\n");
-    EXPECT_FALSE(c.stopped);
-    EXPECT_EQ(f.run.settings.cmode, 'R');
-  }
-}
-
 TEST(ParamFile, PsfStdNamesTheLibraryOfLaterSlots) {
   Fixture f;
   // A 101 x 101 camera PSF, peak 0.25 at its centre.
@@ -530,4 +235,62 @@ TEST(ParamFile, PsfStdNamesTheLibraryOfLaterSlots) {
   ASSERT_GE(m.size(), 2u);
   EXPECT_EQ(m[0], " G       :  0");
   EXPECT_EQ(m[1], " FILEPSFu:  lib.fits");
+}
+
+// Lines the reader cannot take end the run: the stop text, or the run-time
+// error's message naming the file and line, and the explanation printed first.
+TEST(ParamFile, LinesItCannotTakeStopTheRun) {
+  struct Case {
+    const char* lines;  // after the MODE line unless they start with MODE
+    int status;
+    const char* err;    // exact stop text, or a part of the run-time error
+    const char* out;    // a part of the explanation
+  } cases[] = {
+      {"MODE=Q\n", 1, "STOP must spec MODE=R,D,A, or C... on LINE1\n", ""},
+      {"NIT01 HMIN 2 BOGUSKEY 3\n", 1, "", " FIELD:  BOGUS\n"},
+      {"NIT01 RCOL=orange\n", 1, "", " LEGIT COLORS FOR RCOL_NIT: \n    yellow, red, green, blue \n"},
+      {"NIT02 JSIG=-1\n", 1, "", " JSIG MUST BE A POSITIVE SIGNIFICANCE:  -1\n"},
+      {"NIT0X HMIN=1\n", 2, "params.txt line 2", ""},
+      {"ULIM 10 2x\n", 2, "2x", ""},
+      {"UVLIM 1 2 3\n", 2, "params.txt line 2", ""},
+      {"F_SLOT 1\n0001 SKY 1\n", 1, "", " Image has been specified w/o a chip.\n"},
+      {"CHIPNAME WFC3IR\n0001 SKY 1\n", 1, "", "w/o a filter slot"},
+      {"CHIPNAME WFC3IR\nF_SLOT 1\n0036 SKY 1\n", 1, "", " Gs.gt._GDIM_ --- \n    Gs  :  36\n  _GDIM_:  35\n"},
+      {"CHIPNAME WFC3IR\nF_SLOT 1\n0000 SKY 1\n", 1, "", ""},
+      {"PIX x.fits\n", 1, "", ""},
+      {"EXPT 5\n", 1, "", ""},
+      {"CHIPNAME=WFPC2X\n", 1, "", " BAD CHIP NAME... WFPC2X\n"},
+      {"USEPOS 11111111\n", 1, "", " UPOS must be 9x 1s and 0s\n UPOS:  11111111 \n"},
+      {"F_SLOT 3\n", 1, "STOP F_SLOT.gt._FDIM_\n", ""},
+      {"EXPFLT 100\n", 1, "STOP ETIME FSLOT\n", ""},
+      {"SCLFLT 2\n", 1, "STOP SCLFLT FSLOT\n", ""},
+      {"F_SLOT 1\nEXPFLT Inf\n", 1, "STOP ETIME ERROR\n", ""},
+      {"F_SLOT 2\nSCLFLT NaN\n", 1, "STOP SCALE ERROR\n", ""},
+      {"NITLIM 0 3\n", 1, "", ""},
+      {"NITMAX 10\n", 1, "", ""},
+  };
+  for (const Case& k : cases) {
+    Fixture f;
+    const std::string text = k.lines;
+    Captured c = f.feed(text.rfind("MODE", 0) == 0 ? text : "MODE=R\n" + text);
+    EXPECT_EQ(c.status, k.status) << k.lines << c.out << c.err;
+    EXPECT_TRUE(k.status == 1 ? c.stopped : c.errored) << k.lines;
+    if (k.status == 1 && *k.err) {
+      EXPECT_EQ(c.err, k.err) << k.lines;
+    }
+    if (k.status == 2) {
+      EXPECT_NE(c.err.find(k.err), std::string::npos) << k.lines << c.err;
+    }
+    EXPECT_NE(c.out.find(k.out), std::string::npos) << k.lines << c.out;
+  }
+  // A line longer than 200 characters is refused unless its tail is a comment;
+  // so is a file name that outgrows its field.
+  Fixture f, g, h;
+  EXPECT_TRUE(f.feed("MODE=R\nRAP 3" + std::string(200, ' ') + "MORE\n").stopped);
+  EXPECT_FALSE(g.feed("MODE=R\nRAP 3 #" + std::string(200, ' ') + "MORE\n").stopped);
+  Captured c = h.feed("MODE=R\nCHIPNAME WFC3IR\nF_SLOT 1\nDIRECT \"" + std::string(70, 'd') +
+                      "/\"\nSUBDIR=sub/\n0001 PIX=file.fits\n");
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.out.find("PIX file of image slot 1"), std::string::npos);
+  EXPECT_NE(c.out.find("params.txt line 6"), std::string::npos);
 }

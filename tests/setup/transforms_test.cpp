@@ -1,4 +1,3 @@
-#include "setup/transforms.h"
 
 #include <gtest/gtest.h>
 
@@ -9,15 +8,14 @@
 #include <vector>
 
 #include "geometry/distortion.h"
+#include "setup/image_slots.h"
+#include "setup/transforms.h"
 #include "support/test_support.h"
+#include "tile/fits_builder.h"
 
 namespace {
 
-using zeb::test::capture;
-using zeb::test::read_file;
-using zeb::test::split_lines;
-using zeb::test::TempDir;
-using zeb::test::write_file;
+using namespace zeb::test;
 
 std::string sp(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
 
@@ -72,20 +70,6 @@ TEST(IjCen, ReferencePixelsAndStops) {
   EXPECT_EQ(capture([] { zeb::ij_cen(1, 1, 11); }).err, "STOP KKK.lt.1.or.KKK.gt.10\n");
 }
 
-TEST(GlobFit, TooFewOrDegeneratePointsGiveTheIdentity) {
-  std::vector<double> u{1, 2, 3}, v{4, 5, 9}, x{10, 20, 30}, y{7, 8, 9};
-  double a = 5, b = 5, c = 5, d = 5, ub = 5, vb = 5, xb = 5, yb = 5;
-  EXPECT_FALSE(zeb::glob_fit6nrdp(u, v, x, y, 2, a, b, c, d, ub, vb, xb, yb));
-  EXPECT_EQ(std::vector<double>({a, b, c, d, ub, vb, xb, yb}), std::vector<double>({1, 0, 0, 1, 0, 0, 0, 0}));
-  // All u equal: the system is exactly singular.
-  std::vector<double> uu{2, 2, 2, 2}, vv{1, 2, 3, 4}, xx{1, 2, 3, 4}, yy{4, 3, 2, 1};
-  EXPECT_FALSE(zeb::glob_fit6nrdp(uu, vv, xx, yy, 4, a, b, c, d, ub, vb, xb, yb));
-  EXPECT_EQ(std::vector<double>({a, b, c, d, ub, vb, xb, yb}), std::vector<double>({1, 0, 0, 1, 0, 0, 0, 0}));
-  // Points on one slanted line: determined only to rounding, reported as unusable.
-  std::vector<double> lu{0.1, 0.2, 0.3, 0.7}, lv{0.3, 0.6, 0.9, 2.1};
-  EXPECT_FALSE(zeb::glob_fit6nrdp(lu, lv, xx, yy, 4, a, b, c, d, ub, vb, xb, yb));
-}
-
 TEST(Barsig, ClipsAnOutlierFromTheSecondPass) {
   // Pass 1: mean 21/21 + 10/21, sigma 0.952; pass 2 drops 11 (|11 - 1.476| > 2.86)
   // and the mean is 1 with sigma 0 from then on.
@@ -97,143 +81,6 @@ TEST(Barsig, ClipsAnOutlierFromTheSecondPass) {
   EXPECT_FLOAT_EQ(mean, 1.0f);
   EXPECT_FLOAT_EQ(sigma, 0.0f);
   EXPECT_EQ(n, 20);
-}
-
-TEST(Barsig, SmallSamples) {
-  float mean, sigma;
-  int n;
-  std::vector<float> two{2.0f, 4.0f};
-  zeb::barsig(two, 2, mean, sigma, n);  // mean 3, sigma (1 + 1) / 1
-  EXPECT_FLOAT_EQ(mean, 3.0f);
-  EXPECT_FLOAT_EQ(sigma, 2.0f);
-  EXPECT_EQ(n, 2);
-  std::vector<float> one{5.0f};
-  zeb::barsig(one, 1, mean, sigma, n);
-  EXPECT_FLOAT_EQ(mean, 5.0f);
-  EXPECT_FLOAT_EQ(sigma, 0.999f);
-  EXPECT_EQ(n, 1);
-  zeb::barsig(one, 0, mean, sigma, n);
-  EXPECT_FLOAT_EQ(mean, 0.0f);
-  EXPECT_FLOAT_EQ(sigma, 0.999f);
-  EXPECT_EQ(n, 0);
-}
-
-// The exposure is tied to the reference frame by a chosen map: raw points on
-// the IR chip are corrected with gc_cf, then placed in the reference frame by
-// u = U0 + GA (x - X0) + GB (y - Y0), v = V0 + GC (x - X0) + GD (y - Y0). The fit
-// must give back AG..DG (the inverse of GA..GD), the chip centre and the zero point.
-TEST(ReadMat, RecoversAKnownTransformationThroughTheDistortion) {
-  TempDir dir;
-  const double ag = 0.9, bg = 0.1, cg = -0.05, dg = 1.1;  // corrected offsets from (u, v) offsets
-  const double det = dg * ag - cg * bg;                   // 1.0
-  const double ga = dg / det, gb = -bg / det, gc = -cg / det, gd = ag / det;
-  const double u0 = 600.0, v0 = 650.0, x0 = 500.0, y0 = 480.0;
-  std::string mat = "# matched stars\n";
-  for (int j = 40; j <= 1000; j += 120) {
-    for (int i = 30; i <= 1000; i += 110) {
-      double x = 0, y = 0;
-      zeb::gc_cf(i, j, x, y, 9, 2, 1, "NULL");
-      const double u = u0 + ga * (x - x0) + gb * (y - y0);
-      const double v = v0 + gc * (x - x0) + gd * (y - y0);
-      // m1 - m2 = 0.5 everywhere but one star, which the clip rejects.
-      const double m2 = 18.0 + 0.001 * i;
-      mat += mat_line(u, v, x, y, m2 + ((i == 250 && j == 400) ? 3.0 : 0.5), m2);
-    }
-  }
-  write_file("ir.mat", mat);
-  zeb::ImageSlots s = slots_of(1, 9);
-  s.flt_g(1) = 2;
-  auto r = capture([&] { zeb::read_mat("ir.mat", 9, 2, "NULL", 1, s); });
-  ASSERT_FALSE(r.stopped || r.errored) << r.out << r.err;
-  EXPECT_NEAR(s.ag_cg(1, 1), ag, 1e-9);
-  EXPECT_NEAR(s.bg_cg(1, 1), bg, 1e-9);
-  EXPECT_NEAR(s.cg_cg(1, 1), cg, 1e-9);
-  EXPECT_NEAR(s.dg_cg(1, 1), dg, 1e-9);
-  EXPECT_NEAR(s.ga_cg(1, 1), ga, 1e-9);
-  EXPECT_NEAR(s.gd_cg(1, 1), gd, 1e-9);
-  EXPECT_EQ(s.icen_cg(1, 1), 512);
-  EXPECT_EQ(s.jcen_cg(1, 1), 512);
-  double xc = 0, yc = 0;
-  zeb::gc_cf(512.0, 512.0, xc, yc, 9, 2, 1, "NULL");
-  EXPECT_EQ(s.xcen_cg(1, 1), xc);
-  EXPECT_EQ(s.ycen_cg(1, 1), yc);
-  EXPECT_NEAR(s.ucen_cg(1, 1), u0 + ga * (xc - x0) + gb * (yc - y0), 1e-7);
-  EXPECT_NEAR(s.vcen_cg(1, 1), v0 + gc * (xc - x0) + gd * (yc - y0), 1e-7);
-  EXPECT_NEAR(s.zp_cg(1, 1), 0.5f, 1e-5);
-  EXPECT_NEAR(s.sc_cg(1, 1), std::pow(10.0, -0.2), 1e-5);
-}
-
-TEST(ReadMat, ExposureEqualToTheReferenceFrame) {
-  TempDir dir;
-  write_file("same.mat", grid_mat(0.0, 0.0));
-  write_file("shifted.mat", grid_mat(10.0, 0.0));
-  zeb::ImageSlots s = slots_of(2, 7);
-  zeb::read_mat("same.mat", 7, 0, "NULL", 1, s);
-  zeb::read_mat("shifted.mat", 7, 0, "NULL", 2, s);
-  for (int g : {1, 2}) {
-    EXPECT_EQ(s.ag_cg(1, g), 1.0);
-    EXPECT_EQ(s.bg_cg(1, g), 0.0);
-    EXPECT_EQ(s.cg_cg(1, g), 0.0);
-    EXPECT_EQ(s.dg_cg(1, g), 1.0);
-    EXPECT_EQ(s.xcen_cg(1, g), 512.0);  // HRC filter 0 leaves (512, 512) in place
-    EXPECT_EQ(s.ycen_cg(1, g), 512.0);
-    EXPECT_EQ(s.vcen_cg(1, g), 512.0);
-  }
-  EXPECT_EQ(s.ucen_cg(1, 1), 512.0);
-  EXPECT_EQ(s.ucen_cg(1, 2), 502.0);
-}
-
-TEST(ReadMat, EachSlotIsFittedFromItsOwnEntries) {
-  TempDir dir;
-  // Slot 1 has many stars of the identity; slot 2 only five of a map scaled by 2.
-  std::string big;
-  for (int k = 0; k < 30; ++k) big += mat_line(10.0 * k, 7.0 * (k % 5), 10.0 * k, 7.0 * (k % 5), 20, 20);
-  std::string small;
-  for (int k = 0; k < 5; ++k) small += mat_line(10.0 * k, 9.0 * (k % 3), 20.0 * k, 18.0 * (k % 3), 20, 20);
-  write_file("big.mat", big);
-  write_file("small.mat", small);
-  zeb::ImageSlots s = slots_of(2, 9);
-  zeb::read_mat("big.mat", 9, 0, "NULL", 1, s);
-  zeb::read_mat("small.mat", 9, 0, "NULL", 2, s);
-  EXPECT_NEAR(s.ag_cg(1, 2), 2.0, 1e-12);
-  EXPECT_NEAR(s.dg_cg(1, 2), 2.0, 1e-12);
-  EXPECT_NEAR(s.bg_cg(1, 2), 0.0, 1e-12);
-  EXPECT_NEAR(s.ga_cg(1, 2), 0.5, 1e-12);
-}
-
-TEST(ReadMat, ReadsCommasSlashesCommentsAndExtraValues) {
-  TempDir dir;
-  // Values beyond the sixth are not read: a seventh column changes nothing.
-  write_file("mixed.mat",
-             "# header\n"
-             "100,100,100,100,20.5,20.0\n"
-             "200 100 200 100 20.5 20.0 / a note\n"
-             "100 200 100 200 20.5 20.0\r\n"
-             "200,200, 200 ,200 , 20.5, 20.0, 99 id7\n");
-  zeb::ImageSlots s = slots_of(1, 7);
-  auto r = capture([&] { zeb::read_mat("mixed.mat", 7, 0, "NULL", 1, s); });
-  ASSERT_FALSE(r.stopped || r.errored) << r.err;
-  EXPECT_NEAR(s.ag_cg(1, 1), 1.0, 1e-12);
-  EXPECT_NEAR(s.dg_cg(1, 1), 1.0, 1e-12);
-  EXPECT_FLOAT_EQ(s.zp_cg(1, 1), 0.5f);
-}
-
-TEST(ReadMat, EmptySlotKeepsItsInitialValuesAndTwoChipCamerasStop) {
-  zeb::ImageSlots s = slots_of(1, 0);
-  s.ucen_cg(1, 1) = 5.0;
-  s.ag_cg(1, 1) = 3.0;
-  s.sc_cg(1, 1) = 2.0f;
-  zeb::read_mat("never_opened.mat", 0, 0, "NULL", 1, s);
-  EXPECT_EQ(s.ucen_cg(1, 1), -9999.0);
-  EXPECT_EQ(s.vcen_cg(1, 1), -9999.0);
-  EXPECT_EQ(s.ag_cg(1, 1), 0.0);
-  EXPECT_EQ(s.sc_cg(1, 1), 0.0f);
-  for (int kkk : {5, 8, 1}) {
-    auto r = capture([&] { zeb::read_mat("never_opened.mat", kkk, 0, "NULL", 1, s); });
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "STOP Cs.gt._CDIM_\n");
-  }
 }
 
 TEST(ReadMat, MalformedFilesAreReadErrorsNamingFileAndLine) {
@@ -286,27 +133,6 @@ TEST(ReadMat, FilesThatCannotPlaceTheirExposureAreRefused) {
   }
 }
 
-TEST(ReadMat, TooManyDataLinesStop) {
-  TempDir dir;
-  auto lines = [](int n) {
-    std::string t = "# comments do not count\n";
-    t.reserve(static_cast<std::size_t>(n) * 24);
-    for (int k = 0; k < n; ++k) {
-      const std::string u = std::to_string(k % 7), v = std::to_string(k);
-      t += u + " " + v + " " + u + " " + v + " 5 5\n";
-    }
-    return t;
-  };
-  write_file("most.mat", lines(49998));
-  write_file("over.mat", lines(49999));
-  zeb::ImageSlots s = slots_of(1, 9);
-  auto ok = capture([&] { zeb::read_mat("most.mat", 9, 0, "NULL", 1, s); });
-  EXPECT_FALSE(ok.stopped || ok.errored) << ok.out << ok.err;
-  auto r = capture([&] { zeb::read_mat("over.mat", 9, 0, "NULL", 1, s); });
-  EXPECT_TRUE(r.stopped);
-  EXPECT_EQ(r.err, "STOP NMATs.gt._NMATMX_\n");
-}
-
 TEST(ReadMatFiles, BannerRowsAndLog) {
   TempDir dir;
   zeb::Settings settings;
@@ -340,6 +166,94 @@ TEST(ReadMatFiles, BannerRowsAndLog) {
                        "\n" + header + "\n" + header + "\n\n");
   EXPECT_EQ(read_file("LOGK.TRANS_zeb"), header + "\n" + row + "\n" + header + "\n");
   EXPECT_EQ(s.ucen_cg(1, 2), -9999.0);
+}
+
+}  // namespace
+
+namespace {
+
+
+
+TEST(CameraTables, ChipsPerCode) {
+  EXPECT_EQ(zeb::cs_kkk(1), 4);
+  EXPECT_EQ(zeb::cs_kkk(5), 2);
+  EXPECT_EQ(zeb::cs_kkk(7), 1);
+  EXPECT_EQ(zeb::cs_kkk(8), 2);
+  EXPECT_EQ(zeb::cs_kkk(9), 1);
+  for (int k : {0, 2, 3, 4, 6, 10, 11, -3}) EXPECT_EQ(zeb::cs_kkk(k), 0) << k;
+}
+
+// Three slots: a WFC3/IR exposure with a sub-directory, an ACS/HRC exposure
+// whose names are long, and a slot number that no line used.
+zeb::ImageSlots sample_slots() {
+  zeb::ImageSlots s;
+  s.allocate(3, zeb::CDIM);
+  s.gs = 3;
+  s.filename_g(1) = "data/ir/ib1f01abq_flt.fits";
+  s.filemat_g(1) = "mats/ib1f01abq.mat";
+  s.subdir_g(1) = "ir/";
+  s.nsubdir_g(1) = 3;
+  s.fff_g(1) = 1;
+  s.rap_g(1) = 2;
+  s.pos_g(1) = "111111111";
+  s.fnd_g(1) = "110000000";
+  s.kkk_g(1) = 9;
+  s.flt_g(1) = 2;
+  s.msk_g(1) = 2.0f;
+  s.oth_g(1) = 1.0f;
+
+  s.filename_g(2) = "/data/hst/acs/hrc/visit01/j8xi01abq_flt_drizzled.fits";
+  s.filepsf_g(2) = "psf/STDPBF_ACSHRC_F814W.fits";
+  s.filemat_g(2) = "j8xi01abq.mat";
+  s.subdir_g(2) = "abcdefghijklmnopqrstuvwxy/";
+  s.nsubdir_g(2) = 26;
+  s.fff_g(2) = 2;
+  s.rap_g(2) = 3;
+  s.pos_g(2) = "111000000";
+  s.fnd_g(2) = "000000000";
+  s.kkk_g(2) = 7;
+  s.flt_g(2) = 9;
+  s.msk_g(2) = 2.5f;
+  s.oth_g(2) = 0.75f;
+  return s;
+}
+
+TEST(SlotReport, BannerHeaderAndOneLinePerSlot) {
+  TempDir dir;
+  const zeb::ImageSlots slots = sample_slots();
+  auto r = capture([&] { zeb::report_image_slots(slots); });
+  ASSERT_FALSE(r.stopped);
+
+  const std::string stars(47, '*');
+  const std::string header = "#  G.Cs" + sp(3) + "PIX" + sp(27) + " PSF" + sp(27) + " GCS" + sp(27) + " MAT" + sp(27) +
+                             sp(3) + "SLT RAP POS...... FND...... KKK.FLT" + sp(2) + "  MSK   OTH   SUBDIR ";
+  const std::string line1 = "0001.1    d/i/ib1f01abq_flt.fits" + sp(8) + " NULL" + sp(26) + " NULL" + sp(26) +
+                            " m/ib1f01abq.mat" + sp(15) + "     1   2 111111111 110000000   9.02     2.00   1.00   ir/";
+  const std::string line2 = "0002.1    /d/h/a/h/v/j8xi01abq_flt_drizz p/STDPBF_ACSHRC_F814W.fits" + sp(4) + " NULL" +
+                            sp(26) + " j8xi01abq.mat" + sp(17) +
+                            "     2   3 111000000 000000000   7.09     2.50   0.75   abcdefghijklmnopqrst";
+  const std::string line3 = "0003.0    NULL" + sp(26) + " NULL" + sp(26) + " NULL" + sp(26) + " NULL" + sp(26) +
+                            "     0   0 000000000 000000000   0.00     0.00   0.00";
+  EXPECT_EQ(r.out, "\n" + stars + "\n***** \n***** REPORT ON IMAGE SLOTS ---- Gs :   3\n***** \n***** \n" + stars +
+                       "\n\n" + header + "\n" + line1 + "\n" + line2 + "\n" + line3 + "\n");
+  EXPECT_EQ(read_file("LOGK.INFO_zeb"), header + "\n" + line1 + "\n" + line2 + "\n" + line3 + "\n");
+}
+
+TEST(EndOfSetup, ASlotOutsideBothFilterSlotsIsRefused) {
+  zeb::ImageSlots slots = sample_slots();
+  slots.fff_g(2) = 0;
+  zeb::FilterSlots filters;
+  filters.allocate(2);
+  filters.fs = 2;
+  filters.exp_f(1) = 10.0f;
+  filters.exp_f(2) = 20.0f;
+  auto r = capture([&] { zeb::end_of_setup(slots, filters); });
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find(" IMAGE SLOT WITHOUT A FILTER SLOT:  2\n"), std::string::npos);
+  // The unused slot 3 (no camera) is not a fault.
+  slots.fff_g(2) = 2;
+  EXPECT_FALSE(capture([&] { zeb::end_of_setup(slots, filters); }).stopped);
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-#include "tile/bright_mask.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,8 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "tile/bright_mask.h"
+#include "tile/calibration_maps.h"
 #include "tile/tile_test_util.h"
 
 namespace {
@@ -69,30 +70,6 @@ TEST(FindLocBrite, KeepsStarsWithin750PixelsInOrder) {
                           "     10000" + " " + "-10.000" + "  " + "       100" + " " + " -5.000");
 }
 
-TEST(FindLocBrite, ShowTileWritesTheListAndRegionFile) {
-  TempDir dir;
-  std::filesystem::create_directory("AUX");
-  BrightStars b = stars({{kUref + 750, kVref, 10000, 100}});
-  LocalBrightStars local;
-  find_loc_brite(kUref, kVref, b, local, false, true);
-  EXPECT_EQ(read_file("AUX/SHOW_TILE_LOG.BRITE.000"),
-            std::string("   ") + "  1651.00000" + " " + "   151.00000" + " " + "  10000.0" + " " + "00001" + " " +
-                "     10000" + "       100\n");
-  EXPECT_EQ(read_file("AUX/SHOW_TILE_LOG.BRITE.reg"),
-            "# Region file format: DS9 version 3.0\nglobal color=yellow\n"
-            "linear;circle(   1651.0,   151.0, 2.500) # color=yellow  width=4\n");
-}
-
-TEST(FindLocBrite, ShowTileWithoutAuxDirectoryEndsTheRunClearly) {
-  TempDir dir;
-  BrightStars b = stars({{kUref, kVref, 1, 1}});
-  LocalBrightStars local;
-  auto r = capture([&] { find_loc_brite(kUref, kVref, b, local, false, true); });
-  EXPECT_TRUE(r.errored);
-  EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("AUX/"), std::string::npos) << r.err;
-}
-
 // Flat templates: every pixel within radius bin 1001 holds 1, no spikes.
 MaskTemplates flat_disc() {
   static std::vector<float> one(1002, 1.0f), zero(1002, 0.0f);
@@ -127,41 +104,6 @@ TEST(AddStarMask, ReachAndCutOffAt1150RawPixels) {
   add_star_mask(below.view(), t, 1.0f, itil + 30, jtil - 1149, itil, jtil);
   EXPECT_EQ(below(181, 1), 1.0f);
   EXPECT_EQ(below(181, 3), 0.0f);
-}
-
-// The templates keep only the lit span of each row; every pixel must still be
-// what the definition gives: bin r = trunc(sqrt(dx^2 + dy^2) + 1) up to 1001,
-// the halo profile, and the spike profile within the half-width of the line.
-TEST(MaskTemplates, SpansHoldEveryLitPixelOfTheDefinition) {
-  std::vector<float> halo(1002), spike(1002);
-  std::vector<int> width(1002);
-  for (int r = 1; r <= 1001; ++r) {
-    halo[r] = rprof_ik(r, 9);
-    spike[r] = sprof_ik(r, 9);
-    width[r] = wprof_ik(r, 9);
-  }
-  for (auto [a, b] : {std::pair{48.1f, -48.1f}, std::pair{0.0f, 90.0f}}) {
-    const MaskTemplates t = build_mask_templates(halo.data(), spike.data(), width.data(), a, b);
-    const float ra = a * 3.14159f / 180.0f, rb = b * 3.14159f / 180.0f;
-    long lit = 0;
-    for (int y = 1; y <= 2001; ++y) {
-      for (int x = 1; x <= 2001; ++x) {
-        const int dx = x - 1001, dy = y - 1001;
-        const int r = static_cast<int>(std::sqrt(static_cast<float>(dx * dx + dy * dy)) + 1.0f);
-        float h = 0, sa = 0, sb = 0;
-        if (r <= 1001) {
-          h = halo[r];
-          if (std::fabs(dx * std::sin(ra) - dy * std::cos(ra)) < width[r]) sa = spike[r];
-          if (std::fabs(dx * std::sin(rb) - dy * std::cos(rb)) < width[r]) sb = spike[r];
-        }
-        lit += sa > 0;
-        ASSERT_EQ(t.halo.at(x, y), h > 0 ? h : 0.0f) << x << ' ' << y;
-        ASSERT_EQ(t.spike_a.at(x, y), sa > 0 ? sa : 0.0f) << a << ' ' << x << ' ' << y;
-        ASSERT_EQ(t.spike_b.at(x, y), sb > 0 ? sb : 0.0f) << b << ' ' << x << ' ' << y;
-      }
-    }
-    EXPECT_GT(lit, 2 * 2 * 1000 * 5);  // both arms, about 2000 pixels long and 10 or more wide
-  }
 }
 
 struct MaskCase {
@@ -207,32 +149,61 @@ TEST(MaskTile, HaloAndSpikesOfAnHrcStar) {
   EXPECT_TRUE(m.all_zero());
 }
 
-TEST(MaskTile, TemplatesAreBuiltOnlyWhenNeededAndKept) {
-  clear_mask_template_cache();
-  MaskCase m;
-  m.run(9);  // no bright star
-  EXPECT_TRUE(m.all_zero());
-  m.add(kUref + 1.0, kVref + 1.0, 5000.0f, 5000.0f);
-  m.run(2);  // a code without a camera has no light
-  EXPECT_TRUE(m.all_zero());
-  EXPECT_EQ(mask_template_builds(), 0);
-  m.run(9);
-  EXPECT_GT(m.pixm(153, 153), 0.0f);
-  m.run(9);
-  m.run(7);
-  m.run(9);
-  EXPECT_EQ(mask_template_builds(), 2);  // one set for camera 9, one for 7
-  // The IR spikes run at 48.1 degrees: along the diagonal from the star the
-  // mask is far above what lies off both spikes at the same radius.
-  EXPECT_GT(m.pixm(153 + 40, 153 + 45), 10 * m.pixm(153 + 60, 153));
+}  // namespace
+
+namespace {
+
+using namespace zeb;
+
+// First values of the embedded tables (row 1: nodes (1,1), (2,1); row 2
+// starts with node (1,2)).
+constexpr float kIr11 = 0.0469f, kIr21 = 0.04617f, kIr12 = 0.04617f, kIr6464 = -0.0456f;
+constexpr float kUv11 = -0.038f, kUv21 = -0.03564f;
+
+TEST(ZeroPointMaps, IrNodesAndCells) {
+  // Node k at raw 8 + 16 (k - 1).
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(8.0, 8.0), kIr11);
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(24.0, 8.0), kIr21);
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(8.0, 24.0), kIr12);
+  // Half way between nodes 1 and 2 along x.
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(16.0, 8.0), (kIr11 + kIr21) / 2);
+  // Below the first node the first node holds; the map is not extrapolated.
+  EXPECT_FLOAT_EQ(wfc3ir_zpa(-500.0, 1.0), kIr11);
+  // Past the last node the coordinate is held at 63.99: within 1% of the last
+  // cell's end, never beyond the table.
+  EXPECT_NEAR(wfc3ir_zpa(5000.0, 5000.0), kIr6464, 0.0005);
+  EXPECT_TRUE(std::isfinite(wfc3ir_zpa(NAN, 8.0)));
 }
 
-TEST(MaskTile, FilterSlotOutOfRangeStops) {
-  MaskCase m;
-  m.add(kUref, kVref, 1.0f, 1.0f);
-  auto r = capture([&] { m.run(9, 3); });
-  EXPECT_TRUE(r.stopped);
-  EXPECT_EQ(r.status, 1);
+TEST(ZeroPointMaps, AnAsymmetricMapIsReadAndLookedUpTheRightWayRound) {
+  // The file holds row j on line j, i fastest; node (i, j) here is i + 100 j.
+  std::vector<double> numbers;
+  for (int j = 1; j <= 64; ++j)
+    for (int i = 1; i <= 64; ++i) numbers.push_back(i + 100.0 * j);
+  const Array2<float> t = zp_table(numbers);
+  EXPECT_EQ(t(2, 1), 102.0f);
+  // Nodes at 8 + 16 (k - 1): x = 24 is node 2, y = 56 node 4; half way to
+  // node 3 along x.
+  EXPECT_FLOAT_EQ(zp_map_value(t, 24.0, 56.0, 8.0f, 16.0f), 402.0f);
+  EXPECT_FLOAT_EQ(zp_map_value(t, 32.0, 56.0, 8.0f, 16.0f), 402.5f);
+}
+
+TEST(ZeroPointMaps, UvisNodesLieEvery64Pixels) {
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(32.0, 32.0), kUv11);
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(96.0, 32.0), kUv21);
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(64.0, 32.0), (kUv11 + kUv21) / 2);
+}
+
+TEST(PixelArea, LowerChipCentreIsTheUnitAndOtherPlacesFollowThePolynomial) {
+  // At X = Y = 0 of the lower chip the Jacobian is the normalisation itself.
+  EXPECT_FLOAT_EQ(pixarea_wfc(2048, 1024), 1.0f);
+  EXPECT_NEAR(wfc_zpa(2048.9, 1024.9), -0.03018f, 1e-6);
+  // Lower chip at X = 1, Y = 0: 1.0407189 (worked from the coefficients).
+  EXPECT_NEAR(pixarea_wfc(4096, 1024), 1.0407189f, 2e-6);
+  // Upper chip centre (2048, 3072): set A's linear terms over set B's,
+  // ((2048 - 25.8109722)(1024 - 22.5819912) - 7.5227451 x 166.6364441) / 2121654.36.
+  EXPECT_NEAR(pixarea_wfc(2048, 3072), 0.95387966f, 2e-6);
+  EXPECT_NEAR(wfc_zpa(2048.0, 3072.0), 0.0210860f, 1e-5);
 }
 
 }  // namespace

@@ -145,29 +145,6 @@ TEST(JointFrameReader, BadFilesStopWithTheirMessages) {
   }
 }
 
-TEST(JointFrameReader, FilesThatLieAboutTheirSizeAreRefused) {
-  TempDir dir;
-  JointFrame f;
-  const std::string good = f.bytes();
-  // Truncated in the middle of the data.
-  write_bytes("cut.fits", good.substr(0, good.size() / 2));
-  // A header that claims far more data than the file holds.
-  write_bytes("lie.fits", fits_header(image_cards(16, 1000000000, 4096)) + data_i16(std::vector<std::int16_t>(10)));
-  // No END card at all.
-  write_bytes("noend.fits", std::string(2880, ' '));
-  // A size that is no number.
-  write_bytes("nan.fits", fits_header({{"SIMPLE", "T"}, {"BITPIX", "16"}, {"NAXIS", "2"}, {"NAXIS1", "4096"},
-                                       {"NAXIS2", "abc"}}));
-  // Empty file.
-  write_bytes("empty.fits", "");
-  for (const char* name : {"cut.fits", "lie.fits", "noend.fits", "nan.fits", "empty.fits"}) {
-    auto r = capture([&] { read_joint(name); });
-    EXPECT_TRUE(r.stopped || r.errored) << name;
-    EXPECT_NE(r.status, 0) << name;
-    EXPECT_NE(r.out + r.err, "") << name;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // WFC3/IR: 20 x 20 pixels, window centred on raw (10, 10): xt = x + 141.
 
@@ -231,89 +208,8 @@ TEST(IrReader, ValuesErrorsAndDataQualityFlags) {
   EXPECT_EQ(r.u(ix(5), ix(21)), 3);
 }
 
-TEST(IrReader, BadFilesStop) {
-  TempDir dir;
-  IrImage im;
-  const std::string primary = fits_header({{"SIMPLE", "T"}, {"BITPIX", "16"}, {"NAXIS", "0"}});
-  const std::string sci = fits_header(image_cards(-32, kIrN, kIrN, true)) + data_f32(im.sci);
-  const std::string err = fits_header(image_cards(-32, kIrN, kIrN, true)) + data_f32(im.err);
-  const std::string dq = fits_header(image_cards(16, kIrN, kIrN, true)) + data_i16(im.dq);
-  write_bytes("two_ext.fits", primary + sci + err);
-  write_bytes("sci16.fits", primary + fits_header(image_cards(16, kIrN, kIrN, true)) + data_i16(im.dq) + err + dq);
-  write_bytes("dq32.fits", primary + sci + err + fits_header(image_cards(-32, kIrN, kIrN, true)) + data_f32(im.err));
-  write_bytes("err_small.fits",
-              primary + sci + fits_header(image_cards(-32, 10, 10, true)) + data_f32(std::vector<float>(100)) + dq);
-  write_bytes("cut.fits", (primary + sci + err + dq).substr(0, primary.size() + sci.size() + err.size() + 3000));
-  {
-    auto r = capture([] { read_ir("none.fits"); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(split_lines(r.out).at(0), "zeb: cannot open none.fits: no such file or directory");
-    EXPECT_EQ(split_lines(r.out).at(1), " READFITS ERROR");
-  }
-  {
-    auto r = capture([] { read_ir("two_ext.fits"); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("the file ends before its data-quality extension"), std::string::npos) << r.out;
-  }
-  {
-    auto r = capture([] { read_ir("sci16.fits"); });
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, " prob\n readfits_wfc3ir_flt_rast: sci16.fits, extension 1 (science): BITPIX = 16, not -32\n");
-  }
-  for (const char* name : {"dq32.fits", "err_small.fits"}) {
-    auto r = capture([&] { read_ir(name); });
-    EXPECT_EQ(r.status, 1) << name;
-    EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
-  }
-  {
-    auto r = capture([] { read_ir("cut.fits"); });
-    EXPECT_TRUE(r.errored);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("cut.fits"), std::string::npos);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // ACS/HRC: 1024 x 1024 integers; the window centred on raw (1, 1).
-
-TEST(HrcReader, CountsSaturationAndTheEdgeOfTheImage) {
-  TempDir dir;
-  std::vector<std::int32_t> px(1024 * 1024, 500);
-  px[0] = 119000;
-  px[1] = 119001;
-  px[2] = -5;
-  px[3] = 2147483647;
-  write_bytes("hrc.fits", fits_header(image_cards(32, 1024, 1024)) + data_i32(px));
-  Raster r;
-  readfits_hrc_i4_rast("hrc.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, kSide, kSide);
-  EXPECT_EQ(r.v(151, 151), 119000.0f);
-  EXPECT_EQ(r.u(151, 151), 0);
-  EXPECT_EQ(r.e(151, 151), std::sqrt(119016.0f));
-  EXPECT_EQ(r.v(152, 151), 120000.0f);
-  EXPECT_EQ(r.e(152, 151), 999999.0f);
-  EXPECT_EQ(r.u(152, 151), 2);
-  EXPECT_EQ(r.v(153, 151), -5.0f);
-  EXPECT_EQ(r.e(153, 151), 4.0f);
-  EXPECT_EQ(r.u(154, 151), 2);  // the largest count does not overflow the error
-  EXPECT_EQ(r.v(151, 152), 500.0f);
-  // Raw column 0 and row 0 are off the image.
-  EXPECT_EQ(r.v(150, 151), -999.0f);
-  EXPECT_EQ(r.e(151, 150), 999.0f);
-  EXPECT_EQ(r.u(150, 150), 1);
-}
-
-TEST(HrcReader, WrongDimensionsOrPixelSizeStop) {
-  TempDir dir;
-  write_bytes("hrc512.fits", fits_header(image_cards(32, 512, 512)) + data_i32(std::vector<std::int32_t>(512 * 512)));
-  write_bytes("hrc16.fits", fits_header(image_cards(16, 1024, 1024)) + data_i16(std::vector<std::int16_t>(1024 * 1024)));
-  Raster r;
-  auto a = capture([&] { readfits_hrc_i4_rast("hrc512.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, 301, 301); });
-  EXPECT_EQ(a.status, 1);
-  EXPECT_EQ(a.out, " FITS image not the expected dimensions:\n  FILE: hrc512.fits\n  input NX:  1024\n  input NY:  1024\n  laxis(1):  512\n  laxis(2):  512\n");
-  auto b = capture([&] { readfits_hrc_i4_rast("hrc16.fits", r.v.view(), r.e.view(), r.u.view(), 1, 1, 301, 301); });
-  EXPECT_EQ(b.status, 1);
-  EXPECT_EQ(split_lines(b.out).at(3), " gave it has BITPIX =  16");
-}
 
 // ---------------------------------------------------------------------------
 // Correction map and dispatch.
@@ -345,16 +241,6 @@ TEST(CorrectionMap, InterpolatesTheCornersAndSkipsAnEmptyBox) {
   Array2<float> w(kSide, kSide, 100.0f);
   apply_correction_map(w.view(), -150, 500, 1014, two_and_a_half);
   EXPECT_EQ(w(301, 151), 100.0f);
-}
-
-TEST(ReadTile, WfpcStopsAndUnknownCodesLeaveTheRaster) {
-  Raster r;
-  r.v.fill(7.0f);
-  auto a = capture([&] { read_tile("x.fits", 1, 1, 1, 1, r.v.view(), r.e.view(), r.u.view(), 0.0f); });
-  EXPECT_EQ(a.status, 1);
-  EXPECT_EQ(a.out, " cannot read in wfpc2 yet...\n");
-  read_tile("x.fits", 3, 1, 1, 1, r.v.view(), r.e.view(), r.u.view(), 0.0f);
-  EXPECT_EQ(r.v(151, 151), 7.0f);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// Builds FITS files byte by byte for the tile tests and the tile benchmark,
+// Builds FITS files byte by byte for the tests and the tile benchmark,
 // independently of the program's own FITS writers: header cards of 80
 // characters (value right-justified in columns 11..30), records of 2880 bytes,
-// big-endian pixels, the last record zero-padded.
+// big-endian pixels, the last record zero-padded; and reads the cards of a
+// record back.
 #pragma once
 
 #include <cstdint>
@@ -108,6 +109,50 @@ inline std::string ir_file(long nx, long ny, const std::vector<float>& sci, cons
 inline void write_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Headers written card by card as text (END among them), blank-padded to
+// whole records; the cards of an image header with its END, as text.
+inline std::string card(const std::string& text) {
+  std::string c = text;
+  c.resize(80, ' ');
+  return c;
+}
+inline std::string blanks(std::size_t n) { return std::string(n, ' '); }
+inline std::string header_records(const std::vector<std::string>& cards) {
+  std::string h;
+  for (const std::string& c : cards) h += card(c);
+  return pad_record(h, ' ');
+}
+inline std::vector<std::string> image_card_lines(int bitpix, long nx, long ny) {
+  std::vector<std::string> lines;
+  for (const auto& [k, v] : image_cards(bitpix, nx, ny)) lines.push_back(fits_card(k, v));
+  lines.push_back("END");
+  return lines;
+}
+inline std::string padded_data(std::string data) { return pad_record(std::move(data), '\0'); }
+
+inline std::string be16(int v) {
+  std::string s;
+  put_be16(s, static_cast<std::int16_t>(v));
+  return s;
+}
+inline std::string be32(std::uint32_t u) {
+  std::string s;
+  put_be32(s, u);
+  return s;
+}
+inline std::string be_float(float f) {
+  std::uint32_t u = 0;
+  std::memcpy(&u, &f, sizeof u);
+  return be32(u);
+}
+
+// The 36 cards of record n (1-based) of a file's bytes.
+inline std::vector<std::string> record_cards(const std::string& bytes, int n) {
+  std::vector<std::string> cards;
+  for (int c = 0; c < 36; ++c) cards.push_back(bytes.substr(static_cast<std::size_t>(n - 1) * 2880 + c * 80, 80));
+  return cards;
 }
 
 }  // namespace zeb::test

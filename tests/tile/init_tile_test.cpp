@@ -1,12 +1,13 @@
-#include "tile/init_tile.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 #include "core/text.h"
 #include "support/test_support.h"
 #include "tile/fits_builder.h"
+#include "tile/init_tile.h"
 #include "tile/tile_geometry.h"
 #include "tile/tile_test_util.h"
 
@@ -39,37 +40,6 @@ void one_ir_entry(TileExposures& te, const std::string& file, int itil, int jtil
   te.allocate_rasters(1);
 }
 
-float value_at(const std::string& file, int itil, int jtil, float zpu, int xt, int yt, float* error = nullptr) {
-  TileExposures te;
-  one_ir_entry(te, file, itil, jtil, zpu);
-  BrightStars none;
-  LocalBrightStars local;
-  init_tile_b(4, 3, kUref, kVref, te, none, local, Settings());
-  if (error) *error = te.pixe_n(xt, yt, 1);
-  return te.pixv_n(xt, yt, 1);
-}
-
-TEST(InitTileB, ZeroPointDividesValuesAndErrors) {
-  TempDir dir;
-  write_ir("ir.fits", 300, 300, 50.0f, 2.0f);
-  float e0 = 0, e25 = 0;
-  const float v0 = value_at("ir.fits", 150, 150, 0.0f, 151, 151, &e0);
-  const float v25 = value_at("ir.fits", 150, 150, 2.5f, 151, 151, &e25);
-  EXPECT_EQ(e0, 2.0f);  // zpu = 0 leaves the pixel unscaled
-  EXPECT_EQ(v25, v0 / 10.0f);
-  EXPECT_EQ(e25, 2.0f / 10.0f);
-  // The IR zero-point map changes values by a few per cent, not errors.
-  EXPECT_NEAR(v0, 50.0f, 2.5f);
-  EXPECT_NE(v0, 50.0f);
-}
-
-TEST(InitTileB, ZeroPointThatGivesNoScaleStops) {
-  TempDir dir;
-  write_ir("ir.fits", 300, 300, 50.0f, 2.0f);
-  auto r = capture([&] { value_at("ir.fits", 150, 150, 120.0f, 151, 151); });
-  EXPECT_TRUE(r.stopped);
-  EXPECT_EQ(r.status, 1);
-}
 
 TEST(InitTileB, BlanksOffTheChipEvenWhereTheFileHasPixels) {
   TempDir dir;
@@ -108,39 +78,6 @@ TEST(InitTileB, GridMarginIsFourStepsInclusive) {
   EXPECT_EQ(flag_with_grid_column(306.01f), 3);
 }
 
-TEST(ExposureLine, FieldsInTheirColumns) {
-  TileExposures te;
-  te.ns = 1;
-  te.allocate_rasters(1);
-  te.ggg_n(1) = 2;
-  te.ccc_n(1) = 1;
-  te.util_n(1) = 436.26;
-  te.vtil_n(1) = 315.5;
-  te.xtil_n(1) = 100.125;
-  te.ytil_n(1) = 200.55;
-  te.itil_n(1) = 100;
-  te.jtil_n(1) = 200;
-  te.ucen_n(1) = 400.0;
-  te.vcen_n(1) = 300.0;
-  te.icen_n(1) = 507;
-  te.jcen_n(1) = 507;
-  te.fff_n(1) = 1;
-  te.pixv_n(151, 151, 1) = 1234.5f;
-  te.pixu_n(151, 151, 1) = 2;
-  te.sky_n(1) = 12.5f;
-  te.filepsf_n(1) = "psf/lib.fits";
-  te.filegcs_n(1) = "NULL";
-  te.filepix_n(1) = "img/ir_flt.fits";
-  std::ostringstream os;
-  write_exposure_line(os, 4, 3, kUref, kVref, te, 1);
-  const std::string expected = std::string("004 003") + "     " + "0436 0316" + "     " + "N001 G002 C1" + " " +
-                               "  436.3  315.5" + " " + "  100.1  200.6" + " " + " 0100  0200" + " " +
-                               "[-0050: 0250, 0050: 0350]" + " " + "  400.0  300.0" + " " + "  507  507 1" + " " +
-                               "     1234.50000" + " " + "2    12.50000" + " " + "psf/lib.fits        " + " " +
-                               "NULL                " + " " + pad("img/ir_flt.fits", 80) + "\n";
-  EXPECT_EQ(os.str(), expected);
-}
-
 TEST(InitTileB, WholeTileWithABrightStar) {
   TempDir dir;
   write_ir("ir.fits", 400, 400, 100.0f, 3.0f);
@@ -160,24 +97,10 @@ TEST(InitTileB, WholeTileWithABrightStar) {
   b.vref_b(2) = kVref;
   LocalBrightStars local;
   Settings settings;
-  settings.verbose = 1;
   int bbs = -1;
   auto r = capture([&] { bbs = init_tile_b(4, 3, kUref, kVref, te, b, local, settings); });
   ASSERT_FALSE(r.stopped) << r.out << r.err;
   EXPECT_EQ(bbs, 1);
-  auto lines = split_lines(r.out);
-  ASSERT_GE(lines.size(), 10u);
-  EXPECT_EQ(lines[0], " ENTER init_tile_b... Ns:  1");
-  EXPECT_EQ(lines[1], " init_tile_b... read in Ns:  1");
-  EXPECT_EQ(lines[2].substr(0, 38), "004 003     0436 0316     N001 G001 C1");
-  EXPECT_EQ(lines[4], "       init_tile --- C   Ns:  1 2");
-  EXPECT_EQ(lines[5], "ENTER FIND_LOC_BRITE:  ...");
-  EXPECT_EQ(lines[8], " INIT_TILE:  MASK_TILE...   ");
-  EXPECT_EQ(lines[10], "                    UREF_T:  436");
-  EXPECT_EQ(lines[14], "        CALL MASK...   Bs:  2 1");
-  EXPECT_EQ(lines[lines.size() - 2], " ----> N 1  /  1");
-  EXPECT_EQ(lines.back(), " RETURN FROM init_tile...");
-
   // The raster centre is raw (200, 200); the tile reaches about 67 raw pixels
   // either way (75 reference pixels, 1.119 corrected per raw pixel), so with
   // the 4-step margin the rest of the raster is blanked.
@@ -195,14 +118,109 @@ TEST(InitTileB, WholeTileWithABrightStar) {
   EXPECT_EQ(te.pixm_n(1, 1, 1), 0.0f);  // beyond the IR halo and spikes
 }
 
-TEST(InitTileB, TruncatedExposureEndsTheRun) {
-  TempDir dir;
-  write_ir("ir.fits", 300, 300, 50.0f, 2.0f);
-  const std::string whole = read_file("ir.fits");
-  write_bytes("ir.fits", whole.substr(0, whole.size() - 2880));
-  auto r = capture([&] { value_at("ir.fits", 150, 150, 0.0f, 151, 151); });
-  EXPECT_TRUE(r.errored);
-  EXPECT_EQ(r.status, 2);
+}  // namespace
+
+namespace {
+
+using namespace zeb;
+using namespace zeb::test;
+
+
+TEST(ChipExtents, TwoChipCamerasShareOneFrameWithChipOneOnTop) {
+  for (int kkk : {5, 8}) {
+    EXPECT_EQ(jmin_kkk_c(kkk, 1), 2049);
+    EXPECT_EQ(jmax_kkk_c(kkk, 2), 2048);
+    EXPECT_EQ(imax_kkk_c(kkk, 2), 4096);
+  }
+  EXPECT_EQ(imax_kkk_c(9, 2), 0);  // no second chip
+  EXPECT_EQ(jmax_kkk_c(5, 3), 0);  // chips 3 and 4 are empty everywhere
+}
+
+// A table whose node (k, l) holds k^2 + 1000 l: curved along x, so a wrong
+// cell or weight shows.
+Array2<float> curved_table() {
+  Array2<float> t(TAB_NODES, TAB_NODES);
+  for (int l = 1; l <= TAB_NODES; ++l)
+    for (int k = 1; k <= TAB_NODES; ++k) t(k, l) = static_cast<float>(k * k + 1000 * l);
+  return t;
+}
+
+TEST(TableLookup, NodesCellsAndEdges) {
+  Array2<float> a = curved_table();
+  TabView t = a.view();
+  // Nodes lie at 1, 11, ..., 301.
+  EXPECT_EQ(rtab_tt(1.0f, 1.0f, t), 1001.0f);
+  EXPECT_EQ(rtab_tt(151.0f, 11.0f, t), 16.0f * 16.0f + 2000.0f);
+  // Half way between nodes 2 and 3 along x: (4 + 9) / 2.
+  EXPECT_FLOAT_EQ(rtab_tt(16.0f, 1.0f, t), 6.5f + 1000.0f);
+  // ut = 301 uses cell 30 with weight 1 and returns node 31 exactly.
+  EXPECT_EQ(rtab_tt(301.0f, 1.0f, t), 961.0f + 1000.0f);
+  EXPECT_EQ(rtab_tt(301.0f, 301.0f, t), 961.0f + 31000.0f);
+  // ut = 0.5 extrapolates cell 1: weight -0.05 -> 1 x 1.05 - 4 x 0.05.
+  EXPECT_NEAR(rtab_tt(0.5f, 1.0f, t), 0.85f + 1000.0f, 1e-3);
+  // Beyond 301 the last cell is extrapolated: ut = 311 -> 900 + 2 x 61.
+  EXPECT_NEAR(rtab_tt(311.0f, 1.0f, t), 1022.0f + 1000.0f, 1e-2);
+  // Far away or not a number: no out-of-range access, just a far value.
+  EXPECT_TRUE(std::isfinite(rtab_tt(-1.0e9f, 5.0e9f, t)));
+  EXPECT_TRUE(std::isnan(rtab_tt(NAN, 1.0f, t)));
+}
+
+// Ns and the first raster column of a single IR exposure placed so that the
+// tile centre lands on raw (x0, 507.3).
+int overlapping(double x0, TileExposures& te) {
+  ImageSlots s = make_slots(1);
+  place_slot(s, 1, 9, kUref, kVref, x0, 507.3, "ir.fits");
+  init_tile_a(4, 3, kUref, kVref, s, te, false);
+  return te.ns;
+}
+
+TEST(InitTileA, OverlapIsStrictAtBothEdgesOfTheChip) {
+  TileExposures te;
+  // itil = trunc(-150 + 0.5) = -149: the raster's last column is raw 1, the
+  // chip's first column; touching is not overlapping.
+  EXPECT_EQ(overlapping(-150.0, te), 0);
+  // itil = -148: one column shared.
+  EXPECT_EQ(overlapping(-149.0, te), 1);
+  EXPECT_EQ(te.itil_n(1), -148);
+  // itil = 1164: first raster column 1014 is the chip's last.
+  EXPECT_EQ(overlapping(1163.7, te), 0);
+  EXPECT_EQ(overlapping(1162.7, te), 1);
+  EXPECT_EQ(te.itil_n(1), 1163);
+  EXPECT_EQ(te.jtil_n(1), 507);
+}
+
+TEST(InitTileA, BrokenTransformationsStopInsteadOfMisreading) {
+  {
+    ImageSlots s = make_slots(1);
+    place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
+    s.ag_cg(1, 1) = NAN;  // maps the tile centre nowhere
+    TileExposures te;
+    auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
+    EXPECT_TRUE(r.stopped);
+    EXPECT_NE(r.status, 0);
+  }
+  {
+    ImageSlots s = make_slots(1);
+    place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
+    s.ga_cg(1, 1) = s.gd_cg(1, 1) = 0.0;  // cannot be inverted
+    TileExposures te;
+    auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.err, "STOP trans_tile: singular transformation\n");
+  }
+  {
+    // A tile centre mapped far outside the detector overlaps nothing, even
+    // where the distortion solution cannot be inverted any more.
+    for (double far : {3.0e5, 1.0e9}) {
+      ImageSlots s = make_slots(1);
+      place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
+      s.xcen_cg(1, 1) = far;
+      TileExposures te;
+      auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
+      EXPECT_FALSE(r.stopped) << far;
+      EXPECT_EQ(te.ns, 0);
+    }
+  }
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// barsigw, barsig_sns and dbubble on hand-worked samples.
+//
 // rpsf_phot against hand-worked grids, its regime boundaries, and bit-identity
 // with a direct transcription of the evaluation rule (square root included).
 #include <gtest/gtest.h>
@@ -5,9 +7,103 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "core/array.h"
 #include "measure/psf.h"
+#include "measure/robust_stats.h"
+#include "support/test_support.h"
+
+namespace zeb {
+namespace {
+
+RobustMean sns(std::vector<float> x) { return barsig_sns(x.data(), static_cast<int>(x.size())); }
+
+void expect_result(const RobustMean& r, float mean, float scatter, int used) {
+  EXPECT_FLOAT_EQ(r.mean, mean);
+  EXPECT_FLOAT_EQ(r.scatter, scatter);
+  EXPECT_EQ(r.used, used);
+}
+
+TEST(BarsigSns, NoneOrOneValue) {
+  expect_result(barsig_sns(nullptr, 0), 0.0f, 0.0f, 0);
+  expect_result(sns({7.0f}), 7.0f, 999.9f, 1);
+}
+
+TEST(BarsigSns, TwoValues) {
+  // m = 10, S = max(4, 1) = 4: 12 is within 5S -> both.
+  expect_result(sns({12.0f, 10.0f}), 11.0f, 1.0f, 2);
+  // 31 > 10 + 20: the lower alone.
+  expect_result(sns({31.0f, 10.0f}), 10.0f, 999.9f, 1);
+  // S grows with the value: m = 1000, S = 100, 1400 < 1500.
+  expect_result(sns({1000.0f, 1400.0f}), 1200.0f, 200.0f, 2);
+}
+
+TEST(BarsigSns, ThreeValues) {
+  // lower (10.5, 1) is taken; S = 4; 12 <= 22.5 and 10 >= -1.5: all kept.
+  expect_result(sns({12.0f, 10.0f, 11.0f}), 11.0f, 1.0f, 3);
+  // 30 > 10.5 + 12 is dropped, then the pair rule: (10 + 11) / 2.
+  expect_result(sns({10.0f, 30.0f, 11.0f}), 10.5f, 0.5f, 2);
+}
+
+TEST(BarsigSns, FourValuesAndTheThirdCandidate) {
+  // lower (104, 8), S = 10.4: 200 dropped; then (102, 4), S = 10.2: all three kept.
+  expect_result(sns({200.0f, 100.0f, 108.0f, 104.0f}), 104.0f, 4.0f, 3);
+  // lower spread 40 exceeds the third's 3 (mean of 100, 101): m = 100.5,
+  // S = 10.05 drops 180, then 140, leaving the pair 100, 101. (The lower pair
+  // alone would have kept all four.)
+  expect_result(sns({100.0f, 101.0f, 140.0f, 180.0f}), 100.5f, 0.5f, 2);
+}
+
+TEST(BarsigSns, SaturatedMajorityKeepsTheTwoFaintValues) {
+  expect_result(sns({40000.0f, 500.0f, 41000.0f, 600.0f}), 550.0f, 50.0f, 2);
+  expect_result(sns({500.0f, 600.0f, 40000.0f, 41000.0f, 42000.0f}), 550.0f, 50.0f, 2);
+  // Six values: 1e6 is dropped first, and the rule then applies to the five left.
+  expect_result(sns({500.0f, 600.0f, 40000.0f, 41000.0f, 42000.0f, 1.0e6f}), 550.0f, 50.0f, 2);
+}
+
+TEST(BarsigSns, EightValuesUseFiveValueSubsetMeans) {
+  // lower mean (10+12+14+16+18)/5 = 14, spread (20-12)/3; S = 4: 27 > 26 is
+  // dropped (a divisor of 4 would give 17.5 and keep it); seven left: lower
+  // (13, 8/3), 22 <= 25: mean 16, scatter 24 / 6.
+  expect_result(sns({10.0f, 12.0f, 14.0f, 16.0f, 18.0f, 20.0f, 22.0f, 27.0f}), 16.0f, 4.0f, 7);
+}
+
+TEST(BarsigSns, MoreThanTenValuesStop) {
+  std::vector<float> x(11, 1.0f);
+  const auto c = test::capture([&] { barsig_sns(x.data(), 11); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.out.find("barsig_sns called with NTOT>10: "), std::string::npos);
+  EXPECT_NE(c.out.find("11"), std::string::npos);
+}
+
+TEST(Barsigw, SinglePassWithoutClippingIsTheWeightedMean) {
+  const float x[] = {1.0f, 2.0f, 4.0f}, w[] = {1.0f, 1.0f, 2.0f};
+  // mean (1 + 2 + 8) / 4; scatter about the previous centre 0: the same sum.
+  expect_result(barsigw(x, w, 3, 99.9f), 2.75f, 2.75f, 3);
+}
+
+TEST(Barsigw, ClippingRemovesAnOutlier) {
+  const float x[] = {10.0f, 10.0f, 10.0f, 10.0f, 1000.0f}, w[] = {1, 1, 1, 1, 1};
+  // pass 1: m = 208, s = 208; pass 2: 1000 is beyond 624, m = 10, s = 198;
+  // then m = 10, s = 0 and the four equal values stay in.
+  expect_result(barsigw(x, w, 5, 3.0f), 10.0f, 0.0f, 4);
+}
+
+TEST(Barsigw, FewerThanTwoUsedGiveScatter0999) {
+  const float x[] = {5.0f}, w[] = {2.0f};
+  expect_result(barsigw(x, w, 1, 3.0f), 5.0f, 0.999f, 1);
+  expect_result(barsigw(x, w, 0, 3.0f), 0.0f, 0.999f, 0);
+}
+
+TEST(Barsigw, ValuesThatAreNotNumbersAreLeftOut) {
+  const float x[] = {1.0f, std::nanf(""), 3.0f}, w[] = {1, 1, 1};
+  expect_result(barsigw(x, w, 3, 99.9f), 2.0f, 2.0f, 2);
+}
+
+}  // namespace
+}  // namespace zeb
 
 namespace zeb {
 namespace {
@@ -84,66 +180,6 @@ TEST(RpsfPhot, BilinearSchemeOnALinearGrid) {
   // dx = 5.125, dy = -2.0625 (r = 5.5): rx = 71.5, ry = 42.75.
   // 0.125*4271 + 0.125*4272 + 0.375*4371 + 0.375*4372 = 4346.5.
   EXPECT_EQ(rpsf_phot(5.125f, -2.0625f, psf), 4346.5f);
-}
-
-// P = (a - 51)^2 varies along x only, where the quadratic blend and the
-// bilinear interpolation differ.
-float parabola(int a, int) { return static_cast<float>((a - 51) * (a - 51)); }
-
-TEST(RpsfPhot, QuadraticRegimeEndsAtFourPixels) {
-  const Array2<float> g = grid_of(parabola);
-  const LocalPsf psf(cview(g));
-  // dx = 3.9375, dy = 0.6875: r^2 = 15.9765625, quadratic. Cell (66, 53),
-  // fx = fy = 0.75, weights 1/16, 3/16, 3/16, 9/16; corners (A, B, D = 1, E):
-  // V(66,53) = 225 + 22.5 + 0.5625 + 31*0.5625 = 265.5
-  // V(67,53) = 256 - 8 + 0.0625 + 31*(-0.1875) = 242.25
-  // V(66,54) = 225 + 22.5 + 0.5625 - 31*(-0.1875) = 253.875
-  // V(67,54) = 256 - 8 + 0.0625 - 31*0.0625 = 246.125
-  // blend: 16.59375 + 45.421875 + 47.6015625 + 138.4453125 = 248.0625.
-  EXPECT_EQ(rpsf_phot(3.9375f, 0.6875f, psf), 248.0625f);
-  // dy = 0.8125: r^2 = 16.1640625, bilinear along x: 0.25*225 + 0.75*256.
-  EXPECT_EQ(rpsf_phot(3.9375f, 0.8125f, psf), 248.25f);
-}
-
-TEST(RpsfPhot, RadiusThresholdsMatchTheSquareRoot) {
-  EXPECT_EQ(std::sqrt(PSF_R2_QUADRATIC), 4.0f);
-  EXPECT_GT(std::sqrt(std::nextafter(PSF_R2_QUADRATIC, 100.0f)), 4.0f);
-  EXPECT_EQ(std::sqrt(PSF_R2_MAX), 12.0f);
-  EXPECT_GT(std::sqrt(std::nextafter(PSF_R2_MAX, 200.0f)), 12.0f);
-}
-
-TEST(RpsfPhot, ExactlyFourPixelsIsQuadratic) {
-  // An off-axis offset whose single-precision r^2 is the largest with root 4,
-  // between grid points: only the quadratic scheme gives the reference value.
-  const Array2<float> g = grid_of(parabola);
-  const LocalPsf psf(cview(g));
-  bool found = false;
-  for (int k = 1; k < 4096 && !found; ++k) {
-    const float dx = 4.0f * k / 4096.0f + 1.0f / 8192.0f;
-    const float dy = std::sqrt(PSF_R2_QUADRATIC - dx * dx);
-    if (dx * dx + dy * dy != PSF_R2_QUADRATIC) continue;
-    found = true;
-    EXPECT_EQ(std::sqrt(dx * dx + dy * dy), 4.0f);
-    const float q = rpsf_phot(dx, dy, psf);
-    EXPECT_TRUE(same_bits(q, reference_rpsf(dx, dy, g)));
-    // and it is not what the bilinear scheme gives there
-    const float rx = 4 * dx + 51;
-    const int ix = static_cast<int>(rx);
-    const float fx = rx - ix;
-    EXPECT_NE(q, (1 - fx) * g(ix, 1) + fx * g(ix + 1, 1));
-  }
-  EXPECT_TRUE(found);
-}
-
-TEST(RpsfPhot, TwelvePixelsIsTheLastNonZeroRadius) {
-  const Array2<float> g = grid_of([](int a, int b) { return 1.0f + a + 0.5f * b; });
-  const LocalPsf psf(cview(g));
-  EXPECT_EQ(rpsf_phot(12.0f, 0.0f, psf), g(99, 51));
-  EXPECT_EQ(rpsf_phot(0.0f, -12.0f, psf), g(51, 3));
-  EXPECT_EQ(rpsf_phot(std::nextafter(12.0f, 13.0f), 0.0f, psf), 0.0f);
-  // Off axis: r^2 = 143.63 is evaluated (bilinear: rx = 98.75, ry = 55.25), 144.23 is not.
-  EXPECT_EQ(rpsf_phot(11.9375f, 1.0625f, psf), 1.0f + 98.75f + 0.5f * 55.25f);
-  EXPECT_EQ(rpsf_phot(11.9375f, 1.3125f, psf), 0.0f);
 }
 
 TEST(RpsfPhot, OffsetsThatAreNotNumbersGiveZero) {
