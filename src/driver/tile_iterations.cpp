@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "driver/tile_diagnostics.h"
 #include "driver/tile_images.h"
@@ -50,8 +51,9 @@ char char_at_mask(const std::string& mask, int nit) {
 // local stars rebuilt and subtracted.
 void resubtract_for_iteration(Tile& tile, int nit) {
   TileExposures& te = tile.exposures;
-  for (int n = 1; n <= te.ns; ++n)
+  parallel_for(1, te.ns, [&](int n, int) {
     if (char_at_mask(te.fnd_n(n), nit) == '1') model_and_subtract(te, tile.psf_eval, *tile.local, tile.ls, n);
+  });
 }
 
 // A step of the final measurement announced with the sizes it works on.
