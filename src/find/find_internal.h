@@ -243,8 +243,11 @@ struct FindWork {
   Array2<std::uint8_t> stack_prev{TILE_GRID, TILE_GRID};  // 1 inside the exclusion zones of known stars
   LevelTally tallyy;
   Array2<std::uint8_t> stacka{TILE_GRID, TILE_GRID};      // zones claimed by the new sources of the call
-  Array2<std::uint8_t> bin_seen{TILE_GRID, TILE_GRID};
-  std::vector<int> bin_points;
+  // Scratch space of binning, one for each of the kinds P, D, Q (binned at once).
+  std::array<Array2<std::uint8_t>, 3> bin_seen{Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
+                                               Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
+                                               Array2<std::uint8_t>{TILE_GRID, TILE_GRID}};
+  std::array<std::vector<int>, 3> bin_points;
   std::unique_ptr<JointWork> joint;  // created by the first call that uses the joint criterion
 };
 

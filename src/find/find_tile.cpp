@@ -3,6 +3,7 @@
 #include "find/find_tile.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iostream>
 #include <memory>
@@ -429,12 +430,21 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
   }
 
   // Stage 2.
-  spread_tallies(wk.q, sr.fw, fine_radius(fs.qsep, 0.5f));
-  spread_tallies(wk.d, sr.fw, fine_radius(fs.dsep, 0.5f));
-  spread_tallies(wk.p, sr.fw, fine_radius(fs.psep, 0.5f));
-  bin_to_tile(wk.p, w, wk.bin_seen, wk.bin_points, maps.stackp_t);
-  bin_to_tile(wk.q, w, wk.bin_seen, wk.bin_points, maps.stackq_t);
-  bin_to_tile(wk.d, w, wk.bin_seen, wk.bin_points, maps.stackd_t);
+  // The three kinds are spread and binned each on its own, at once.
+  struct Kind {
+    FineCounts& counts;
+    int r;
+    Array2<std::int16_t>& out;
+  };
+  const int rq = fine_radius(fs.qsep, 0.5f), rd = fine_radius(fs.dsep, 0.5f), rp = fine_radius(fs.psep, 0.5f);
+  const std::array<Kind, 3> kinds{Kind{wk.q, rq, maps.stackq_t}, Kind{wk.d, rd, maps.stackd_t},
+                                  Kind{wk.p, rp, maps.stackp_t}};
+  parallel_for(0, 2, [&](int k, int) {
+    const Kind& kind = kinds[static_cast<std::size_t>(k)];
+    spread_tallies(kind.counts, sr.fw, kind.r);
+    bin_to_tile(kind.counts, w, wk.bin_seen[static_cast<std::size_t>(k)], wk.bin_points[static_cast<std::size_t>(k)],
+                kind.out);
+  });
   if (settings.show_tiles) write_count_images(nit, wk, maps, joint);
 
   // Stage 3.
