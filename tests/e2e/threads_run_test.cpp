@@ -54,7 +54,9 @@ TEST(Threads, AnyNumberOfThreadsWritesTheSameBytes) {
   auto params = [&](const std::string& field, const std::string& mode, const std::string& extra) {
     std::string p = read_file((dir.path() / field / kParamFile).string());
     p.replace(p.find("MODE=R\n"), 7, "MODE=" + mode + "\n");
-    if (mode == "D") p.replace(p.find("#PREMAG"), 7, "PREMAG");
+    // The starting list is for mode D only.
+    if (const auto at = p.find("#PREMAG"); at != std::string::npos) p.erase(at, 1);
+    if (mode != "D" && p.find("PREMAG") != std::string::npos) p.insert(p.find("PREMAG"), "#");
     p.replace(p.find("END\n"), 4, extra + "END\n");
     return p;
   };
@@ -75,7 +77,7 @@ TEST(Threads, AnyNumberOfThreadsWritesTheSameBytes) {
     // Stars were found and measured: there is something to differ.
     const std::string catalogue = "LOG" + c.mode + ".XYVIQ1";
     ASSERT_TRUE(one.count(catalogue)) << c.field << " " << c.mode;
-    EXPECT_GT(one.at(catalogue).size(), 1000u) << c.field << " " << c.mode;
+    EXPECT_GT(one.at(catalogue).size(), 200u) << c.field << " " << c.mode;
     for (const int threads : {2, 7}) {
       const auto many = run_with_threads(field, dir.path() / (c.field + c.mode + std::to_string(threads)), p, threads);
       EXPECT_EQ(many.size(), one.size()) << c.field << " " << c.mode << " " << threads << " threads";
