@@ -114,7 +114,10 @@ int finding_iterations(Tile& tile, const RunState& run, CatalogueLogs& logs) {
     if (st.show_tiles) show_iteration_stacks(tile, nit, run.filters.fs);
     if (verbose) write_list(std::cout, "ZEB: find_tile...");
     const int before = tile.ls;
-    find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
+    if (tile.find_work)
+      find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
+    else
+      find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps);
     tile.found[static_cast<std::size_t>(nit - 1)] = tile.ls - before;
     std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.narti, tile.nartf, tile.lo - 1};
     for (int c : tile.found) line.emplace_back(c);
