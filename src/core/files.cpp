@@ -74,7 +74,10 @@ void write_all(int fd, const void* data, std::size_t n, const std::string& name)
 
 void write_together(const std::vector<PendingWrite>& pieces) {
   if (pieces.empty()) return;
-  const pid_t pid = ::fork();
+  // vfork: the child shares the memory instead of a copy of its page tables,
+  // and the run waits for it anyway. A copy would make every page the run
+  // writes afterwards fault once (copy on write), for every tile.
+  const pid_t pid = ::vfork();
   if (pid < 0) {
     for (const PendingWrite& p : pieces) write_all(p.fd, p.bytes.data(), p.bytes.size(), p.name);
     return;

@@ -55,13 +55,20 @@ std::string fortran_record(std::string_view format, const A&... values) {
   return fortran_record_v(format, std::vector<FArg>{FArg(values)...});
 }
 
+// Writes a text and ends the line, in one unformatted write (which leaves the
+// stream's formatting state alone, so threads may write through one stream).
+inline void write_line(std::ostream& os, std::string text) {
+  text.push_back('\n');
+  os.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
 // Writes the record and ends the line.
 template <typename... A>
 void write_record(std::ostream& os, std::string_view format, const A&... values) {
-  os << fortran_record_v(format, std::vector<FArg>{FArg(values)...}) << '\n';
+  write_line(os, fortran_record_v(format, std::vector<FArg>{FArg(values)...}));
 }
 inline void write_record_v(std::ostream& os, std::string_view format, const std::vector<FArg>& values) {
-  os << fortran_record_v(format, values) << '\n';
+  write_line(os, fortran_record_v(format, values));
 }
 
 // Single descriptors, exposed for the few places that build a record by hand.
@@ -79,7 +86,7 @@ std::string list_record(const A&... values) {
 }
 template <typename... A>
 void write_list(std::ostream& os, const A&... values) {
-  os << list_record_v(std::vector<FArg>{FArg(values)...}) << '\n';
+  write_line(os, list_record_v(std::vector<FArg>{FArg(values)...}));
 }
 
 }  // namespace zeb

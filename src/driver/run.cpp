@@ -10,6 +10,7 @@
 #include "core/files.h"
 #include "core/fortran_format.h"
 #include "core/limits.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "core/text.h"
 #include "driver/checkpoint.h"
@@ -85,6 +86,7 @@ void start_up_and_run(int argc, char** argv) {
     stop_run();
   }
   const std::string infile = fit_field(cl.infile, 80, "the parameter file name");
+  thread_count();  // a ZEB_THREADS that is not a number of threads stops the run here
   const DirectoryLock lock;
   reset_input_files();
   // An interrupted run's checkpoint is checked against the parameter file and

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "measure/psf_library.h"
 #include "measure/tile_model.h"
@@ -65,7 +66,8 @@ void model_and_subtract(TileExposures& te, std::span<const LocalPsf> psfs, const
 }
 
 void model_and_subtract_all(TileExposures& te, std::span<const LocalPsf> psfs, const LocalList& local, int ls) {
-  for (int n = 1; n <= te.ns; ++n) model_and_subtract(te, psfs, local, ls, n);
+  // Each exposure's model and residual are its own rasters.
+  parallel_for(1, te.ns, [&](int n, int) { model_and_subtract(te, psfs, local, ls, n); });
 }
 
 void stack_values_and_masks(const TileExposures& te, TileStacks& s, const StackWindow& window) {

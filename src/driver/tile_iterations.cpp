@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "driver/tile_diagnostics.h"
 #include "driver/tile_images.h"
@@ -50,8 +51,9 @@ char char_at_mask(const std::string& mask, int nit) {
 // local stars rebuilt and subtracted.
 void resubtract_for_iteration(Tile& tile, int nit) {
   TileExposures& te = tile.exposures;
-  for (int n = 1; n <= te.ns; ++n)
+  parallel_for(1, te.ns, [&](int n, int) {
     if (char_at_mask(te.fnd_n(n), nit) == '1') model_and_subtract(te, tile.psf_eval, *tile.local, tile.ls, n);
+  });
 }
 
 // A step of the final measurement announced with the sizes it works on.
@@ -112,7 +114,10 @@ int finding_iterations(Tile& tile, const RunState& run, CatalogueLogs& logs) {
     if (st.show_tiles) show_iteration_stacks(tile, nit, run.filters.fs);
     if (verbose) write_list(std::cout, "ZEB: find_tile...");
     const int before = tile.ls;
-    find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
+    if (tile.find_work)
+      find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
+    else
+      find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps);
     tile.found[static_cast<std::size_t>(nit - 1)] = tile.ls - before;
     std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.narti, tile.nartf, tile.lo - 1};
     for (int c : tile.found) line.emplace_back(c);

@@ -359,7 +359,7 @@ PassPart art_pass_part(const Settings& st, const TileRange& r, const SpatialHash
 // with the master entries it wrote in `done`.
 bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
               int it, int jt, ArtRange& art_range, PassPart& part, CatalogueLogs& logs, Mosaics* mosaics,
-              FinishedTile& done) {
+              FindWorkspace& find_work, FinishedTile& done) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -372,6 +372,7 @@ bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   if (!tile_wanted(st, hash_art, it, jt)) return false;
   if (part.done()) return false;  // the run's part has no pass left
   Tile tile;
+  tile.find_work = &find_work;
   tile.limits = tile_limits(it, jt);
   const TileLimits& t = tile.limits;
   if (verbose) print_tile_banner(range, t, run.master, run.art.narts);
@@ -476,6 +477,7 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
   PassPart part = art_pass_part(run.settings, range, hash_art);
   part.seen = start.art_passes;  // a resumed run continues the count of passes
   ArtRange art_range;
+  FindWorkspace find_work;  // the working maps of finding, for every search of the run
   for (int jt = std::max(range.jtmin, start.jt); jt <= range.jtmax; ++jt) {
     const bool resumed_row = jt == start.jt;
     const int vref_t = (jt - 1) * 120 + 76;
@@ -484,7 +486,7 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
     if (mosaics && !(resumed_row && start.mid_row)) init_strips(*mosaics);
     for (int it = resumed_row ? std::max(range.itmin, start.next_it) : range.itmin; it <= range.itmax; ++it) {
       FinishedTile done;
-      const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, part, logs, mosaics, done);
+      const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, part, logs, mosaics, find_work, done);
       logs.flush();  // the tile's records reach the files together
       if (worked && observer) observer->tile_finished(done);
       if (reported(it, jt)) progress->tile_done(it, jt, logs.stars());

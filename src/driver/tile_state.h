@@ -36,8 +36,8 @@ struct Tile {
   std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
   std::unique_ptr<LocalExposureResults> results;  // per star and exposure, sized for Ns
   std::unique_ptr<FindingMaps> maps = std::make_unique<FindingMaps>();
-  // The working maps of finding, allocated once for all the searches of the tile.
-  std::unique_ptr<FindWorkspace> find_work = std::make_unique<FindWorkspace>();
+  // The working maps of finding, kept by the tile loop for all the searches of the run.
+  FindWorkspace* find_work = nullptr;
   int ls = 0, lo = 1;
   int nmasto = 0;  // master stars when the pass began its finding iterations
   std::array<int, NIT_COUNTS> found{};  // stars added by the finding step of each iteration

@@ -133,6 +133,13 @@ class LevelTally {
   LevelTally() : counts_(7, TILE_GRID, TILE_GRID) {}
   void clear() { counts_.fill(0); }
   void add(int iu, int iv, int level) { ++counts_(level, iu, iv); }
+  // Adds the counts of another tally.
+  void add(const LevelTally& other) {
+    const std::size_t n = counts_.size();
+    std::uint8_t* to = counts_.data();
+    const std::uint8_t* from = other.counts_.data();
+    for (std::size_t k = 0; k < n; ++k) to[k] = static_cast<std::uint8_t>(to[k] + from[k]);
+  }
   // Number of exposures whose level at (iu, iv) was `level` (1..7).
   int count(int iu, int iv, int level) const { return counts_(level, iu, iv); }
 
@@ -197,12 +204,12 @@ int collate_joint_sources(int nit, const FindSettings& s, const FindWindow& w, c
                           const FindingMaps& maps, Array2<std::uint8_t>& stacka, Array2<std::uint8_t>& stack_prev,
                           JointWork& jw, LocalList& local, int& ls);
 
-// Working maps of one find_tile call; a FindWorkspace keeps them between
-// calls so that the fine grids are allocated once.
-struct FindWork {
-  FineCounts p, d, q;
+// What the search of one exposure works with; each thread of a call keeps
+// one, and adds the level counts and coverage of the exposures it searched
+// into its own tallies (integer counts, summed when the exposures are done,
+// so the sums do not depend on which thread searched what).
+struct ExposureWork {
   LocalMaximumTest is_local_maximum;                      // within HMIN, current exposure
-  Array2<std::uint8_t> stack_prev{TILE_GRID, TILE_GRID};  // 1 inside the exclusion zones of known stars
   Array2<std::uint8_t> pkmapn{TILE_GRID, TILE_GRID};      // usable candidate positions, current exposure
   Array2<std::uint8_t> flagged5{TILE_GRID, TILE_GRID};    // a non-zero flag in the 5 x 5 box, current exposure
   Array2<std::uint8_t> flag_rows{TILE_GRID, TILE_GRID};   // a non-zero flag in the 5 pixels of the row
@@ -210,10 +217,37 @@ struct FindWork {
   // exposure: stacky_x4 at the fine points of the tile grid, the only ones
   // the level map reads.
   Array2<std::uint8_t> level_t{TILE_GRID, TILE_GRID};
+  LevelTally tallyy;                                      // of this thread's exposures
+  Array2<std::int16_t> stackc{TILE_GRID, TILE_GRID};      // coverage by this thread's exposures
+  bool used = false;                                      // searched an exposure in this call
+};
+
+// The P, D and Q candidates of one exposure, fine pixels (a, b) packed as
+// pairs in the order they were found; they reach the fine counts exposure by
+// exposure, as a plain loop over the exposures adds them.
+struct CandidateLog {
+  std::vector<int> p, d, q;
+  void clear() {
+    p.clear();
+    d.clear();
+    q.clear();
+  }
+};
+
+// Working maps of one find_tile call; a FindWorkspace keeps them between
+// calls so that the fine grids and the per-thread maps are allocated once.
+struct FindWork {
+  FineCounts p, d, q;
+  std::vector<std::unique_ptr<ExposureWork>> threads;  // grown to the threads of a call
+  std::vector<CandidateLog> candidates{NDIM + 1};      // per exposure 1..NDIM
+  Array2<std::uint8_t> stack_prev{TILE_GRID, TILE_GRID};  // 1 inside the exclusion zones of known stars
   LevelTally tallyy;
   Array2<std::uint8_t> stacka{TILE_GRID, TILE_GRID};      // zones claimed by the new sources of the call
-  Array2<std::uint8_t> bin_seen{TILE_GRID, TILE_GRID};
-  std::vector<int> bin_points;
+  // Scratch space of binning, one for each of the kinds P, D, Q (binned at once).
+  std::array<Array2<std::uint8_t>, 3> bin_seen{Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
+                                               Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
+                                               Array2<std::uint8_t>{TILE_GRID, TILE_GRID}};
+  std::array<std::vector<int>, 3> bin_points;
   std::unique_ptr<JointWork> joint;  // created by the first call that uses the joint criterion
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "core/bubble_order.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "find/find_internal.h"
@@ -181,18 +182,7 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
   return res;
 }
 
-void rbubble(float* values, int n) {
-  bool swapped = true;
-  while (swapped) {
-    swapped = false;
-    for (int k = 0; k + 1 < n; ++k) {
-      if (values[k] > values[k + 1]) {
-        std::swap(values[k], values[k + 1]);
-        swapped = true;
-      }
-    }
-  }
-}
+void rbubble(float* values, int n) { bubble_order(values, n); }
 
 // ---------------------------------------------------------------------------
 // Fine-grid geometry.

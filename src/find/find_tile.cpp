@@ -3,11 +3,13 @@
 #include "find/find_tile.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iostream>
 #include <memory>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "core/text.h"
 #include "find/find_internal.h"
@@ -31,7 +33,7 @@ constexpr int LEVEL_MODEL = 6;        // flux above the model level
 constexpr int LEVEL_SIGNIFICANT = 7;  // significant against the sky ring: a P candidate
 
 constexpr int EXCLUSION_REACH = 9;                  // tile-grid steps of the exclusion test
-using Work = FindWork;
+using Work = ExposureWork;
 
 // What the search needs for one call, worked out once.
 struct Search {
@@ -167,7 +169,8 @@ bool is_significant(View2<const float> d, int xt, int yt, float best, float ssig
 
 // Stage 1, steps 1 to 11 for raster pixel (xt, yt): the level it reaches and
 // its fine-grid position (a, b) (meaningful from level 1 on).
-int pixel_level(const Exposure& ex, const Search& sr, Work& wk, int xt, int yt, int& a, int& b) {
+int pixel_level(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>& stack_prev, Work& wk, int xt,
+                int yt, int& a, int& b) {
   const FindWindow& w = sr.w;
   const float ut = ut_txy(static_cast<float>(xt), static_cast<float>(yt), ex.utab, ex.vtab);
   if (!(static_cast<float>(w.i1) < ut && ut < static_cast<float>(w.i2))) return 0;
@@ -183,7 +186,7 @@ int pixel_level(const Exposure& ex, const Search& sr, Work& wk, int xt, int yt, 
   if (!(fw.a1 < a && a < fw.a2 && fw.b1 < b && b < fw.b2)) return 0;
 
   wk.pkmapn(xt, yt) = 1;
-  if (wk.stack_prev(iu, iv)) return LEVEL_USABLE;
+  if (stack_prev(iu, iv)) return LEVEL_USABLE;
   if (!wk.is_local_maximum(xt, yt)) return LEVEL_FREE;
   if (has_negative_wing(ex, sr, xt, yt)) return LEVEL_PEAK;
   const BoxFlux bf = box_flux(ex.d, xt, yt);
@@ -196,8 +199,9 @@ int pixel_level(const Exposure& ex, const Search& sr, Work& wk, int xt, int yt, 
 
 // Stage 1, step 11: a P candidate at fine pixel (a, b), refined with the PSF
 // into a D candidate (and a Q candidate when the correlation beats QSEL).
-void add_candidate(const Exposure& ex, const Search& sr, Work& wk, int xt, int yt, int a, int b) {
-  wk.p.add(a, b);
+void add_candidate(const Exposure& ex, const Search& sr, CandidateLog& log, int xt, int yt, int a, int b) {
+  log.p.push_back(a);
+  log.p.push_back(b);
   const QoptResult qr = find_qopt(xt, yt, ex.d, ex.e, ex.psf);
   // No trial correlated positively: there is no refined position (find_qopt
   // leaves the raster corner (0, 0)), so the candidate counts for P only.
@@ -214,8 +218,12 @@ void add_candidate(const Exposure& ex, const Search& sr, Work& wk, int xt, int y
         fb < static_cast<float>(fw.b2 + 1)))
     return;
   const int ad = static_cast<int>(fa), bd = static_cast<int>(fb);
-  wk.d.add(ad, bd);
-  if (qr.q > sr.s.qsel) wk.q.add(ad, bd);
+  log.d.push_back(ad);
+  log.d.push_back(bd);
+  if (qr.q > sr.s.qsel) {
+    log.q.push_back(ad);
+    log.q.push_back(bd);
+  }
 }
 
 // First fine point of the tile grid (4 (i - 1) + 1) at or after fine pixel x >= 1.
@@ -255,8 +263,11 @@ void add_coverage(const Exposure& ex, const FindWindow& w, const Work& wk, Array
   }
 }
 
-// Stage 1 for one exposure.
-void search_exposure(const Exposure& ex, const Search& sr, Work& wk, FindingMaps& maps) {
+// Stage 1 for one exposure: its candidates go to `log`, its level counts and
+// coverage to the thread's tallies.
+void search_exposure(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>& stack_prev, Work& wk,
+                     CandidateLog& log) {
+  log.clear();
   wk.level_t.fill(0);
   wk.pkmapn.fill(0);
   mark_flagged_boxes(ex.u, wk);
@@ -264,13 +275,13 @@ void search_exposure(const Exposure& ex, const Search& sr, Work& wk, FindingMaps
   for (int yt = RASTER_FIRST; yt <= RASTER_LAST; ++yt) {
     for (int xt = RASTER_FIRST; xt <= RASTER_LAST; ++xt) {
       int a = 1, b = 1;
-      const int level = pixel_level(ex, sr, wk, xt, yt, a, b);
+      const int level = pixel_level(ex, sr, stack_prev, wk, xt, yt, a, b);
       if (level == 0) continue;  // level 0 raises nothing
-      if (level == LEVEL_SIGNIFICANT) add_candidate(ex, sr, wk, xt, yt, a, b);
+      if (level == LEVEL_SIGNIFICANT) add_candidate(ex, sr, log, xt, yt, a, b);
       raise_level_map(sr, wk, a, b, level);
     }
   }
-  add_coverage(ex, sr.w, wk, maps.stackc_t);
+  add_coverage(ex, sr.w, wk, wk.stackc);
   for (int iv = sr.w.j1; iv <= sr.w.j2; ++iv)
     for (int iu = sr.w.i1; iu <= sr.w.i2; ++iu)
       if (const int lv = wk.level_t(iu, iv); lv >= 1) wk.tallyy.add(iu, iv, lv);
@@ -286,7 +297,7 @@ void clear_maps(FindingMaps& maps) {
 
 // Stage 2, step 3: the count maps as images, each tile overwriting the last;
 // with the joint criterion also its significance map (32-bit reals).
-void write_count_images(int nit, const Work& wk, const FindingMaps& maps, const JointWork* joint) {
+void write_count_images(int nit, const FindWork& wk, const FindingMaps& maps, const JointWork* joint) {
   auto name = [nit](const char* what, int scale) {
     return fortran_record("('AUX/FIND_TILE_',a6,'_x',i1,'_NIT',i1,'.fits')", what, scale, nit);
   };
@@ -322,12 +333,54 @@ void check_inputs(const TileExposures& te, const Array3<float>& psf_n, int ls) {
   }
 }
 
-void clear_work(Work& wk, int hmin) {
+void clear_work(FindWork& wk) {
   wk.p.clear();
   wk.d.clear();
   wk.q.clear();
   wk.tallyy.clear();
-  wk.is_local_maximum.configure(hmin);
+}
+
+// The exposures' candidates, in exposure order, into the fine counts.
+void add_candidates(const CandidateLog& log, FindWork& wk) {
+  for (std::size_t k = 0; k + 1 < log.p.size(); k += 2) wk.p.add(log.p[k], log.p[k + 1]);
+  for (std::size_t k = 0; k + 1 < log.d.size(); k += 2) wk.d.add(log.d[k], log.d[k + 1]);
+  for (std::size_t k = 0; k + 1 < log.q.size(); k += 2) wk.q.add(log.q[k], log.q[k + 1]);
+}
+
+// Stage 1 over the exposures that take part, spread over the threads; the
+// candidates are then added exposure by exposure and the threads' level
+// counts and coverage summed.
+void search_exposures(int nit, const TileExposures& te, const Array3<float>& psf_n, const Search& sr,
+                      FindWork& wk, FindingMaps& maps) {
+  std::vector<int> taking;
+  for (int n = 1; n <= te.ns; ++n)
+    if (takes_part(te, n, nit)) taking.push_back(n);
+  const int count = static_cast<int>(taking.size());
+  const int workers = workers_for(count);
+  while (static_cast<int>(wk.threads.size()) < workers) wk.threads.push_back(std::make_unique<ExposureWork>());
+  for (int t = 0; t < workers; ++t) {
+    Work& xw = *wk.threads[static_cast<std::size_t>(t)];
+    xw.is_local_maximum.configure(sr.s.hmin);
+    xw.used = false;
+  }
+  parallel_for(0, count - 1, [&](int k, int worker) {
+    Work& xw = *wk.threads[static_cast<std::size_t>(worker)];
+    if (!xw.used) {
+      xw.tallyy.clear();
+      xw.stackc.fill(0);
+      xw.used = true;
+    }
+    const int n = taking[static_cast<std::size_t>(k)];
+    search_exposure(Exposure(te, psf_n, n), sr, wk.stack_prev, xw, wk.candidates[static_cast<std::size_t>(n)]);
+  });
+  for (const int n : taking) add_candidates(wk.candidates[static_cast<std::size_t>(n)], wk);
+  for (int t = 0; t < workers; ++t) {
+    const Work& xw = *wk.threads[static_cast<std::size_t>(t)];
+    if (!xw.used) continue;
+    wk.tallyy.add(xw.tallyy);
+    for (int iv = sr.w.j1; iv <= sr.w.j2; ++iv)
+      for (int iu = sr.w.i1; iu <= sr.w.i2; ++iu) maps.stackc_t(iu, iv) = static_cast<std::int16_t>(maps.stackc_t(iu, iv) + xw.stackc(iu, iv));
+  }
 }
 
 }  // namespace
@@ -347,8 +400,8 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
   check_inputs(te, psf_n, ls);
   const FindWindow w = clip_window(window);
   const Search sr = make_search(nit, fs, w);
-  Work& wk = *workspace.work_;
-  clear_work(wk, fs.hmin);
+  FindWork& wk = *workspace.work_;
+  clear_work(wk);
 
   // Stage 0.
   wk.stack_prev.fill(0);
@@ -364,20 +417,34 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
 
   // Stage 1: exposures whose finding-mask character is "0" add nothing, not
   // even coverage.
-  for (int n = 1; n <= te.ns; ++n) {
-    if (!takes_part(te, n, nit)) continue;
-    search_exposure(Exposure(te, psf_n, n), sr, wk, maps);
-    if (joint) add_joint_exposure(n, te, psf_n, w, wk.flagged5, *joint);
+  search_exposures(nit, te, psf_n, sr, wk, maps);
+  if (joint) {
+    // The joint map sums the exposures' terms in exposure order.
+    Work& xw = *wk.threads.front();
+    for (int n = 1; n <= te.ns; ++n) {
+      if (!takes_part(te, n, nit)) continue;
+      mark_flagged_boxes(te.pixu_n.plane(n), xw);
+      add_joint_exposure(n, te, psf_n, w, xw.flagged5, *joint);
+    }
+    finish_joint_map(w, *joint);
   }
-  if (joint) finish_joint_map(w, *joint);
 
   // Stage 2.
-  spread_tallies(wk.q, sr.fw, fine_radius(fs.qsep, 0.5f));
-  spread_tallies(wk.d, sr.fw, fine_radius(fs.dsep, 0.5f));
-  spread_tallies(wk.p, sr.fw, fine_radius(fs.psep, 0.5f));
-  bin_to_tile(wk.p, w, wk.bin_seen, wk.bin_points, maps.stackp_t);
-  bin_to_tile(wk.q, w, wk.bin_seen, wk.bin_points, maps.stackq_t);
-  bin_to_tile(wk.d, w, wk.bin_seen, wk.bin_points, maps.stackd_t);
+  // The three kinds are spread and binned each on its own, at once.
+  struct Kind {
+    FineCounts& counts;
+    int r;
+    Array2<std::int16_t>& out;
+  };
+  const int rq = fine_radius(fs.qsep, 0.5f), rd = fine_radius(fs.dsep, 0.5f), rp = fine_radius(fs.psep, 0.5f);
+  const std::array<Kind, 3> kinds{Kind{wk.q, rq, maps.stackq_t}, Kind{wk.d, rd, maps.stackd_t},
+                                  Kind{wk.p, rp, maps.stackp_t}};
+  parallel_for(0, 2, [&](int k, int) {
+    const Kind& kind = kinds[static_cast<std::size_t>(k)];
+    spread_tallies(kind.counts, sr.fw, kind.r);
+    bin_to_tile(kind.counts, w, wk.bin_seen[static_cast<std::size_t>(k)], wk.bin_points[static_cast<std::size_t>(k)],
+                kind.out);
+  });
   if (settings.show_tiles) write_count_images(nit, wk, maps, joint);
 
   // Stage 3.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "core/text.h"
 #include "geometry/tile_tables.h"
@@ -562,12 +563,14 @@ void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const Ti
   // a box beyond 12 pixels would only add pixels the PSF does not reach.
   check_tile_inputs("meth0_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   const int ns = te.ns;
-  Workspace ws(ls);
+  PerWorker<Workspace> work(ns, ls);
   // The predictions of an exposure are made when its turn comes; nothing of the
   // list changes before all exposures are measured, so they are those the list
-  // had on entry.
+  // had on entry, and the exposures are measured independently (each writes
+  // only its own results).
   if (verbose) write_list(std::cout, "     ---> new_positns... 1--->N: ", ns, "    Ls: ", ls);
-  for (int n = 1; n <= ns; ++n) {
+  parallel_for(1, ns, [&](int n, int worker) {
+    Workspace& ws = work[worker];
     const ExposureViews ev = views_of(te, n);
     const LocalPsf& psf = psf_n[static_cast<std::size_t>(n - 1)];
     predict_exposure(ws.pred, local, ls, ev, te.fff_n(n));
@@ -575,7 +578,7 @@ void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const Ti
     build_model(ws, ls, psf);
     ws.grid.build(ws.pred.x0.data(), ws.pred.y0.data(), ls);
     for (int l = 0; l < ls; ++l) measure_star(ws, l, n, local, ln, te, ev, psf);
-  }
+  });
   if (verbose) write_list(std::cout, "     ---> find_avg_xy_f... 1--->N: ", ns, "    Ls: ", ls);
   find_avg_xy(ls, ns, ln, local);
   find_avg_z_f(ls, ns, te.fff_n, ln, local);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "geometry/tile_tables.h"
 #include "measure/exposure_stars.h"
@@ -513,9 +514,11 @@ void meth1_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
   // star must fit a neighbour box of at most 27 x 27 pixels.
   check_tile_inputs("meth1_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   if (verbose) write_list(std::cout, "ENTERED meth1_xyz_tile...");
-  Workspace ws(ls);
+  // The exposures are measured independently: each writes only its own results.
+  PerWorker<Workspace> work(te.ns, ls);
   if (verbose) write_list(std::cout, "Go thru images one by one...");
-  for (int n = 1; n <= te.ns; ++n) {
+  parallel_for(1, te.ns, [&](int n, int worker) {
+    Workspace& ws = work[worker];
     if (verbose) write_list(std::cout, "N = ", n);
     const ExposureViews ev = views_of(te, n);
     const LocalPsf& psf = psf_n[static_cast<std::size_t>(n - 1)];
@@ -529,7 +532,7 @@ void meth1_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
     if (verbose) write_list(std::cout, "-----> d ");
     for (int l = 0; l < ls; ++l) measure_star(ws, l, n, ln, ev, te.rap_n(n), psf, verbose);
     if (verbose) write_list(std::cout, "-----> e ");
-  }
+  });
 }
 
 void find_avg_uvz1(int ls, int ns, const Array1<int>& fff_n, LocalExposureResults& ln, LocalList& local) {

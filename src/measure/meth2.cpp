@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "geometry/tile_tables.h"
 #include "measure/meth0.h"
@@ -387,8 +388,10 @@ void meth2_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
   check_mode(mode);
   check_inputs(ls, ln, te, psf_n);
   Meth2Ln out = meth2_ln(ln, mode);
-  Workspace ws(ls);
-  for (int n = 1; n <= te.ns; ++n) {
+  // The exposures are measured independently: each writes only its own results.
+  PerWorker<Workspace> work(te.ns, ls);
+  parallel_for(1, te.ns, [&](int n, int worker) {
+    Workspace& ws = work[worker];
     const ExposureViews ev = views_of(te, n);
     const LocalPsf& psf = psf_n[static_cast<std::size_t>(n - 1)];
     const int filter = te.fff_n(n);
@@ -397,7 +400,7 @@ void meth2_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
     build_model(ws, local, ls, ev, psf);
     ws.grid.build(ws.x.data(), ws.y.data(), ls);
     for (int l = 0; l < ls; ++l) measure_star(ws, l, n, mode, te.rap_n(n), ev, psf, out);
-  }
+  });
 }
 
 MrejAverage barsig_1dw_mrej(const float* z, const double* w, int n, double k, std::uint8_t* used,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "core/bubble_order.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
 
@@ -75,18 +76,7 @@ void barsig(std::span<const float> values, int n, float& mean, float& sigma, int
   if (used < 2) sigma = 0.999f;
 }
 
-void dbubble(double* a, int n) {
-  bool swapped = true;
-  while (swapped) {
-    swapped = false;
-    for (int i = 0; i + 1 < n; ++i) {
-      if (a[i] > a[i + 1]) {
-        std::swap(a[i], a[i + 1]);
-        swapped = true;
-      }
-    }
-  }
-}
+void dbubble(double* a, int n) { bubble_order(a, n); }
 
 namespace {
 

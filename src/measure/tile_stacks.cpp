@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "measure/robust_stats.h"
 
@@ -85,13 +86,14 @@ void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, c
   check_stack_arguments(ns, fff_n, values, pixe_n, pixu_n, stack, counts);
   const int i1 = std::max(window.i1, 1), i2 = std::min(window.i2, TILE_GRID);
   const int j1 = std::max(window.j1, 1), j2 = std::min(window.j2, TILE_GRID);
-  float x[NDIM], w[NDIM];
   int of_filter[NDIM];
   for (int f = 1; f <= FDIM; ++f) {
     int nf = 0;
     for (int n = 1; n <= ns; ++n)
       if (fff_n(n) == f) of_filter[nf++] = n;
-    for (int j = j1; j <= j2; ++j) {
+    // Every point of the stack is combined on its own: rows go to the threads.
+    parallel_for(j1, j2, [&](int j, int) {
+      float x[NDIM], w[NDIM];
       for (int i = i1; i <= i2; ++i) {
         int samples = 0, flagged = 0;
         for (int q = 0; q < nf; ++q) {
@@ -122,7 +124,7 @@ void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, c
         stack(i, j, f) = v;
         if (counts) (*counts)(i, j, f) = static_cast<std::int16_t>(r.used);
       }
-    }
+    });
   }
 }
 

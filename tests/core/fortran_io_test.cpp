@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
 
+#include "core/bubble_order.h"
 #include "core/fortran_format.h"
 #include "core/list_directed.h"
 #include "core/stop.h"
@@ -213,5 +218,29 @@ TEST(ListDirected, UnreadableNumbersAreReadErrors) {
   } catch (const zeb::RunError& e) {
     EXPECT_NE(std::string(e.what()).find("list.txt line 4"), std::string::npos);
     EXPECT_NE(std::string(e.what()).find("zz"), std::string::npos);
+  }
+}
+
+// The quick way gives the bubble sort's order bit for bit: equal values (-0
+// and +0) keep their places, and values that are not numbers end where the
+// passes leave them.
+TEST(BubbleOrder, SameBitsAsTheBubbleSort) {
+  auto bubble = [](std::vector<float> v) {
+    for (bool swapped = true; swapped;) {
+      swapped = false;
+      for (std::size_t k = 0; k + 1 < v.size(); ++k)
+        if (v[k] > v[k + 1]) std::swap(v[k], v[k + 1]), swapped = true;
+    }
+    return v;
+  };
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> pool{-0.0f, 0.0f, 1.0f, -1.0f, 2.5f, 2.5f, -7.0f, nan};
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 400; ++trial) {
+    std::vector<float> v(1 + rng() % 16);
+    for (float& x : v) x = pool[rng() % (trial < 200 ? pool.size() - 1 : pool.size())];
+    const std::vector<float> expected = bubble(v);
+    zeb::bubble_order(v.data(), static_cast<int>(v.size()));
+    ASSERT_EQ(std::memcmp(v.data(), expected.data(), v.size() * sizeof(float)), 0) << "trial " << trial;
   }
 }

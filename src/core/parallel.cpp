@@ -1,0 +1,129 @@
+#include "core/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <mutex>
+#include <streambuf>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/stop.h"
+
+namespace zeb {
+
+namespace {
+
+std::atomic<int> configured{0};
+
+int read_thread_count() {
+  const char* env = std::getenv("ZEB_THREADS");
+  if (env == nullptr || *env == '\0') {
+    const unsigned hw = std::thread::hardware_concurrency();
+    return std::clamp(hw == 0 ? 1 : static_cast<int>(hw), 1, MAX_THREADS);
+  }
+  const std::string text(env);
+  bool digits = text.size() <= 3;
+  for (const char c : text) digits = digits && c >= '0' && c <= '9';
+  const int n = digits ? std::stoi(text) : 0;
+  if (n < 1 || n > MAX_THREADS)
+    stop_bad_value("ZEB_THREADS", text, "a whole number of threads from 1 to " + std::to_string(MAX_THREADS),
+                   "the environment");
+  return n;
+}
+
+// The output of the bodies of a loop: while a loop runs, standard output goes
+// through this buffer, which appends what a thread writes to the text of the
+// body that thread is running. Only one loop runs at a time (they are not
+// nested: a body runs its own loops serially).
+class HeldOutput : public std::streambuf {
+ public:
+  static thread_local std::string* target;
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) target->push_back(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    target->append(s, static_cast<std::size_t>(n));
+    return n;
+  }
+};
+thread_local std::string* HeldOutput::target = nullptr;
+
+thread_local bool inside_loop = false;
+
+}  // namespace
+
+int thread_count() {
+  int n = configured.load();
+  if (n == 0) {
+    n = read_thread_count();
+    configured.store(n);
+  }
+  return n;
+}
+
+void set_thread_count(int n) { configured.store(n); }
+
+int workers_for(int items) { return std::max(1, std::min(thread_count(), items)); }
+
+void parallel_for(int first, int last, const std::function<void(int i, int worker)>& body) {
+  const int items = last - first + 1;
+  if (items <= 0) return;
+  const int workers = inside_loop ? 1 : workers_for(items);
+  if (workers == 1) {
+    for (int i = first; i <= last; ++i) body(i, 0);
+    return;
+  }
+
+  std::vector<std::string> texts(static_cast<std::size_t>(items));
+  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(items));
+  std::atomic<int> next{0};
+  std::atomic<int> failed{items};  // lowest failing index so far (items: none)
+  auto work = [&](int worker) {
+    inside_loop = true;
+    for (;;) {
+      const int k = next.fetch_add(1);
+      // Bodies after a failing one would not have run in the plain loop.
+      if (k >= items || k > failed.load()) break;
+      HeldOutput::target = &texts[static_cast<std::size_t>(k)];
+      try {
+        body(first + k, worker);
+      } catch (...) {
+        errors[static_cast<std::size_t>(k)] = std::current_exception();
+        int seen = failed.load();
+        while (k < seen && !failed.compare_exchange_weak(seen, k)) {
+        }
+      }
+    }
+    HeldOutput::target = nullptr;
+    inside_loop = false;
+  };
+
+  std::cout.flush();
+  HeldOutput held;
+  std::streambuf* const out = std::cout.rdbuf(&held);
+  {
+    std::vector<std::jthread> threads;
+    threads.reserve(static_cast<std::size_t>(workers - 1));
+    try {
+      for (int t = 1; t < workers; ++t) threads.emplace_back(work, t);
+    } catch (...) {
+      // No thread could be started: the remaining items run on this one.
+    }
+    work(0);
+  }
+  std::cout.rdbuf(out);
+
+  const int stop = failed.load();
+  for (int k = 0; k < items && k <= stop; ++k) std::cout.write(texts[static_cast<std::size_t>(k)].data(),
+                                                                static_cast<std::streamsize>(texts[static_cast<std::size_t>(k)].size()));
+  if (stop < items) std::rethrow_exception(errors[static_cast<std::size_t>(stop)]);
+}
+
+}  // namespace zeb

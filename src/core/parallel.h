@@ -1,0 +1,58 @@
+// Parallel loops whose results do not depend on the number of threads.
+//
+// parallel_for(first, last, body) calls body(i, worker) once for every i in
+// first..last, spread over the run's threads; `worker` (0 .. workers - 1)
+// names the thread, so that a caller can give each thread its own working
+// storage. The bodies must write only what belongs to their own i (or to
+// their worker's storage): then the result is the one of the plain loop.
+//
+// Everything a body writes to standard output is held back and written after
+// the loop, in the order of i, so that the messages come out as the plain
+// loop writes them. When bodies throw, the exception of the lowest i is
+// rethrown after the loop, and only the output of the bodies up to that one is
+// written: as if the plain loop had stopped there.
+#pragma once
+
+#include <functional>
+
+namespace zeb {
+
+// Threads of the run: ZEB_THREADS when it is set (1 .. MAX_THREADS; 1 is the
+// plain serial run), otherwise every core of the machine. A value that is not
+// such a number stops the run. Read once.
+inline constexpr int MAX_THREADS = 256;
+int thread_count();
+
+// Sets the number of threads (tests; 0 reads ZEB_THREADS again).
+void set_thread_count(int n);
+
+// Workers a loop over `items` indices uses: min(thread_count(), items), at least 1.
+int workers_for(int items);
+
+void parallel_for(int first, int last, const std::function<void(int i, int worker)>& body);
+
+}  // namespace zeb
+
+#include <memory>
+#include <vector>
+
+namespace zeb {
+
+// One T for each worker of a loop over `items` indices, built with the
+// given arguments: the per-thread working storage of that loop.
+template <typename T>
+class PerWorker {
+ public:
+  template <typename... A>
+  explicit PerWorker(int items, const A&... args) {
+    const int n = workers_for(items);
+    for (int w = 0; w < n; ++w) all_.push_back(std::make_unique<T>(args...));
+  }
+  T& operator[](int worker) { return *all_[static_cast<std::size_t>(worker)]; }
+  int size() const { return static_cast<int>(all_.size()); }
+
+ private:
+  std::vector<std::unique_ptr<T>> all_;
+};
+
+}  // namespace zeb
