@@ -1,6 +1,7 @@
-#include "measure/robust_stats.h"
+#include "core/robust_stats.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iostream>
 
@@ -44,6 +45,67 @@ RobustMean barsigw(const float* x, const float* w, int n, float k) {
   r.scatter = used < 2 ? 0.999f : static_cast<float>(s);
   r.used = used;
   return r;
+}
+
+ClippedMean clipped_weighted_mean(const float* x, const float* w, int n) {
+  // Which values are still in, on the stack.
+  std::array<std::uint8_t, CLIPPED_MEAN_MAX> in;
+  const int m = std::clamp(n, 0, CLIPPED_MEAN_MAX);
+  std::fill(in.begin(), in.begin() + m, std::uint8_t{1});
+  ClippedMean r;
+  r.used = m;
+  for (;;) {
+    double sw = 0.0, swx = 0.0;
+    for (int k = 0; k < m; ++k)
+      if (in[static_cast<std::size_t>(k)]) {
+        sw += w[k];
+        swx += static_cast<double>(w[k]) * x[k];
+      }
+    r.mean = swx / sw;
+    double dev = 0.0;
+    for (int k = 0; k < m; ++k)
+      if (in[static_cast<std::size_t>(k)]) dev += w[k] * std::fabs(x[k] - r.mean);
+    r.scatter = dev / sw;
+    int dropped = 0;
+    for (int k = 0; k < m; ++k)
+      if (in[static_cast<std::size_t>(k)] && std::fabs(x[k] - r.mean) > 3.0 * r.scatter) {
+        in[static_cast<std::size_t>(k)] = 0;
+        ++dropped;
+      }
+    r.used -= dropped;
+    if (dropped == 0) return r;
+  }
+}
+
+WeightedMoments weighted_moments(const float* x, const double* w, const std::uint8_t* in, int n, int skip) {
+  WeightedMoments m;
+  double swx = 0.0;
+  for (int k = 0; k < n; ++k) {
+    if (!in[k] || k == skip) continue;
+    m.wsum += w[k];
+    swx += w[k] * x[k];
+    m.wmax = std::max(m.wmax, w[k]);
+  }
+  m.mean = swx / m.wsum;
+  for (int k = 0; k < n; ++k)
+    if (in[k] && k != skip) m.dev += w[k] * std::fabs(x[k] - m.mean);
+  return m;
+}
+
+void trim_low_weights(const double* w, int n, double fraction, std::uint8_t* in, std::uint8_t* also_out) {
+  for (;;) {
+    int c = 0, lightest = -1;
+    double sw = 0.0;
+    for (int k = 0; k < n; ++k) {
+      if (!in[k]) continue;
+      ++c;
+      sw += w[k];
+      if (lightest < 0 || w[k] < w[lightest]) lightest = k;
+    }
+    if (c < 2 || !(w[lightest] < fraction * (sw / c))) return;
+    in[lightest] = 0;
+    if (also_out != nullptr) also_out[lightest] = 0;
+  }
 }
 
 void barsig(std::span<const float> values, int n, float& mean, float& sigma, int& nused) {

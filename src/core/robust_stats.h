@@ -3,6 +3,7 @@
 // plain mean (local sky, the set-up's zero points).
 #pragma once
 
+#include <cstdint>
 #include <span>
 
 namespace zeb {
@@ -29,6 +30,33 @@ void barsig(std::span<const float> values, int n, float& mean, float& sigma, int
 // Small-sample estimator for at most 10 values (a sorted copy is used; the
 // input is left as it is). More than 10 values stop the run.
 RobustMean barsig_sns(const float* x, int n);
+
+// Weighted mean and scatter of x(0..n-1) with weights w, clipped until
+// stable: every value starts in; each pass takes the weighted mean m and the
+// scatter s = sum w |x - m| / sum w of the values in (sums in double) and
+// drops every value farther than 3 s from m, until a pass drops none. used =
+// values left in. At most CLIPPED_MEAN_MAX values are read.
+inline constexpr int CLIPPED_MEAN_MAX = 1000;
+struct ClippedMean {
+  double mean = 0.0, scatter = 0.0;
+  int used = 0;
+};
+ClippedMean clipped_weighted_mean(const float* x, const float* w, int n);
+
+// Weighted mean of x over the measurements k with in[k] set, except `skip`
+// (-1: none), with its absolute deviation sum w |x - mean|, the weight sum
+// and the largest weight: the leave-one-out statistics of the rejections
+// that combine one star's measurements.
+struct WeightedMoments {
+  double mean = 0.0, dev = 0.0, wsum = 0.0, wmax = 0.0;
+};
+WeightedMoments weighted_moments(const float* x, const double* w, const std::uint8_t* in, int n, int skip);
+
+// Low-weight trimming of the measurements in: while the lightest one in (the
+// first on ties) weighs less than `fraction` of their mean weight, it goes out
+// of `in` (and of `also_out` when given). A single measurement is never
+// lighter than its own mean, so at least one stays in.
+void trim_low_weights(const double* w, int n, double fraction, std::uint8_t* in, std::uint8_t* also_out = nullptr);
 
 // Ascending bubble sort of a(0..n-1), passes repeated until one swaps nothing.
 void dbubble(double* a, int n);

@@ -7,6 +7,7 @@
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
+#include "core/text.h"
 #include "driver/tile_diagnostics.h"
 #include "driver/tile_images.h"
 #include "imageio/fits.h"
@@ -41,17 +42,13 @@ void print_nit_banner(const Tile& tile, int nit, const RunState& run) {
   write_record(std::cout, "('                     ')");
 }
 
-// Character nit of a 9-character mask ('0' beyond it).
-char char_at_mask(const std::string& mask, int nit) {
-  return nit >= 1 && nit <= static_cast<int>(mask.size()) ? mask[static_cast<std::size_t>(nit - 1)] : '0';
-}
-
 // Exposures whose finding mask selects iteration nit get the model of all
 // local stars rebuilt and subtracted.
 void resubtract_for_iteration(Tile& tile, int nit) {
   TileExposures& te = tile.exposures;
   for (int n = 1; n <= te.ns; ++n)
-    if (char_at_mask(te.fnd_n(n), nit) == '1') model_and_subtract(te, tile.psf_eval, *tile.local, tile.ls, n);
+    if (char_at(te.fnd_n(n), static_cast<std::size_t>(nit)) == '1')
+      model_and_subtract(te, tile.psf_eval, *tile.local, tile.ls, n);
 }
 
 // A step of the final measurement announced with the sizes it works on.

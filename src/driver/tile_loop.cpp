@@ -17,7 +17,7 @@
 #include "driver/tile_iterations.h"
 #include "driver/tile_state.h"
 #include "measure/local_list.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "measure/tile_stacks.h"
 #include "output/progress.h"
 #include "output/star_records.h"

@@ -14,7 +14,7 @@
 #include "find/find_tile.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "measure/tile_stacks.h"
 #include "tile/bright_mask.h"
 #include "tile/tile_exposures.h"

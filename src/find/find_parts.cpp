@@ -10,7 +10,7 @@
 #include "core/stop.h"
 #include "find/find_internal.h"
 #include "find/find_tile.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb {
 

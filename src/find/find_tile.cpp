@@ -12,7 +12,7 @@
 #include "core/text.h"
 #include "find/find_internal.h"
 #include "imageio/fits.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "tile/tile_geometry.h"
 
 namespace zeb {

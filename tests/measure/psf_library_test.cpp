@@ -10,8 +10,8 @@
 
 #include "core/fortran_format.h"
 #include "core/text.h"
-#include "measure/psf.h"
-#include "measure/psf_library.h"
+#include "psf/psf.h"
+#include "psf/psf_library.h"
 #include "support/test_support.h"
 
 namespace zeb {

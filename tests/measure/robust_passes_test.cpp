@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "measure/robust_stats.h"
+#include "core/robust_stats.h"
 
 namespace zeb {
 namespace {

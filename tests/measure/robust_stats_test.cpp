@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "measure/robust_stats.h"
+#include "core/robust_stats.h"
 #include "support/test_support.h"
 
 namespace zeb {

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "core/array.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb {
 namespace {
