@@ -77,21 +77,6 @@ ClippedMean clipped_weighted_mean(const float* x, const float* w, int n) {
   }
 }
 
-WeightedMoments weighted_moments(const float* x, const double* w, const std::uint8_t* in, int n, int skip) {
-  WeightedMoments m;
-  double swx = 0.0;
-  for (int k = 0; k < n; ++k) {
-    if (!in[k] || k == skip) continue;
-    m.wsum += w[k];
-    swx += w[k] * x[k];
-    m.wmax = std::max(m.wmax, w[k]);
-  }
-  m.mean = swx / m.wsum;
-  for (int k = 0; k < n; ++k)
-    if (in[k] && k != skip) m.dev += w[k] * std::fabs(x[k] - m.mean);
-  return m;
-}
-
 void trim_low_weights(const double* w, int n, double fraction, std::uint8_t* in, std::uint8_t* also_out) {
   for (;;) {
     int c = 0, lightest = -1;

@@ -3,6 +3,8 @@
 // plain mean (local sky, the set-up's zero points).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <span>
 
@@ -43,14 +45,35 @@ struct ClippedMean {
 };
 ClippedMean clipped_weighted_mean(const float* x, const float* w, int n);
 
-// Weighted mean of x over the measurements k with in[k] set, except `skip`
-// (-1: none), with its absolute deviation sum w |x - mean|, the weight sum
-// and the largest weight: the leave-one-out statistics of the rejections
-// that combine one star's measurements.
+// Weighted mean of x over the measurements k for which in(k) holds, except
+// `skip` (-1: none), with its absolute deviation sum w |x - mean|, the weight
+// sum, the largest weight and the count: the leave-one-out statistics of the
+// rejections that combine one star's measurements (sums in double; with no
+// measurement the mean is 0 / 0).
 struct WeightedMoments {
   double mean = 0.0, dev = 0.0, wsum = 0.0, wmax = 0.0;
+  int count = 0;
 };
-WeightedMoments weighted_moments(const float* x, const double* w, const std::uint8_t* in, int n, int skip);
+template <typename In>
+WeightedMoments weighted_moments_if(const float* x, const double* w, int n, int skip, In in) {
+  WeightedMoments m;
+  double swx = 0.0;
+  for (int k = 0; k < n; ++k) {
+    if (k == skip || !in(k)) continue;
+    m.wsum += w[k];
+    swx += w[k] * x[k];
+    m.wmax = std::max(m.wmax, w[k]);
+    ++m.count;
+  }
+  m.mean = swx / m.wsum;
+  for (int k = 0; k < n; ++k)
+    if (k != skip && in(k)) m.dev += w[k] * std::fabs(x[k] - m.mean);
+  return m;
+}
+// The same over the measurements whose flag in[k] is set.
+inline WeightedMoments weighted_moments(const float* x, const double* w, const std::uint8_t* in, int n, int skip) {
+  return weighted_moments_if(x, w, n, skip, [in](int k) { return in[k] != 0; });
+}
 
 // Low-weight trimming of the measurements in: while the lightest one in (the
 // first on ties) weighs less than `fraction` of their mean weight, it goes out

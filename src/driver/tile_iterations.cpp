@@ -28,7 +28,7 @@ void print_nit_banner(const Tile& tile, int nit, const RunState& run) {
   write_record(std::cout, "('***      NIT: ',i6,'   ***')", nit);
   write_record(std::cout, "('***       IJ: ',2i3,'   ***')", t.it, t.jt);
   write_record(std::cout, "('***    NARTu: ',i6,'   ***')", tile.pass.nartu);
-  write_record(std::cout, "('***    NARTf: ',i6,'   ***')", tile.nartf);
+  write_record(std::cout, "('***    NARTf: ',i6,'   ***')", tile.art_range.nartf);
   write_record(std::cout, "('***   UREF_T: ',i6,'   ***')", t.uref_t);
   write_record(std::cout, "('***   VREF_T: ',i6,'   ***')", t.vref_t);
   write_record(std::cout, "('***                    ***')");
@@ -111,7 +111,8 @@ int finding_iterations(Tile& tile, const RunState& run, CatalogueLogs& logs) {
     const int before = tile.ls;
     find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps, *tile.find_work);
     tile.found[static_cast<std::size_t>(nit - 1)] = tile.ls - before;
-    std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.narti, tile.nartf, tile.lo - 1};
+    std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.art_range.narti,
+                            tile.art_range.nartf, tile.lo - 1};
     for (int c : tile.found) line.emplace_back(c);
     progress_line(line);
     if (st.cmode == 'A') record_art_peak(*tile.maps, nit, tile.pass, verbose);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fortran_format.h"
+#include "core/robust_stats.h"
 #include "core/stop.h"
 #include "core/text.h"
 #include "geometry/tile_tables.h"
@@ -432,31 +433,18 @@ PositionAverage barsig_2dw_rejj(const float* u, const float* v, double* w, int n
 }
 
 FluxAverage barsig_1dwx(const float* z, const double* w, int n, int skip) {
+  const WeightedMoments m = weighted_moments_if(z, w, n, skip, [w](int k) { return w[k] > 0.0; });
   FluxAverage r;
-  double sw = 0.0, swz = 0.0, wmax = 0.0;
-  for (int k = 0; k < n; ++k) {
-    if (k == skip || !(w[k] > 0.0)) continue;
-    sw += w[k];
-    swz += w[k] * z[k];
-    wmax = std::max(wmax, w[k]);
-    ++r.count;
-  }
+  r.count = m.count;
   if (r.count == 0) {
     r.mean = std::numeric_limits<double>::quiet_NaN();
     r.scatter = NO_FLUX_ERROR;
     return r;
   }
-  r.mean = swz / sw;
+  r.mean = m.mean;
   // One measurement has no scatter of its own. Counted rather than compared
-  // as wmax == sw, so that rounding of the sum cannot decide it.
-  if (r.count == 1) {
-    r.scatter = NO_FLUX_ERROR;
-    return r;
-  }
-  double dev = 0.0;
-  for (int k = 0; k < n; ++k)
-    if (k != skip && w[k] > 0.0) dev += std::fabs(z[k] - r.mean) * w[k];
-  r.scatter = dev / (sw - wmax);
+  // as wmax == sum of weights, so that rounding of the sum cannot decide it.
+  r.scatter = r.count == 1 ? NO_FLUX_ERROR : m.dev / (m.wsum - m.wmax);
   return r;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/array.h"
+#include "core/bilinear.h"
 #include "core/calib.h"
 #include "geometry/distortion.h"
 
@@ -42,8 +43,7 @@ float zp_map_value(const Array2<float>& t, double x, double y, float first_node,
   const int j = static_cast<int>(g);
   const float wx = f - static_cast<float>(i);
   const float wy = g - static_cast<float>(j);
-  return t(i, j) * (1.0f - wx) * (1.0f - wy) + t(i + 1, j) * wx * (1.0f - wy) + t(i, j + 1) * (1.0f - wx) * wy +
-         t(i + 1, j + 1) * wx * wy;
+  return bilinear(t(i, j), t(i + 1, j), t(i, j + 1), t(i + 1, j + 1), wx, wy);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "core/bilinear.h"
 #include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
@@ -272,8 +273,7 @@ void apply_correction_map(View2<float> values, int itil, int jtil, int s, float 
       const int x = itil + xt - (hx + 1);
       if (x < ilo || x > ihi) continue;
       const float fx = static_cast<float>(x - ilo) / static_cast<float>(ihi - ilo);
-      const float z =
-          z11 * (1.0f - fx) * (1.0f - fy) + z21 * fx * (1.0f - fy) + z12 * (1.0f - fx) * fy + z22 * fx * fy;
+      const float z = bilinear(z11, z21, z12, z22, fx, fy);
       values(xt, yt) *= std::pow(10.0f, -z / 2.5f);
     }
   }
