@@ -122,19 +122,6 @@ void barsig(std::span<const float> values, int n, float& mean, float& sigma, int
   if (used < 2) sigma = 0.999f;
 }
 
-void dbubble(double* a, int n) {
-  bool swapped = true;
-  while (swapped) {
-    swapped = false;
-    for (int i = 0; i + 1 < n; ++i) {
-      if (a[i] > a[i + 1]) {
-        std::swap(a[i], a[i + 1]);
-        swapped = true;
-      }
-    }
-  }
-}
-
 namespace {
 
 // A candidate centre and spread from a subset of the sorted values.
@@ -224,7 +211,7 @@ RobustMean barsig_sns(const float* x, int n) {
   if (n == 0) return {};
   double a[10];
   for (int i = 0; i < n; ++i) a[i] = x[i];
-  dbubble(a, n);
+  bubble_sort(a, n);
   if (n == 1) return {static_cast<float>(a[0]), 999.9f, 1};
   // Every dropped value starts the rules again with one value fewer.
   while (n > 2) {

@@ -1,12 +1,16 @@
-// Robust means: an iteratively clipped weighted mean and a rule-based
-// estimator for small samples (the stacks, artificial stars), and the clipped
-// plain mean (local sky, the set-up's zero points).
+// Robust statistics of the whole program: an iteratively clipped weighted mean
+// and a rule-based estimator for small samples (the stacks, artificial stars),
+// the clipped plain mean (local sky, the set-up's zero points), the clipped
+// weighted mean of the measurement methods' sky, and the leave-one-out
+// moments and low-weight trimming of the rejections that combine one star's
+// measurements.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <span>
+#include <utility>
 
 namespace zeb {
 
@@ -81,7 +85,20 @@ inline WeightedMoments weighted_moments(const float* x, const double* w, const s
 // lighter than its own mean, so at least one stays in.
 void trim_low_weights(const double* w, int n, double fraction, std::uint8_t* in, std::uint8_t* also_out = nullptr);
 
-// Ascending bubble sort of a(0..n-1), passes repeated until one swaps nothing.
-void dbubble(double* a, int n);
+// Ascending bubble sort of a(0..n-1), passes repeated until one swaps nothing
+// (values that are not numbers stay where no comparison moves them).
+template <typename T>
+void bubble_sort(T* a, int n) {
+  bool swapped = true;
+  while (swapped) {
+    swapped = false;
+    for (int i = 0; i + 1 < n; ++i) {
+      if (a[i] > a[i + 1]) {
+        std::swap(a[i], a[i + 1]);
+        swapped = true;
+      }
+    }
+  }
+}
 
 }  // namespace zeb

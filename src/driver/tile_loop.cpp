@@ -216,35 +216,9 @@ void write_committed_records(Tile& tile, const RunState& run, CatalogueLogs& log
     write_star_records(logs, local, l, report ? tile.art_report : run.master, report ? 1 : n, StarId{st.cmode, n},
                        place, tile.exposures, *tile.results, *tile.stacks, run.bright, st);
   }
-  if (st.cmode == 'A' && logs.input()) {
-    const ArtPass& p = tile.pass;
-    ArtInputLine a;
-    a.u = p.star.u;
-    a.v = p.star.v;
-    a.it = t.it;
-    a.jt = t.jt;
-    a.nartu = p.nartu;
-    a.nartf = tile.art_range.nartf;
-    a.ia = p.ia;
-    a.ja = p.ja;
-    a.i1 = tile.window.i1;
-    a.i2 = tile.window.i2;
-    a.j1 = tile.window.j1;
-    a.j2 = tile.window.j2;
-    a.nit = p.peak_nit;
-    a.p = p.peak_p;
-    a.q = p.peak_q;
-    a.c = p.peak_c;
-    a.id = p.star.id;
-    for (int k = 1; k <= FDIM; ++k) {
-      const std::size_t f = static_cast<std::size_t>(k - 1);
-      a.z[f] = p.star.z[f];
-      a.reported[f] = p.levels.level[f];
-      a.sky[f] = p.sky[f];
-      a.sky_scatter[f] = p.sky_scatter[f];
-    }
-    write_art_input_line(*logs.input(), a);
-  }
+  if (st.cmode == 'A' && logs.input())
+    write_art_input_line(*logs.input(),
+                         art_input_line(tile.pass, t.it, t.jt, tile.art_range.nartf, tile.window));
 }
 
 // A pass outside the run's part (ARTSHARD): its star is injected all the same

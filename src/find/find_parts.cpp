@@ -181,19 +181,6 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
   return res;
 }
 
-void rbubble(float* values, int n) {
-  bool swapped = true;
-  while (swapped) {
-    swapped = false;
-    for (int k = 0; k + 1 < n; ++k) {
-      if (values[k] > values[k + 1]) {
-        std::swap(values[k], values[k + 1]);
-        swapped = true;
-      }
-    }
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Fine-grid geometry.
 
