@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/array.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace {
 

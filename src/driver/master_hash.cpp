@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
 
 #include "core/fortran_format.h"
 #include "core/stop.h"
@@ -258,7 +259,8 @@ void set_reference_position(const TileLimits& tile, int l, LocalList& local) {
 }  // namespace
 
 int commit_tile(char cmode, const TileLimits& tile, int ls, LocalList& local, MasterList& master) {
-  if (!master.allocated()) master.allocate(FDIM);
+  // The driver allocates the master list before the set-up.
+  if (!master.allocated()) throw std::logic_error("commit_tile: the master list is not allocated");
   const int nmasts_before = master.nmasts;
   for (int l = 1; l <= ls; ++l) {
     set_reference_position(tile, l, local);
@@ -283,7 +285,8 @@ int commit_tile(char cmode, const TileLimits& tile, int ls, LocalList& local, Ma
 }
 
 void commit_art_report(const TileLimits& tile, int ls, LocalList& local, MasterList& report) {
-  if (report.umast0.n() < 1) report.allocate(FDIM, 1);
+  // A tile's report list is made with its one entry (Tile::art_report).
+  if (report.umast0.n() < 1) throw std::logic_error("commit_art_report: the report list is not allocated");
   for (int l = 1; l <= ls; ++l) {
     set_reference_position(tile, l, local);
     if (local.gg_l(l) == 1) write_master_entry(local, l, 1, report);

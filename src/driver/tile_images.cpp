@@ -5,7 +5,7 @@
 #include "core/fortran_format.h"
 #include "core/parallel.h"
 #include "core/stop.h"
-#include "measure/psf_library.h"
+#include "psf/psf_library.h"
 #include "measure/tile_model.h"
 
 namespace zeb {

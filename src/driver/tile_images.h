@@ -11,7 +11,7 @@
 #include "core/limits.h"
 #include "measure/art_sky.h"
 #include "measure/local_list.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "measure/tile_stacks.h"
 #include "setup/run_state.h"
 #include "tile/tile_exposures.h"

@@ -8,6 +8,7 @@
 #include "core/fortran_format.h"
 #include "core/parallel.h"
 #include "core/stop.h"
+#include "core/text.h"
 #include "driver/tile_diagnostics.h"
 #include "driver/tile_images.h"
 #include "imageio/fits.h"
@@ -28,7 +29,7 @@ void print_nit_banner(const Tile& tile, int nit, const RunState& run) {
   write_record(std::cout, "('***      NIT: ',i6,'   ***')", nit);
   write_record(std::cout, "('***       IJ: ',2i3,'   ***')", t.it, t.jt);
   write_record(std::cout, "('***    NARTu: ',i6,'   ***')", tile.pass.nartu);
-  write_record(std::cout, "('***    NARTf: ',i6,'   ***')", tile.nartf);
+  write_record(std::cout, "('***    NARTf: ',i6,'   ***')", tile.art_range.nartf);
   write_record(std::cout, "('***   UREF_T: ',i6,'   ***')", t.uref_t);
   write_record(std::cout, "('***   VREF_T: ',i6,'   ***')", t.vref_t);
   write_record(std::cout, "('***                    ***')");
@@ -42,17 +43,13 @@ void print_nit_banner(const Tile& tile, int nit, const RunState& run) {
   write_record(std::cout, "('                     ')");
 }
 
-// Character nit of a 9-character mask ('0' beyond it).
-char char_at_mask(const std::string& mask, int nit) {
-  return nit >= 1 && nit <= static_cast<int>(mask.size()) ? mask[static_cast<std::size_t>(nit - 1)] : '0';
-}
-
 // Exposures whose finding mask selects iteration nit get the model of all
 // local stars rebuilt and subtracted.
 void resubtract_for_iteration(Tile& tile, int nit) {
   TileExposures& te = tile.exposures;
   parallel_for(1, te.ns, [&](int n, int) {
-    if (char_at_mask(te.fnd_n(n), nit) == '1') model_and_subtract(te, tile.psf_eval, *tile.local, tile.ls, n);
+    if (char_at(te.fnd_n(n), static_cast<std::size_t>(nit)) == '1')
+      model_and_subtract(te, tile.psf_eval, *tile.local, tile.ls, n);
   });
 }
 
@@ -119,7 +116,8 @@ int finding_iterations(Tile& tile, const RunState& run, CatalogueLogs& logs) {
     else
       find_tile(nit, st, window, tile.exposures, tile.psf_n, *tile.local, tile.ls, *tile.maps);
     tile.found[static_cast<std::size_t>(nit - 1)] = tile.ls - before;
-    std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.narti, tile.nartf, tile.lo - 1};
+    std::vector<FArg> line{t.it, t.jt, t.uref_t, t.vref_t, nit, tile.exposures.ns, tile.art_range.narti,
+                            tile.art_range.nartf, tile.lo - 1};
     for (int c : tile.found) line.emplace_back(c);
     progress_line(line);
     if (st.cmode == 'A') record_art_peak(*tile.maps, nit, tile.pass, verbose);

@@ -17,7 +17,7 @@
 #include "driver/tile_iterations.h"
 #include "driver/tile_state.h"
 #include "measure/local_list.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "measure/tile_stacks.h"
 #include "output/progress.h"
 #include "output/star_records.h"
@@ -94,13 +94,12 @@ void collect_tile_art(Tile& tile, const RunState& run, const SpatialHash& hash_a
     stop_run("NARTf.gt.999");
   }
   tile.art = tile_art_list(cell, run.art);
-  tile.narti = 1;
-  tile.nartf = static_cast<int>(tile.art.size());
+  tile.art_range = {1, static_cast<int>(tile.art.size())};
   if (verbose) {
     write_local_art(tile.art, run.filters.fs, "LOGL.LOCAL_ART");
     write_list(std::cout, "LOCAL ARTs...");
-    write_list(std::cout, "   it: ", t.it, t.jt, tile.nartf);
-    write_list(std::cout, "NARTf: ", tile.nartf);
+    write_list(std::cout, "   it: ", t.it, t.jt, tile.art_range.nartf);
+    write_list(std::cout, "NARTf: ", tile.art_range.nartf);
   }
 }
 
@@ -217,35 +216,9 @@ void write_committed_records(Tile& tile, const RunState& run, CatalogueLogs& log
     write_star_records(logs, local, l, report ? tile.art_report : run.master, report ? 1 : n, StarId{st.cmode, n},
                        place, tile.exposures, *tile.results, *tile.stacks, run.bright, st);
   }
-  if (st.cmode == 'A' && logs.input()) {
-    const ArtPass& p = tile.pass;
-    ArtInputLine a;
-    a.u = p.star.u;
-    a.v = p.star.v;
-    a.it = t.it;
-    a.jt = t.jt;
-    a.nartu = p.nartu;
-    a.nartf = tile.nartf;
-    a.ia = p.ia;
-    a.ja = p.ja;
-    a.i1 = tile.window.i1;
-    a.i2 = tile.window.i2;
-    a.j1 = tile.window.j1;
-    a.j2 = tile.window.j2;
-    a.nit = p.peak_nit;
-    a.p = p.peak_p;
-    a.q = p.peak_q;
-    a.c = p.peak_c;
-    a.id = p.star.id;
-    for (int k = 1; k <= FDIM; ++k) {
-      const std::size_t f = static_cast<std::size_t>(k - 1);
-      a.z[f] = p.star.z[f];
-      a.reported[f] = p.levels.level[f];
-      a.sky[f] = p.sky[f];
-      a.sky_scatter[f] = p.sky_scatter[f];
-    }
-    write_art_input_line(*logs.input(), a);
-  }
+  if (st.cmode == 'A' && logs.input())
+    write_art_input_line(*logs.input(),
+                         art_input_line(tile.pass, t.it, t.jt, tile.art_range.nartf, tile.window));
 }
 
 // A pass outside the run's part (ARTSHARD): its star is injected all the same
@@ -275,7 +248,8 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   tile.nmasto = master.nmasts;
   const int nmasto = tile.nmasto;
   const TileLimits& t = tile.limits;
-  progress_line({t.it, t.jt, t.uref_t, t.vref_t, 0, tile.exposures.ns, tile.ls, tile.narti, tile.nartf});
+  progress_line({t.it, t.jt, t.uref_t, t.vref_t, 0, tile.exposures.ns, tile.ls, tile.art_range.narti,
+                 tile.art_range.nartf});
   write_setup_line(logs.setup(), t.it, t.jt, t.uref_t, t.vref_t, run.slots.gs, tile.exposures.ns, tile.bbs,
                    run.filters.fs, tile.ls, master.nmasts);
 
@@ -288,8 +262,8 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
     if (tile.local->gg_l(l) == 1) tile.committed.push_back(tile.local->n0_l(l));
   write_committed_records(tile, run, logs);
 
-  std::vector<FArg> end{t.it, t.jt, t.uref_t, t.vref_t, nit_done, tile.exposures.ns, tile.narti, tile.nartf,
-                        tile.lo - 1};
+  std::vector<FArg> end{t.it, t.jt, t.uref_t, t.vref_t, nit_done, tile.exposures.ns, tile.art_range.narti,
+                        tile.art_range.nartf, tile.lo - 1};
   for (int c : tile.found) end.emplace_back(c);
   end.emplace_back(master.nmasts - nmasto);
   end.emplace_back(st.cmode);
@@ -298,12 +272,6 @@ void run_pass(RunState& run, const SpatialHash& hash_000, Tile& tile, int nartu,
   final_residual_and_stacks(tile, st, run.filters.fs, logs, mosaics);
   if (st.verbose) print_end_of_tile(tile, master, nmasto);
 }
-
-// The artificial-star range as the last tile or pass left it: the progress
-// line of a tile's exposures shows it before the tile sets its own.
-struct ArtRange {
-  int narti = 0, nartf = 0;
-};
 
 // True when tile (IT, JT) of the hash grid is worked on: in mode A only a
 // tile holding artificial stars, and only one that meets the window and the
@@ -358,7 +326,7 @@ PassPart art_pass_part(const Settings& st, const TileRange& r, const SpatialHash
 // Runs tile (it, jt); returns true when it had exposures and was worked on,
 // with the master entries it wrote in `done`.
 bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
-              int it, int jt, ArtRange& art_range, PassPart& part, CatalogueLogs& logs, Mosaics* mosaics,
+              int it, int jt, ArtRange& last_range, PassPart& part, CatalogueLogs& logs, Mosaics* mosaics,
               FindWorkspace& find_work, FinishedTile& done) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
@@ -382,7 +350,7 @@ bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   init_tile_a(it, jt, t.uref_t, t.vref_t, run.slots, te, verbose);  // stops beyond NDIM exposures
   if (te.ns == 0) return false;
   if (mosaics) mosaics->row_has_data = true;
-  progress_line({it, jt, t.uref_t, t.vref_t, 0, art_range.narti, art_range.nartf, te.ns});
+  progress_line({it, jt, t.uref_t, t.vref_t, 0, last_range.narti, last_range.nartf, te.ns});
   if (verbose) write_record(std::cout, "('allocate for Ns = ',i3)", te.ns);
   te.allocate_rasters(te.ns);
   tile.stacks = std::make_unique<TileStacks>();
@@ -398,22 +366,20 @@ bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   make_local_psfs(tile.exposures, run.filters, tile.psf_n, tile.psf_eval, verbose);
   prepare_exposure_images(tile);
 
-  tile.narti = 0;
-  tile.nartf = 0;
+  tile.art_range = {};
   if (st.cmode == 'A' || st.cmode == 'C') collect_tile_art(tile, run, hash_art, verbose);
   if (st.cmode == 'C') {
     inject_all_art(tile, run.filters, verbose);
-    tile.narti = 0;
-    tile.nartf = 0;
+    tile.art_range = {};
   }
-  art_range = {tile.narti, tile.nartf};
+  last_range = tile.art_range;
   if (verbose) {
-    write_list(std::cout, " NARTi: ", tile.narti);
-    write_list(std::cout, " NARTf: ", tile.nartf);
+    write_list(std::cout, " NARTi: ", tile.art_range.narti);
+    write_list(std::cout, " NARTf: ", tile.art_range.nartf);
     write_list(std::cout, " NARTo: ", 0);
   }
-  const int first = st.cmode == 'A' ? tile.narti : 0;
-  const int last = st.cmode == 'A' ? tile.nartf : 0;
+  const int first = st.cmode == 'A' ? tile.art_range.narti : 0;
+  const int last = st.cmode == 'A' ? tile.art_range.nartf : 0;
   for (int nartu = first; nartu <= last; ++nartu) {
     if (st.cmode != 'A' || part.next())
       run_pass(run, hash_000, tile, nartu, logs, mosaics);
@@ -476,7 +442,9 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
   }
   PassPart part = art_pass_part(run.settings, range, hash_art);
   part.seen = start.art_passes;  // a resumed run continues the count of passes
-  ArtRange art_range;
+  // The artificial-star range as the last tile or pass left it: the progress
+  // line of a tile's exposures shows it before the tile sets its own.
+  ArtRange last_range;
   FindWorkspace find_work;  // the working maps of finding, for every search of the run
   for (int jt = std::max(range.jtmin, start.jt); jt <= range.jtmax; ++jt) {
     const bool resumed_row = jt == start.jt;
@@ -486,7 +454,8 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
     if (mosaics && !(resumed_row && start.mid_row)) init_strips(*mosaics);
     for (int it = resumed_row ? std::max(range.itmin, start.next_it) : range.itmin; it <= range.itmax; ++it) {
       FinishedTile done;
-      const bool worked = run_tile(run, hash_000, hash_art, range, it, jt, art_range, part, logs, mosaics, find_work, done);
+      const bool worked =
+          run_tile(run, hash_000, hash_art, range, it, jt, last_range, part, logs, mosaics, find_work, done);
       logs.flush();  // the tile's records reach the files together
       if (worked && observer) observer->tile_finished(done);
       if (reported(it, jt)) progress->tile_done(it, jt, logs.stars());

@@ -14,7 +14,7 @@
 #include "find/find_tile.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "measure/tile_stacks.h"
 #include "tile/bright_mask.h"
 #include "tile/tile_exposures.h"
@@ -22,6 +22,12 @@
 namespace zeb {
 
 inline constexpr int NIT_COUNTS = 9;
+
+// The range NARTi..NARTf of artificial stars a tile's passes inject (0..0:
+// none); the progress lines show it.
+struct ArtRange {
+  int narti = 0, nartf = 0;
+};
 
 // Everything one tile holds while it is processed; released when the tile ends.
 struct Tile {
@@ -41,11 +47,17 @@ struct Tile {
   int ls = 0, lo = 1;
   int nmasto = 0;  // master stars when the pass began its finding iterations
   std::array<int, NIT_COUNTS> found{};  // stars added by the finding step of each iteration
-  int narti = 0, nartf = 0;
+  ArtRange art_range;  // the artificial stars its passes inject
   std::vector<TileArtStar> art;  // artificial stars of the tile (modes A and C)
   ArtPass pass;                  // mode A: the star injected in the current pass
   std::vector<int> committed;    // master entries written by the passes so far
-  MasterList art_report;         // mode A: the results reported for it (entry 1)
+  // Mode A: the results reported for the injected star, in the one entry the
+  // list is made with.
+  MasterList art_report = [] {
+    MasterList m;
+    m.allocate(FDIM, 1);
+    return m;
+  }();
 };
 
 }  // namespace zeb

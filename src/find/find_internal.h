@@ -10,7 +10,7 @@
 #include "core/array.h"
 #include "find/find_tile.h"
 #include "geometry/tile_tables.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb::find_detail {
 

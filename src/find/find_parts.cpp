@@ -11,7 +11,7 @@
 #include "core/stop.h"
 #include "find/find_internal.h"
 #include "find/find_tile.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb {
 
@@ -181,8 +181,6 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
   }
   return res;
 }
-
-void rbubble(float* values, int n) { bubble_order(values, n); }
 
 // ---------------------------------------------------------------------------
 // Fine-grid geometry.

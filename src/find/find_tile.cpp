@@ -8,13 +8,15 @@
 #include <iostream>
 #include <memory>
 
+#include "core/bubble_order.h"
 #include "core/fortran_format.h"
 #include "core/parallel.h"
+#include "core/robust_stats.h"
 #include "core/stop.h"
 #include "core/text.h"
 #include "find/find_internal.h"
 #include "imageio/fits.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "tile/tile_geometry.h"
 
 namespace zeb {
@@ -161,7 +163,7 @@ bool is_significant(View2<const float> d, int xt, int yt, float best, float ssig
   for (int dy = -2; dy <= 2; ++dy)
     for (int dx = -2; dx <= 2; ++dx)
       if (dx == -2 || dx == 2 || dy == -2 || dy == 2) ring[k++] = d(xt + dx, yt + dy);
-  rbubble(ring, 16);
+  bubble_order(ring, 16);
   const float sig = (ring[12] - ring[3]) / 2.0f;
   const float med = (ring[7] + ring[8]) / 2.0f;
   return ssig * sig <= best - 4.0f * med;

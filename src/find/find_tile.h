@@ -163,9 +163,6 @@ struct Centroid {
 Centroid find_ubarvbar(int iu, int iv, int a, int b, int r, View2<const std::int16_t> m,
                        View2<const std::int16_t> t, View2<const std::int16_t> k, const std::string& label);
 
-// Ascending bubble sort of values[0..n-1], passes repeated until one swaps nothing.
-void rbubble(float* values, int n);
-
 // The joint estimate of a point source at tile-grid position (u, v) from the
 // exposures of `te` whose finding-mask character nit is not '0': in each
 // exposure a flux and a local sky fitted to the 5 x 5 raster pixels around the

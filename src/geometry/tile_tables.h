@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/array.h"
+#include "core/bilinear.h"
 
 namespace zeb {
 
@@ -36,8 +37,7 @@ inline float rtab_tt(float x, float y, TabView t) {
   const int j = detail::table_cell(fj);
   const float dx = fi - static_cast<float>(i);
   const float dy = fj - static_cast<float>(j);
-  return t(i, j) * (1.0f - dx) * (1.0f - dy) + t(i + 1, j) * dx * (1.0f - dy) + t(i, j + 1) * (1.0f - dx) * dy +
-         t(i + 1, j + 1) * dx * dy;
+  return bilinear(t(i, j), t(i + 1, j), t(i, j + 1), t(i + 1, j + 1), dx, dy);
 }
 
 // Raster position of a tile-grid point, and tile-grid position of a raster point.

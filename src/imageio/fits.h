@@ -20,7 +20,9 @@
 // the file does not hold, no END) is a run-time error naming the file (status 2).
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -128,6 +130,60 @@ FitsHeader parse_fits_header(const FitsRecords& records, long first_record = 1);
 // Checks that the file holds the whole data unit the header describes
 // (run-time error naming the file otherwise).
 void check_data_unit(const FitsHeader& header, const FitsRecords& records);
+
+// ---------------------------------------------------------------------------
+// Big-endian pixels, as FITS stores them.
+
+inline std::uint32_t get_be32(const unsigned char* p) {
+  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+inline std::int16_t get_be_int16(const unsigned char* p) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>((p[0] << 8) | p[1]));
+}
+inline std::int32_t get_be_int32(const unsigned char* p) { return static_cast<std::int32_t>(get_be32(p)); }
+inline float get_be_float(const unsigned char* p) { return std::bit_cast<float>(get_be32(p)); }
+
+// ---------------------------------------------------------------------------
+// Windowed reading of one image.
+
+// An nx x ny raster whose pixel (1, 1) is the image's pixel (x0, y0).
+struct FitsWindow {
+  long x0, y0;
+  int nx, ny;
+};
+
+// The nx x ny raster centred on image pixel (itil, jtil).
+inline FitsWindow window_around(int itil, int jtil, int nx, int ny) {
+  return FitsWindow{itil - (nx - 1) / 2L, jtil - (ny - 1) / 2L, nx, ny};
+}
+
+// Calls put(xt, yt, y, bytes) for every pixel of the image's first plane that
+// lies in the window (raster position, image row, and its stored bytes),
+// reading only the records that hold such pixels, each once. The caller has
+// checked that the file holds the whole data unit (check_data_unit).
+template <typename Put>
+void read_window(const FitsRecords& file, const FitsHeader& h, int bytes_per_pixel, const FitsWindow& w, Put put) {
+  if (h.naxis <= 0) return;
+  const long long ncols = h.naxis1;
+  const long long nrows = h.naxis >= 2 ? h.naxis2 : 1;
+  if (ncols < 1 || nrows < 1) return;
+  const long long xa = std::max<long long>(w.x0, 1), xb = std::min<long long>(w.x0 + w.nx - 1, ncols);
+  const long long ya = std::max<long long>(w.y0, 1), yb = std::min<long long>(w.y0 + w.ny - 1, nrows);
+  FitsRecord rec;
+  long current = -1;
+  for (long long y = ya; y <= yb; ++y) {
+    for (long long x = xa; x <= xb; ++x) {
+      const long long byte = ((y - 1) * ncols + (x - 1)) * bytes_per_pixel;
+      const long n = h.data_record + static_cast<long>(byte / kFitsRecordBytes);
+      if (n != current) {
+        file.read(n, rec);
+        current = n;
+      }
+      put(static_cast<int>(x - w.x0 + 1), static_cast<int>(y - w.y0 + 1), y, rec.data() + byte % kFitsRecordBytes);
+    }
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Header carry-over tables (process-wide).

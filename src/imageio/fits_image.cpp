@@ -92,7 +92,7 @@ void readfits_r4(const std::string& name, View2<float> array, int nxdim, int nyd
     stop_run();
   }
   Plane plane = first_plane(h, file);
-  read_plane(file, h, plane, 4, array, nxdim, nydim, fits_detail::get_be_float);
+  read_plane(file, h, plane, 4, array, nxdim, nydim, get_be_float);
 }
 
 void check_i4_image(const FitsHeader& h, int nxdim, int nydim, const std::string& name) {
@@ -122,7 +122,7 @@ void readfits_i4(const std::string& name, View2<std::int32_t> array, int nxdim, 
   check_i4_image(h, nxdim, nydim, name);
   Plane plane = first_plane(h, file);
   read_plane(file, h, plane, 4, array, nxdim, nydim,
-             [](const unsigned char* p) { return static_cast<std::int32_t>(fits_detail::get_be32(p)); });
+             get_be_int32);
 }
 
 // ---------------------------------------------------------------------------

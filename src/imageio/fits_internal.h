@@ -62,22 +62,10 @@ inline void put_be32(unsigned char* p, std::uint32_t u) {
   p[3] = static_cast<unsigned char>(u & 0xFF);
 }
 
-inline std::uint32_t get_be32(const unsigned char* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
 inline void put_be_float(unsigned char* p, float v) {
   std::uint32_t u = 0;
   std::memcpy(&u, &v, sizeof u);
   put_be32(p, u);
-}
-
-inline float get_be_float(const unsigned char* p) {
-  std::uint32_t u = get_be32(p);
-  float v = 0;
-  std::memcpy(&v, &u, sizeof v);
-  return v;
 }
 
 // ---------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include "core/fortran_format.h"
 #include "core/stop.h"
 #include "measure/noise.h"
-#include "measure/robust_stats.h"
+#include "core/robust_stats.h"
 #include "measure/tile_model.h"
 
 namespace zeb {

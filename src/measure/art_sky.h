@@ -9,9 +9,21 @@
 #include "core/array.h"
 #include "core/limits.h"
 #include "geometry/tile_tables.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb {
+
+// One artificial star of a tile.
+struct TileArtStar {
+  int id = 0;                // index in the run's artificial-star list
+  double u = 0.0, v = 0.0;   // reference frame
+  std::array<double, FDIM> z{};  // flux per filter slot
+};
+
+// Search window of a pass on the tile grid.
+struct SearchWindow {
+  int i1 = 1, i2 = TILE_GRID, j1 = 1, j2 = TILE_GRID;
+};
 
 // Stars whose core pixels add_art may record per filter; one more stops the run.
 inline constexpr int ART_CORE_MAX = 9999;
@@ -53,5 +65,19 @@ void rmssky_xyz_tile(int ls, std::span<const float> u0_l, std::span<const float>
                      const Array3<float>& xtab_n, const Array3<float>& ytab_n, const Array3<float>& pixv_n,
                      const Array3<std::uint8_t>& pixu_n, int fs, const Array1<int>& fff_n, Array2<float>& sky,
                      Array2<float>& scatter, bool verbose);
+
+// One artificial-star pass of mode A: the injected star, where it lies, what
+// add_art reported and the local sky at it, and the strongest finding-map peak
+// recorded at its position (P, Q, D, C and the iteration; -1 until one is
+// recorded).
+struct ArtPass {
+  int nartu = 0;
+  TileArtStar star;
+  double ia = 0.0, ja = 0.0;
+  ArtLevels levels;
+  std::array<float, FDIM> sky{}, sky_scatter{};
+  int peak_p = -1, peak_q = -1, peak_d = -1, peak_c = -1, peak_nit = -1;
+  int peak_i = 0, peak_j = 0;  // grid pixel of the record
+};
 
 }  // namespace zeb

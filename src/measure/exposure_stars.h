@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <span>
@@ -17,13 +18,27 @@
 #include "measure/local_list.h"
 #include "measure/local_results.h"
 #include "measure/neighbour_grid.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "tile/tile_exposures.h"
 
 namespace zeb {
 
 inline constexpr int RASTER = TILE_GRID;     // raster side, 301 pixels
 inline constexpr int OFF_RASTER = -1000000;  // nearest pixel of a position that is not a usable number
+inline constexpr int PSF_REACH = 12;         // a PSF is exactly zero beyond 12 pixels
+
+// Fitting-box half-sizes (RAP) the methods accept: a box of one pixel cannot
+// locate a star (every trial position fits it exactly), and one of 25 x 25
+// pixels already holds every pixel a PSF that is zero beyond 12 pixels reaches.
+inline constexpr int RAP_MIN = 1;
+inline constexpr int RAP_MAX = 12;
+
+// Robust mean of sky values.
+struct SkyEstimate {
+  float centre = 0.0f;
+  float scatter = 0.0f;
+  int count = 0;
+};
 
 // Nearest pixel trunc(x + 0.5). A position that is not a number or lies far
 // off the raster gets OFF_RASTER, so no conversion overflows and no range
@@ -69,6 +84,31 @@ struct Predictions {
 // Maps (u0_l, v0_l) of stars 1..ls into the exposure raster, with the fluxes
 // z0_lf of the exposure's filter slot.
 void predict_exposure(Predictions& pr, const LocalList& local, int ls, const ExposureViews& ev, int filter);
+
+// Working room of one sky annulus: values and weights.
+inline constexpr int SKY_ANNULUS_MAX = 1000;
+struct SkyBuffer {
+  std::array<float, SKY_ANNULUS_MAX> value{}, weight{};
+};
+
+// Weighted clipped sky mean of v(0..n-1) with weights w: more than 10 values
+// are required (else mean 0, scatter 9999, count 0); then the mean clipped at
+// 3 scatters until stable (clipped_weighted_mean), count = values left in.
+inline constexpr int SKY_ANNULUS_MIN = 10;
+inline constexpr float SKY_TOO_FEW_SCATTER = 9999.0f;
+SkyEstimate weighted_sky_mean(const float* v, const float* w, int n);
+
+// Sky of a star at raster (x, y), nearest pixel (ic, jc) = trunc(x + 0.5),
+// trunc(y + 0.5): the residual values of the unmasked pixels (ic + a, jc + b)
+// with (r_in - 0.5)^2 <= a^2 + b^2 <= (r_out + 0.5)^2 and 2 <= ic + a,
+// jc + b <= 300, each weighted 1 / (pixe^2 + model^2 + pixm^2); a pixel whose
+// value or weight is not a finite number carries no sky. More than 1000 pixels
+// stop the run ("find_sky_meth2:  Ls.gt.1000"); fewer than 10 give sky,
+// scatter and count 0; otherwise the weights are scaled to average 1 and
+// weighted_sky_mean decides. Methods 1, 2 and 3 share it.
+SkyEstimate annulus_sky(float x, float y, float r_in, float r_out, View2<const float> residual,
+                        View2<const std::uint8_t> mask, View2<const float> model, View2<const float> pixe,
+                        View2<const float> pixm, SkyBuffer& buffer);
 
 // Checks what the caller of a measurement method hands over, so that no index
 // leaves its array: the star and exposure counts, the raster sizes, one PSF

@@ -8,10 +8,12 @@
 
 #include "core/fortran_format.h"
 #include "core/parallel.h"
+#include "core/robust_stats.h"
 #include "core/stop.h"
 #include "core/text.h"
 #include "geometry/tile_tables.h"
 #include "measure/exposure_stars.h"
+#include "measure/tile_model.h"
 
 namespace zeb {
 
@@ -19,7 +21,6 @@ namespace {
 
 constexpr int CORE_HALF = 3;            // the 7 x 7 pixels that must be clean for a measurement
 constexpr int EDGE_LO = 6, EDGE_HI = 296;  // nearest pixels a star is measured at
-constexpr int PSF_REACH = 12;           // a PSF is exactly zero beyond 12 pixels
 constexpr float CLOSE_R2 = 6.25f;       // close neighbours: closer than 2.5 pixels
 constexpr float TRIAL_NEAR_R2 = 0.64f;  // a trial point closer than 0.8 pixel to a close neighbour is skipped
 constexpr float FIT_BEST_START = 9.0e19f;
@@ -52,20 +53,10 @@ void reset_outputs(LocalExposureResults& ln, int ls, int n) {
   }
 }
 
-// The model image of all stars of the exposure: each star's flux times the
-// PSF on the pixels i0 +- 12, j0 +- 12 (all its PSF reaches), clipped to the
-// raster, added in star order.
+// The model image of all stars of the exposure, from their predicted
+// positions and modelling fluxes.
 void build_model(Workspace& ws, int ls, const LocalPsf& psf) {
-  ws.model.fill(0.0f);
-  const Predictions& pr = ws.pred;
-  for (int l = 0; l < ls; ++l) {
-    if (pr.zi[l] == 0.0f || pr.i0[l] == OFF_RASTER) continue;  // adds nothing
-    const int ilo = std::max(1, pr.i0[l] - PSF_REACH), ihi = std::min(RASTER, pr.i0[l] + PSF_REACH);
-    const int jlo = std::max(1, pr.j0[l] - PSF_REACH), jhi = std::min(RASTER, pr.j0[l] + PSF_REACH);
-    for (int j = jlo; j <= jhi; ++j)
-      for (int i = ilo; i <= ihi; ++i)
-        ws.model(i, j) += pr.zi[l] * rpsf_phot(static_cast<float>(i) - pr.x0[l], static_cast<float>(j) - pr.y0[l], psf);
-  }
+  model_stars(ws.pred.x0, ws.pred.y0, ws.pred.zi, ls, psf, ws.model.view());
 }
 
 // A star is measured only when its nearest pixel lies in 6..296 on both axes
@@ -443,31 +434,18 @@ PositionAverage barsig_2dw_rejj(const float* u, const float* v, double* w, int n
 }
 
 FluxAverage barsig_1dwx(const float* z, const double* w, int n, int skip) {
+  const WeightedMoments m = weighted_moments_if(z, w, n, skip, [w](int k) { return w[k] > 0.0; });
   FluxAverage r;
-  double sw = 0.0, swz = 0.0, wmax = 0.0;
-  for (int k = 0; k < n; ++k) {
-    if (k == skip || !(w[k] > 0.0)) continue;
-    sw += w[k];
-    swz += w[k] * z[k];
-    wmax = std::max(wmax, w[k]);
-    ++r.count;
-  }
+  r.count = m.count;
   if (r.count == 0) {
     r.mean = std::numeric_limits<double>::quiet_NaN();
     r.scatter = NO_FLUX_ERROR;
     return r;
   }
-  r.mean = swz / sw;
+  r.mean = m.mean;
   // One measurement has no scatter of its own. Counted rather than compared
-  // as wmax == sw, so that rounding of the sum cannot decide it.
-  if (r.count == 1) {
-    r.scatter = NO_FLUX_ERROR;
-    return r;
-  }
-  double dev = 0.0;
-  for (int k = 0; k < n; ++k)
-    if (k != skip && w[k] > 0.0) dev += std::fabs(z[k] - r.mean) * w[k];
-  r.scatter = dev / (sw - wmax);
+  // as wmax == sum of weights, so that rounding of the sum cannot decide it.
+  r.scatter = r.count == 1 ? NO_FLUX_ERROR : m.dev / (m.wsum - m.wmax);
   return r;
 }
 

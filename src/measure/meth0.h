@@ -14,18 +14,13 @@
 #include <span>
 
 #include "core/array.h"
+#include "measure/exposure_stars.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "tile/tile_exposures.h"
 
 namespace zeb {
-
-// Fitting-box half-sizes (RAP) method 0 accepts: a box of one pixel cannot
-// locate a star (every trial position fits it exactly), and one of 25 x 25
-// pixels already holds every pixel a PSF that is zero beyond 12 pixels reaches.
-inline constexpr int RAP_MIN = 1;
-inline constexpr int RAP_MAX = 12;
 
 // Capacities of the working lists: close neighbours of one star in one
 // exposure (more stops the run) and sky values of one annulus.
@@ -83,13 +78,6 @@ class PreparedBox {
   int i0_ = 0, j0_ = 0, half_ = 3;
   std::array<float, SIDE_MAX * SIDE_MAX> p_{}, e_{}, w_{}, n_{};
   std::array<std::uint8_t, SIDE_MAX * SIDE_MAX> usable_{};
-};
-
-// Robust mean of sky values.
-struct SkyEstimate {
-  float centre = 0.0f;
-  float scatter = 0.0f;
-  int count = 0;
 };
 
 // Clipped mean of v(0..n-1): centre 0 and scatter 9e9 to start; up to 20

@@ -9,17 +9,16 @@
 
 #include "core/fortran_format.h"
 #include "core/parallel.h"
+#include "core/robust_stats.h"
 #include "core/stop.h"
 #include "geometry/tile_tables.h"
 #include "measure/exposure_stars.h"
+#include "measure/tile_model.h"
 
 namespace zeb {
 
 namespace {
 
-constexpr int MODEL_REACH = 13;  // the model image takes trunc(x - 13) .. trunc(x + 13)
-constexpr int PSF_REACH = 12;    // a PSF is exactly zero beyond 12 pixels
-constexpr int SKY_LO = 2, SKY_HI = 300;
 constexpr int FIT_PASSES = 6;
 constexpr float FIT_STEPS[FIT_PASSES] = {0.2f, 0.1f, 0.05f, 0.02f, 0.01f, 0.005f};
 constexpr int FIT_SPAN = 3;  // trial points centre + (-3..3) steps on each axis
@@ -30,9 +29,6 @@ constexpr double NONE_SCATTER = 99999.0;
 constexpr double SINGLE_FLUX_SCATTER = 99999.0;
 constexpr double TRIM_FRACTION = 0.2;
 constexpr double FLOOR_POS = 0.01, FLOOR_FLUX = 0.01;
-
-// Truncation toward zero of a position already known to be a usable number.
-int trunc_int(float x) { return static_cast<int>(x); }
 
 // Everything one call of meth1_xyz_tile works with, created on entry.
 struct Workspace {
@@ -47,20 +43,10 @@ struct Workspace {
   Meth1NeighbourBox nb;
 };
 
-// Model image: every star's flux times its PSF on the pixels trunc(x - 13) ..
-// trunc(x + 13) (clipped to the raster), added in star order.
+// The model image of all stars of the exposure, from their predicted
+// positions and modelling fluxes.
 void build_model(Workspace& ws, int ls, const LocalPsf& psf) {
-  ws.model.fill(0.0f);
-  const Predictions& pr = ws.pred;
-  for (int l = 0; l < ls; ++l) {
-    if (pr.zi[l] == 0.0f || pr.i0[l] == OFF_RASTER) continue;  // adds nothing
-    const float x = pr.x0[l], y = pr.y0[l];
-    const int ilo = std::max(1, trunc_int(x - MODEL_REACH)), ihi = std::min(RASTER, trunc_int(x + MODEL_REACH));
-    const int jlo = std::max(1, trunc_int(y - MODEL_REACH)), jhi = std::min(RASTER, trunc_int(y + MODEL_REACH));
-    for (int j = jlo; j <= jhi; ++j)
-      for (int i = ilo; i <= ihi; ++i)
-        ws.model(i, j) += pr.zi[l] * rpsf_phot(static_cast<float>(i) - x, static_cast<float>(j) - y, psf);
-  }
+  model_stars(ws.pred.x0, ws.pred.y0, ws.pred.zi, ls, psf, ws.model.view());
 }
 
 void build_residual(Workspace& ws, const ExposureViews& ev) {
@@ -190,80 +176,13 @@ void dump_zero_noise(const FitPixels& fp, int ip, int jp, const std::array<float
 
 }  // namespace
 
-SkyEstimate meth1_barsigw(const float* x, const float* w, int n) {
-  SkyEstimate r;
-  if (n <= M1_SKY_MIN) {
-    r.scatter = M1_BARSIGW_SCATTER;
-    return r;
-  }
-  // Which values are still in, on the stack: at most the sky capacity of
-  // values is read.
-  std::array<std::uint8_t, M1_SKY_MAX> in;
-  const int m = std::min(n, M1_SKY_MAX);
-  std::fill(in.begin(), in.begin() + m, std::uint8_t{1});
-  double mean = 0.0, scatter = 0.0;
-  int count = m;
-  for (;;) {
-    double sw = 0.0, swx = 0.0;
-    for (int k = 0; k < m; ++k)
-      if (in[static_cast<std::size_t>(k)]) {
-        sw += w[k];
-        swx += static_cast<double>(w[k]) * x[k];
-      }
-    mean = swx / sw;
-    double dev = 0.0;
-    for (int k = 0; k < m; ++k)
-      if (in[static_cast<std::size_t>(k)]) dev += w[k] * std::fabs(x[k] - mean);
-    scatter = dev / sw;
-    int dropped = 0;
-    for (int k = 0; k < m; ++k)
-      if (in[static_cast<std::size_t>(k)] && std::fabs(x[k] - mean) > 3.0 * scatter) {
-        in[static_cast<std::size_t>(k)] = 0;
-        ++dropped;
-      }
-    count -= dropped;
-    if (dropped == 0) break;
-  }
-  r.centre = static_cast<float>(mean);
-  r.scatter = static_cast<float>(scatter);
-  r.count = count;
-  return r;
-}
+SkyEstimate meth1_barsigw(const float* x, const float* w, int n) { return weighted_sky_mean(x, w, n); }
 
 SkyEstimate meth1_find_sky(float x, float y, int rin, int rout, View2<const float> resid,
                            View2<const std::uint8_t> mask, View2<const float> model, View2<const float> pixe,
                            View2<const float> pixm, Meth1SkyBuffer& buffer) {
-  const int ic = nearest_pixel(x), jc = nearest_pixel(y);
-  const double r2_lo = (rin - 0.5) * (rin - 0.5), r2_hi = (rout + 0.5) * (rout + 0.5);
-  int n = 0;
-  double sw = 0.0;
-  if (ic != OFF_RASTER && jc != OFF_RASTER) {
-    for (int b = -rout; b <= rout; ++b) {
-      const int j = jc + b;
-      if (j < SKY_LO || j > SKY_HI) continue;
-      for (int a = -rout; a <= rout; ++a) {
-        const int i = ic + a;
-        const double r2 = static_cast<double>(a) * a + static_cast<double>(b) * b;
-        if (i < SKY_LO || i > SKY_HI || r2 < r2_lo || r2 > r2_hi || mask(i, j) != 0) continue;
-        const float e2 = pixe(i, j) * pixe(i, j) + model(i, j) * model(i, j) + pixm(i, j) * pixm(i, j);
-        const float w = 1.0f / e2;
-        // A residual or weight that is not a finite number (an error of 0, a
-        // pixel that is not a number) would turn the whole mean into one.
-        if (!std::isfinite(resid(i, j)) || !(e2 > 0.0f) || !std::isfinite(w)) continue;
-        if (n == M1_SKY_MAX) stop_run("find_sky_meth2:  Ls.gt.1000");
-        buffer.value[static_cast<std::size_t>(n)] = resid(i, j);
-        buffer.weight[static_cast<std::size_t>(n)] = w;
-        sw += w;
-        ++n;
-      }
-    }
-  }
-  SkyEstimate sky;
-  if (n < M1_SKY_MIN) return sky;
-  const double scale = n / sw;
-  for (int k = 0; k < n; ++k)
-    buffer.weight[static_cast<std::size_t>(k)] = static_cast<float>(buffer.weight[static_cast<std::size_t>(k)] * scale);
-  sky = meth1_barsigw(buffer.value.data(), buffer.weight.data(), n);
+  SkyEstimate sky = annulus_sky(x, y, static_cast<float>(rin), static_cast<float>(rout), resid, mask, model, pixe,
+                                pixm, buffer);
   if (!(sky.centre > BAD_MEAN)) {
     sky.centre = 0.0f;
     sky.scatter = M1_SKY_BAD_SCATTER;
@@ -392,49 +311,10 @@ Meth1Fit meth1_find_xyz(int ic, int jc, float sky, float sky_scatter, int r, Vie
 
 namespace {
 
-// Weighted mean of x over the measurements in (except `skip`), its absolute
-// deviation sum w |x - mean|, the weight sum and the largest weight.
-struct Moments {
-  double mean = 0.0, dev = 0.0, sw = 0.0, wmax = 0.0;
-};
-
-Moments moments(const float* x, const double* w, const std::uint8_t* in, int n, int skip) {
-  Moments m;
-  double swx = 0.0;
-  for (int k = 0; k < n; ++k) {
-    if (!in[k] || k == skip) continue;
-    m.sw += w[k];
-    swx += w[k] * x[k];
-    m.wmax = std::max(m.wmax, w[k]);
-  }
-  m.mean = swx / m.sw;
-  for (int k = 0; k < n; ++k)
-    if (in[k] && k != skip) m.dev += w[k] * std::fabs(x[k] - m.mean);
-  return m;
-}
-
 int count_in(const std::uint8_t* in, int n) {
   int c = 0;
   for (int k = 0; k < n; ++k) c += in[k];
   return c;
-}
-
-// Low-weight trimming: while 2 or more are in and the smallest weight in lies
-// below 0.2 x their mean weight, that one (the first on ties) goes out.
-void trim_low_weights(const double* w, std::uint8_t* in, int n) {
-  for (;;) {
-    const int c = count_in(in, n);
-    if (c < 2) return;
-    double sw = 0.0;
-    int low = -1;
-    for (int k = 0; k < n; ++k) {
-      if (!in[k]) continue;
-      sw += w[k];
-      if (low < 0 || w[k] < w[low]) low = k;
-    }
-    if (!(w[low] < TRIM_FRACTION * (sw / c))) return;
-    in[low] = 0;
-  }
 }
 
 // |a - b| in units of s; a scale of 0 (identical values) makes any difference
@@ -449,14 +329,15 @@ Average3 barsig_3dw_mrej(const float* u, const float* v, const float* z, const d
   Average3 r;
   for (int j = 0; j < n; ++j) in[j] = w[j] > 0.0 ? 1 : 0;  // also drops weights that are not numbers
   for (;;) {
-    trim_low_weights(w, in, n);
+    trim_low_weights(w, n, TRIM_FRACTION, in);
     const int c = count_in(in, n);
     if (c == 0) {
       r.su = r.sv = r.sz = NONE_SCATTER;
       return r;
     }
     if (c < 3) {
-      const Moments mu = moments(u, w, in, n, -1), mv = moments(v, w, in, n, -1), mz = moments(z, w, in, n, -1);
+      const WeightedMoments mu = weighted_moments(u, w, in, n, -1), mv = weighted_moments(v, w, in, n, -1),
+                            mz = weighted_moments(z, w, in, n, -1);
       r.u = mu.mean;
       r.v = mv.mean;
       r.z = mz.mean;
@@ -465,9 +346,9 @@ Average3 barsig_3dw_mrej(const float* u, const float* v, const float* z, const d
         r.sv = ONE_SCATTER_POS;
         r.sz = ONE_SCATTER_FLUX;
       } else {
-        r.su = mu.dev / mu.sw;
-        r.sv = mv.dev / mv.sw;
-        r.sz = mz.dev / mz.sw;
+        r.su = mu.dev / mu.wsum;
+        r.sv = mv.dev / mv.wsum;
+        r.sz = mz.dev / mz.wsum;
       }
       r.kept = c;
       return r;
@@ -476,9 +357,10 @@ Average3 barsig_3dw_mrej(const float* u, const float* v, const float* z, const d
     int worst = -1;
     for (int j = 0; j < n; ++j) {
       if (!in[j]) continue;
-      const Moments mu = moments(u, w, in, n, j), mv = moments(v, w, in, n, j), mz = moments(z, w, in, n, j);
-      if (mu.wmax == mu.sw) stop_run("3MREJ wtot.eq.wmax");
-      const double rest = mu.sw - mu.wmax;
+      const WeightedMoments mu = weighted_moments(u, w, in, n, j), mv = weighted_moments(v, w, in, n, j),
+                            mz = weighted_moments(z, w, in, n, j);
+      if (mu.wmax == mu.wsum) stop_run("3MREJ wtot.eq.wmax");
+      const double rest = mu.wsum - mu.wmax;
       const double su = std::max(FLOOR_POS, mu.dev / rest), sv = std::max(FLOOR_POS, mv.dev / rest);
       // The flux floor is a hundredth of the others' mean flux, sign and all:
       // it keeps a bright star's tiny scatter from rejecting it, while for a
@@ -495,13 +377,14 @@ Average3 barsig_3dw_mrej(const float* u, const float* v, const float* z, const d
     if (!(worst_d > k)) break;
     in[worst] = 0;
   }
-  const Moments mu = moments(u, w, in, n, -1), mv = moments(v, w, in, n, -1), mz = moments(z, w, in, n, -1);
-  if (!(mu.sw > 0.0)) stop_run("3MREJ wtot.le.0");
+  const WeightedMoments mu = weighted_moments(u, w, in, n, -1), mv = weighted_moments(v, w, in, n, -1),
+                        mz = weighted_moments(z, w, in, n, -1);
+  if (!(mu.wsum > 0.0)) stop_run("3MREJ wtot.le.0");
   r.kept = count_in(in, n);
   r.u = mu.mean;
   r.v = mv.mean;
   r.z = mz.mean;
-  const double rest = mu.sw - mu.wmax;
+  const double rest = mu.wsum - mu.wmax;
   r.su = mu.dev / rest;
   r.sv = mv.dev / rest;
   r.sz = r.kept == 1 ? SINGLE_FLUX_SCATTER : mz.dev / rest;

@@ -13,10 +13,11 @@
 #include <span>
 
 #include "core/array.h"
+#include "measure/exposure_stars.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
 #include "measure/meth0.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "tile/tile_exposures.h"
 
 namespace zeb {
@@ -25,9 +26,9 @@ namespace zeb {
 inline constexpr float M1_SZ_RESET = 99999.9f;          // sz1_ln of a star the fit was not attempted for
 inline constexpr float M1_SZ_FAILED = 9999.0f;          // sz1_ln of a star that failed the peak test
 inline constexpr float M1_SKY_BAD_SCATTER = 999999.875f;  // sky scatter when the mean is not usable
-inline constexpr float M1_BARSIGW_SCATTER = 9999.0f;    // scatter of meth1_barsigw with 10 values or fewer
-inline constexpr int M1_SKY_MAX = 1000;                 // sky pixels of one annulus
-inline constexpr int M1_SKY_MIN = 10;                   // fewer sky pixels give no sky
+inline constexpr float M1_BARSIGW_SCATTER = SKY_TOO_FEW_SCATTER;  // scatter of meth1_barsigw with 10 values or fewer
+inline constexpr int M1_SKY_MAX = SKY_ANNULUS_MAX;      // sky pixels of one annulus
+inline constexpr int M1_SKY_MIN = SKY_ANNULUS_MIN;      // fewer sky pixels give no sky
 inline constexpr int M1_COMBINE_MAX = 999;              // measurements of one star and filter
 inline constexpr double M1_REJECT_K = 7.5;              // rejection threshold of find_avg_uvz1
 
@@ -39,9 +40,7 @@ inline constexpr double M1_REJECT_K = 7.5;              // rejection threshold o
 SkyEstimate meth1_barsigw(const float* x, const float* w, int n);
 
 // Buffers of one sky annulus.
-struct Meth1SkyBuffer {
-  std::array<float, M1_SKY_MAX> value{}, weight{};
-};
+using Meth1SkyBuffer = SkyBuffer;
 
 // Sky around raster position (x, y), nearest pixel (ic, jc) = trunc(x + 0.5):
 // the residual values of the unmasked pixels (ic + a, jc + b) with

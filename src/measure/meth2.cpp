@@ -7,9 +7,10 @@
 
 #include "core/fortran_format.h"
 #include "core/parallel.h"
+#include "core/robust_stats.h"
 #include "core/stop.h"
 #include "geometry/tile_tables.h"
-#include "measure/meth0.h"
+#include "measure/exposure_stars.h"
 #include "measure/neighbour_grid.h"
 #include "measure/tile_model.h"
 
@@ -17,11 +18,7 @@ namespace zeb {
 
 namespace {
 
-constexpr int RASTER = TILE_GRID;  // raster side, 301 pixels
-constexpr int SKY_EDGE_LO = 2, SKY_EDGE_HI = RASTER - 1;  // sky pixels lie in 2..300
-constexpr int SKY_MIN = 10;        // fewer sky pixels give no sky
 constexpr int SKY_COUNT_MIN = 10;  // a star is measured only with at least 10 sky values kept
-constexpr float PSF_REACH = 12.0f; // a PSF is exactly zero beyond 12 pixels
 constexpr float CORE_R2 = 0.5625f; // mode 3: pixels closer than 0.75 pixel
 constexpr double TRIM_FRACTION = 0.2;
 constexpr double SCATTER_FLOOR = 0.005;
@@ -30,55 +27,30 @@ void check_mode(int mode) {
   if (mode != 2 && mode != 3) stop_run("M2M3 must be 2 or 3");
 }
 
-// Nearest pixel trunc(x + 0.5); false for a position that is not a number or
-// lies far off the raster (no conversion could hold it, and it reaches no pixel).
-bool nearest_pixel(float x, int& i) {
-  if (!(x > -1.0e6f && x < 1.0e6f)) return false;
-  i = static_cast<int>(x + 0.5f);
-  return true;
-}
-
-float positive_or_zero(float z) { return std::isfinite(z) && z > 0.0f ? z : 0.0f; }
-
-struct ExposureViews {
-  View2<const float> pixv, pixe, pixm;
-  View2<const std::uint8_t> pixu;
-  TabView xtab, ytab;
-};
-
-ExposureViews views_of(const TileExposures& te, int n) {
-  return {te.pixv_n.plane(n), te.pixe_n.plane(n), te.pixm_n.plane(n), te.pixu_n.plane(n),
-          tab_of(te.xtab_n, n), tab_of(te.ytab_n, n)};
-}
-
 // Everything one call works with, created on entry: nothing is allocated per
 // star or per pixel.
 struct Workspace {
   explicit Workspace(int ls)
-      : x(static_cast<std::size_t>(ls)), y(static_cast<std::size_t>(ls)), z(static_cast<std::size_t>(ls)),
-        grid(ls), model(RASTER, RASTER), residual(RASTER, RASTER), neighbours(RASTER, RASTER) {
+      : pred(ls), grid(ls), model(RASTER, RASTER), residual(RASTER, RASTER), neighbours(RASTER, RASTER) {
     candidates.reserve(static_cast<std::size_t>(ls));
   }
-  std::vector<float> x, y, z;  // raster position and modelling flux of star L (element L - 1)
+  Predictions pred;  // raster position and modelling flux of star L (element L - 1)
   NeighbourGrid grid;
   std::vector<int> candidates;
   Array2<float> model, residual, neighbours;
   Sky2Buffer sky;
 };
 
-// Raster positions of stars 1..ls in exposure n, stored in the mode's x, y
-// arrays (0 where the mapping gives no number), and their modelling fluxes.
-void predict_exposure(Workspace& ws, const LocalList& local, int ls, int n, const ExposureViews& ev, int filter,
-                      Meth2Ln& out) {
+// Raster positions of stars 1..ls in exposure n and their modelling fluxes,
+// the positions also stored in the mode's x, y arrays (0 where the mapping
+// gives no usable number).
+void predict_positions(Workspace& ws, const LocalList& local, int ls, int n, const ExposureViews& ev, int filter,
+                       Meth2Ln& out) {
+  predict_exposure(ws.pred, local, ls, ev, filter);
   for (int l = 1; l <= ls; ++l) {
-    const float x = xt_tuv(local.u0_l(l), local.v0_l(l), ev.xtab, ev.ytab);
-    const float y = yt_tuv(local.u0_l(l), local.v0_l(l), ev.xtab, ev.ytab);
     const std::size_t k = static_cast<std::size_t>(l - 1);
-    ws.x[k] = x;
-    ws.y[k] = y;
-    ws.z[k] = positive_or_zero(local.z0_lf(l, filter));
-    out.x(l, n) = std::isfinite(x) ? x : 0.0f;
-    out.y(l, n) = std::isfinite(y) ? y : 0.0f;
+    out.x(l, n) = std::isfinite(ws.pred.x0[k]) ? ws.pred.x0[k] : 0.0f;
+    out.y(l, n) = std::isfinite(ws.pred.y0[k]) ? ws.pred.y0[k] : 0.0f;
   }
 }
 
@@ -99,14 +71,9 @@ void reset_outputs(Meth2Ln& out, int ls, int n) {
 }
 
 // Model image of all stars (each star's positive flux times its PSF) and the
-// residual pixels - model. The model window of a star, trunc(x - 12) ..
-// trunc(x + 13), holds every pixel its PSF reaches.
-void build_model(Workspace& ws, const LocalList& local, int ls, const ExposureViews& ev,
-                 const LocalPsf& psf) {
-  const std::span<const float> u(&local.u0_l(1), static_cast<std::size_t>(ls));
-  const std::span<const float> v(&local.v0_l(1), static_cast<std::size_t>(ls));
-  const std::span<const float> z(ws.z.data(), static_cast<std::size_t>(ls));
-  mod_tile(u, v, z, ls, ev.xtab, ev.ytab, psf, ws.model.view());
+// residual pixels - model.
+void build_model(Workspace& ws, int ls, const ExposureViews& ev, const LocalPsf& psf) {
+  model_stars(ws.pred.x0, ws.pred.y0, ws.pred.zi, ls, psf, ws.model.view());
   for (int j = 1; j <= RASTER; ++j)
     for (int i = 1; i <= RASTER; ++i) ws.residual(i, j) = ev.pixv(i, j) - ws.model(i, j);
 }
@@ -114,16 +81,17 @@ void build_model(Workspace& ws, const LocalList& local, int ls, const ExposureVi
 // Neighbour image of star l (0-based) on ic +- half, jc +- half: the other
 // stars' positive fluxes times their PSFs, summed in star order.
 void fill_neighbours(Workspace& ws, int l, int ic, int jc, int half, const LocalPsf& psf) {
-  const float xs = ws.x[static_cast<std::size_t>(l)], ys = ws.y[static_cast<std::size_t>(l)];
+  const Predictions& pr = ws.pred;
+  const float xs = pr.x0[static_cast<std::size_t>(l)], ys = pr.y0[static_cast<std::size_t>(l)];
   for (int j = jc - half; j <= jc + half; ++j)
     for (int i = ic - half; i <= ic + half; ++i) ws.neighbours(i, j) = 0.0f;
   // The box lies within half + 0.5 pixel of the star; a PSF reaches 12 pixels.
   const float reach = static_cast<float>(half) + PSF_REACH + 1.0f;
-  ws.grid.gather(xs - reach, xs + reach, ys - reach, ys + reach, l, ws.x.data(), ws.y.data(), ws.candidates);
+  ws.grid.gather(xs - reach, xs + reach, ys - reach, ys + reach, l, pr.x0.data(), pr.y0.data(), ws.candidates);
   for (const int k : ws.candidates) {
-    const float zk = ws.z[static_cast<std::size_t>(k)];
+    const float zk = pr.zi[static_cast<std::size_t>(k)];
     if (zk == 0.0f) continue;
-    const float xk = ws.x[static_cast<std::size_t>(k)], yk = ws.y[static_cast<std::size_t>(k)];
+    const float xk = pr.x0[static_cast<std::size_t>(k)], yk = pr.y0[static_cast<std::size_t>(k)];
     for (int j = jc - half; j <= jc + half; ++j)
       for (int i = ic - half; i <= ic + half; ++i)
         ws.neighbours(i, j) += zk * rpsf_phot(static_cast<float>(i) - xk, static_cast<float>(j) - yk, psf);
@@ -134,9 +102,9 @@ void fill_neighbours(Workspace& ws, int l, int ic, int jc, int half, const Local
 void measure_star(Workspace& ws, int l, int n, int mode, int rap, const ExposureViews& ev, const LocalPsf& psf,
                   Meth2Ln& out) {
   const int star = l + 1;
-  const float x = ws.x[static_cast<std::size_t>(l)], y = ws.y[static_cast<std::size_t>(l)];
-  int ic = 0, jc = 0;
-  if (!nearest_pixel(x, ic) || !nearest_pixel(y, jc)) return;
+  const float x = ws.pred.x0[static_cast<std::size_t>(l)], y = ws.pred.y0[static_cast<std::size_t>(l)];
+  const int ic = ws.pred.i0[static_cast<std::size_t>(l)], jc = ws.pred.j0[static_cast<std::size_t>(l)];
+  if (ic == OFF_RASTER || jc == OFF_RASTER) return;
   const float r_in = mode == 2 ? 2.0f * static_cast<float>(rap) : 2.0f;
   const float r_out = mode == 2 ? 4.0f * static_cast<float>(rap) : 4.0f;
   const Meth2Sky sky = find_sky_meth2(x, y, r_in, r_out, ws.residual.view(), ev.pixu, ws.model.view(), ev.pixe,
@@ -156,74 +124,6 @@ void measure_star(Workspace& ws, int l, int n, int mode, int rap, const Exposure
   out.f(star, n) = m.f;
 }
 
-template <typename T>
-bool raster_ok(const Array3<T>& a, int ns) {
-  return ns == 0 || (a.n1() == RASTER && a.n2() == RASTER && a.n3() >= ns);
-}
-
-// Checks what the caller hands over, so that no index leaves its array.
-void check_inputs(int ls, const LocalExposureResults& ln, const TileExposures& te, std::span<const LocalPsf> psf_n) {
-  const int ns = te.ns;
-  const bool sizes_ok = ls >= 0 && ls <= LDIM && ns >= 0 && ns <= NDIM && ln.ns >= ns &&
-                        static_cast<int>(psf_n.size()) >= ns && raster_ok(te.pixv_n, ns) && raster_ok(te.pixe_n, ns) &&
-                        raster_ok(te.pixm_n, ns) && raster_ok(te.pixu_n, ns);
-  if (!sizes_ok) {
-    write_list(std::cout, "meth2_xyz_tile: arrays not sized for the tile... Ls: ", ls, "    Ns: ", ns);
-    stop_run();
-  }
-  for (int n = 1; n <= ns; ++n) {
-    if (te.fff_n(n) < 1 || te.fff_n(n) > FDIM) {
-      write_list(std::cout, "meth2_xyz_tile: filter slot out of range... n: ", n, "    F: ", te.fff_n(n));
-      stop_run();
-    }
-    // The same box half-sizes as method 0: the sky radii and the box grow
-    // with RAP, and a PSF reaches no pixel beyond 12.
-    if (te.rap_n(n) < RAP_MIN || te.rap_n(n) > RAP_MAX) {
-      write_list(std::cout, "meth2_xyz_tile: RAP must be", RAP_MIN, "..", RAP_MAX, "... n: ", n, "    RAP: ",
-                 te.rap_n(n));
-      stop_run();
-    }
-  }
-}
-
-// Weighted mean and scatter sum w |z - m| / (sum w - max w) of the kept
-// measurements except `skip` (-1: none).
-struct LeaveOneOut {
-  double mean = 0.0, wsum = 0.0, wmax = 0.0, dev = 0.0;
-};
-LeaveOneOut kept_mean(const float* z, const double* w, const std::uint8_t* kept, int n, int skip) {
-  LeaveOneOut r;
-  double swz = 0.0;
-  for (int k = 0; k < n; ++k) {
-    if (k == skip || !kept[k]) continue;
-    r.wsum += w[k];
-    swz += w[k] * z[k];
-    r.wmax = std::max(r.wmax, w[k]);
-  }
-  r.mean = swz / r.wsum;
-  for (int k = 0; k < n; ++k)
-    if (k != skip && kept[k]) r.dev += w[k] * std::fabs(z[k] - r.mean);
-  return r;
-}
-
-// Removes from both sets, one at a time, the lightest kept measurement (first
-// on ties) while it weighs less than 0.2 of the kept ones' mean weight.
-void trim_low_weights(const double* w, int n, std::uint8_t* used, std::uint8_t* kept) {
-  for (;;) {
-    int nk = 0, lightest = -1;
-    double sw = 0.0;
-    for (int k = 0; k < n; ++k) {
-      if (!kept[k]) continue;
-      ++nk;
-      sw += w[k];
-      if (lightest < 0 || w[k] < w[lightest]) lightest = k;
-    }
-    if (nk == 0 || !(w[lightest] < TRIM_FRACTION * (sw / nk))) return;
-    used[lightest] = 0;
-    kept[lightest] = 0;
-  }
-}
-
 // The kept measurement farthest from the others' mean in units of their
 // scatter, when that exceeds k; else -1.
 int worst_outlier(const float* z, const double* w, const std::uint8_t* kept, int n, double k) {
@@ -231,7 +131,7 @@ int worst_outlier(const float* z, const double* w, const std::uint8_t* kept, int
   int worst = -1;
   for (int j = 0; j < n; ++j) {
     if (!kept[j]) continue;
-    const LeaveOneOut o = kept_mean(z, w, kept, n, j);
+    const WeightedMoments o = weighted_moments(z, w, kept, n, j);
     if (o.wsum == o.wmax) stop_run("1MREJ wtot.eq.wmax");
     const double s = std::max(o.dev / (o.wsum - o.wmax), SCATTER_FLOOR * o.mean);
     const double d = std::fabs(z[j] - o.mean) / s;
@@ -258,87 +158,26 @@ Meth2Lf meth2_lf(LocalList& local, int mode) {
   return {local.z3_lf, local.sz3_lf, local.q3_lf, local.o3_lf, local.f3_lf, local.g3_lf};
 }
 
-Meth2Sky barsigw_meth2(const float* v, const float* w, int n) {
-  Meth2Sky r;
-  if (n <= SKY_MIN) {
-    r.scatter = M2_SKY_TOO_FEW;
-    return r;
-  }
-  std::array<bool, SKY2_MAX> in{};
-  const int m = std::min(n, SKY2_MAX);
-  std::fill(in.begin(), in.begin() + m, true);
-  for (;;) {
-    double sw = 0.0, swv = 0.0;
-    int count = 0;
-    for (int k = 0; k < m; ++k)
-      if (in[static_cast<std::size_t>(k)]) {
-        sw += w[k];
-        swv += static_cast<double>(w[k]) * v[k];
-        ++count;
-      }
-    const double mean = swv / sw;
-    double dev = 0.0;
-    for (int k = 0; k < m; ++k)
-      if (in[static_cast<std::size_t>(k)]) dev += w[k] * std::fabs(v[k] - mean);
-    const double scatter = dev / sw;
-    r.sky = static_cast<float>(mean);
-    r.scatter = static_cast<float>(scatter);
-    r.count = count;
-    bool dropped = false;
-    for (int k = 0; k < m; ++k)
-      if (in[static_cast<std::size_t>(k)] && std::fabs(v[k] - mean) > 3.0 * scatter) {
-        in[static_cast<std::size_t>(k)] = false;
-        dropped = true;
-      }
-    if (!dropped) return r;
-  }
-}
+namespace {
+
+Meth2Sky meth2_sky(const SkyEstimate& e) { return {e.centre, e.scatter, e.count}; }
+
+}  // namespace
+
+Meth2Sky barsigw_meth2(const float* v, const float* w, int n) { return meth2_sky(weighted_sky_mean(v, w, n)); }
 
 Meth2Sky find_sky_meth2(float x, float y, float r_in, float r_out, View2<const float> residual,
                         View2<const std::uint8_t> mask, View2<const float> model, View2<const float> pixe,
                         View2<const float> pixm, Sky2Buffer& buffer) {
-  Meth2Sky none;
-  int ic = 0, jc = 0;
-  if (!nearest_pixel(x, ic) || !nearest_pixel(y, jc)) return none;
-  const double lo = static_cast<double>(r_in) - 0.5, hi = static_cast<double>(r_out) + 0.5;
-  const double lo2 = lo * lo, hi2 = hi * hi;
-  const int reach = static_cast<int>(std::ceil(hi));
-  const int jlo = std::max(SKY_EDGE_LO, jc - reach), jhi = std::min(SKY_EDGE_HI, jc + reach);
-  const int ilo = std::max(SKY_EDGE_LO, ic - reach), ihi = std::min(SKY_EDGE_HI, ic + reach);
-  int n = 0;
-  double sw = 0.0;
-  for (int j = jlo; j <= jhi; ++j) {
-    for (int i = ilo; i <= ihi; ++i) {
-      const double a = i - ic, b = j - jc;
-      const double r2 = a * a + b * b;
-      if (r2 < lo2 || r2 > hi2 || mask(i, j) != 0) continue;
-      const float value = residual(i, j);
-      const float pe = pixe(i, j), md = model(i, j), pm = pixm(i, j);
-      const float w = 1.0f / (pe * pe + md * md + pm * pm);
-      // A pixel whose value or weight is not a finite number carries no sky.
-      if (!std::isfinite(value) || !std::isfinite(w)) continue;
-      if (n == SKY2_MAX) stop_run("find_sky_meth2:  Ls.gt.1000");
-      buffer.v[static_cast<std::size_t>(n)] = value;
-      buffer.w[static_cast<std::size_t>(n)] = w;
-      sw += w;
-      ++n;
-    }
-  }
-  if (n < SKY_MIN) return none;
-  const double scale = n / sw;  // weights to average 1
-  for (int k = 0; k < n; ++k) {
-    float& w = buffer.w[static_cast<std::size_t>(k)];
-    w = static_cast<float>(w * scale);
-  }
-  return barsigw_meth2(buffer.v.data(), buffer.w.data(), n);
+  return meth2_sky(annulus_sky(x, y, r_in, r_out, residual, mask, model, pixe, pixm, buffer));
 }
 
 Meth2Flux find_zwt_meth2(float x, float y, float sky, int h, float ss, View2<const float> pix,
                          View2<const std::uint8_t> mask, View2<const float> neighbours, View2<const float> pixm,
                          View2<const float> model, const LocalPsf& psf) {
   Meth2Flux r;
-  int ic = 0, jc = 0;
-  if (!nearest_pixel(x, ic) || !nearest_pixel(y, jc) || h < 0) return r;
+  const int ic = nearest_pixel(x), jc = nearest_pixel(y);
+  if (ic == OFF_RASTER || jc == OFF_RASTER || h < 0) return r;
   const int half = std::max(h, 1);
   if (ic - half < 1 || ic + half > RASTER || jc - half < 1 || jc + half > RASTER) return r;
   Meth2Flux failed;
@@ -386,7 +225,9 @@ Meth2Flux find_zwt_meth2(float x, float y, float sky, int h, float ss, View2<con
 void meth2_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, const TileExposures& te,
                     std::span<const LocalPsf> psf_n, int mode) {
   check_mode(mode);
-  check_inputs(ls, ln, te, psf_n);
+  // The same box half-sizes as methods 0 and 1: the sky radii and the box
+  // grow with RAP, and a PSF reaches no pixel beyond 12.
+  check_tile_inputs("meth2_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   Meth2Ln out = meth2_ln(ln, mode);
   // The exposures are measured independently: each writes only its own results.
   PerWorker<Workspace> work(te.ns, ls);
@@ -396,9 +237,9 @@ void meth2_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
     const LocalPsf& psf = psf_n[static_cast<std::size_t>(n - 1)];
     const int filter = te.fff_n(n);
     reset_outputs(out, ls, n);
-    predict_exposure(ws, local, ls, n, ev, filter, out);
-    build_model(ws, local, ls, ev, psf);
-    ws.grid.build(ws.x.data(), ws.y.data(), ls);
+    predict_positions(ws, local, ls, n, ev, filter, out);
+    build_model(ws, ls, ev, psf);
+    ws.grid.build(ws.pred.x0.data(), ws.pred.y0.data(), ls);
     for (int l = 0; l < ls; ++l) measure_star(ws, l, n, mode, te.rap_n(n), ev, psf, out);
   });
 }
@@ -412,7 +253,7 @@ MrejAverage barsig_1dw_mrej(const float* z, const double* w, int n, double k, st
     kept[j] = used[j];
   }
   for (;;) {
-    trim_low_weights(w, n, used, kept);
+    trim_low_weights(w, n, TRIM_FRACTION, kept, used);
     int nk = 0;
     for (int j = 0; j < n; ++j) nk += kept[j];
     if (nk < 3) break;
@@ -425,7 +266,7 @@ MrejAverage barsig_1dw_mrej(const float* z, const double* w, int n, double k, st
     r.kept += kept[j];
   }
   if (r.kept == 0) return r;
-  const LeaveOneOut all = kept_mean(z, w, kept, n, -1);
+  const WeightedMoments all = weighted_moments(z, w, kept, n, -1);
   if (!(all.wsum > 0.0)) stop_run("1MREJ wtot.le.0");
   r.mean = all.mean;
   if (r.kept == 1) return r;

@@ -13,9 +13,10 @@
 #include <span>
 
 #include "core/array.h"
+#include "measure/exposure_stars.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "tile/tile_exposures.h"
 
 namespace zeb {
@@ -24,13 +25,13 @@ namespace zeb {
 inline constexpr float M2_NO_FLUX_ERROR = 99999.9f;   // sz_ln of an exposure not measured
 inline constexpr float M2_FAILED_ERROR = 9999.0f;     // sz_ln when a pixel of the box is masked
 inline constexpr float M2_NO_SKY_SCATTER = 999.9f;    // sky scatter used when the measured one is not positive
-inline constexpr float M2_SKY_TOO_FEW = 9999.0f;      // barsigw_meth2 scatter with at most 10 values
+inline constexpr float M2_SKY_TOO_FEW = SKY_TOO_FEW_SCATTER;     // barsigw_meth2 scatter with at most 10 values
 inline constexpr float M2_NO_AVG_SCATTER = 99999.0f;  // sz_lf from fewer than two kept measurements
 inline constexpr double M2_REJECT_K = 4.0;            // rejection threshold of the combination
 
 // Capacities: sky values of one annulus and measurements of one combination
 // (more stops the run).
-inline constexpr int SKY2_MAX = 1000;
+inline constexpr int SKY2_MAX = SKY_ANNULUS_MAX;
 inline constexpr int MREJ_MAX = 999;
 
 // The per-star-per-exposure arrays of one mode (digit 2 or 3).
@@ -53,9 +54,7 @@ struct Meth2Sky {
 };
 
 // Working room of one sky annulus: values and weights.
-struct Sky2Buffer {
-  std::array<float, SKY2_MAX> v{}, w{};
-};
+using Sky2Buffer = SkyBuffer;
 
 // Weighted clipped mean of v(0..n-1) with weights w: more than 10 values are
 // required (else mean 0, scatter 9999, count 0). Passes take the weighted mean

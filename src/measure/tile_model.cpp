@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <string>
 
 #include "core/fortran_format.h"
 #include "core/limits.h"
@@ -12,14 +13,16 @@ namespace zeb {
 
 namespace {
 
-void check_span(std::span<const float> s, int ls, const char* what) {
+void check_span(std::span<const float> s, int ls, const char* what, const std::string& routine = "mod_tile") {
   if (ls > static_cast<long>(s.size())) {
-    write_list(std::cout, "mod_tile: ", ls, " stars but ", static_cast<long>(s.size()), " entries in ", what);
-    stop_run("mod_tile: star list shorter than Ls");
+    write_list(std::cout, routine + ": ", ls, " stars but ", static_cast<long>(s.size()), " entries in ", what);
+    stop_run(routine + ": star list shorter than Ls");
   }
 }
 
-void add_star(float x, float y, float z, const LocalPsf& psf, View2<float> model) {
+}  // namespace
+
+void add_star_model(float x, float y, float z, const LocalPsf& psf, View2<float> model) {
   const PixelRange ri = raster_window(x - MODEL_WINDOW_LO, x + MODEL_WINDOW_HI);
   const PixelRange rj = raster_window(y - MODEL_WINDOW_LO, y + MODEL_WINDOW_HI);
   for (int j = rj.first; j <= rj.last; ++j) {
@@ -29,7 +32,18 @@ void add_star(float x, float y, float z, const LocalPsf& psf, View2<float> model
   }
 }
 
-}  // namespace
+void model_stars(std::span<const float> x, std::span<const float> y, std::span<const float> z, int ls,
+                 const LocalPsf& psf, View2<float> model) {
+  check_span(x, ls, "x", "model_stars");
+  check_span(y, ls, "y", "model_stars");
+  check_span(z, ls, "the fluxes", "model_stars");
+  std::fill(model.data(), model.data() + model.nx() * model.ny(), 0.0f);
+  for (int l = 0; l < ls; ++l) {
+    const std::size_t k = static_cast<std::size_t>(l);
+    if (!(z[k] >= 0.0f) || !std::isfinite(z[k])) continue;
+    add_star_model(x[k], y[k], z[k], psf, model);
+  }
+}
 
 PixelRange raster_window(float lo, float hi) {
   PixelRange r;
@@ -52,7 +66,7 @@ void mod_tile(std::span<const float> u0_l, std::span<const float> v0_l, std::spa
     if (!(z >= 0.0f) || !std::isfinite(z)) continue;
     const float x = xt_tuv(u0_l[static_cast<std::size_t>(l)], v0_l[static_cast<std::size_t>(l)], xtab, ytab);
     const float y = yt_tuv(u0_l[static_cast<std::size_t>(l)], v0_l[static_cast<std::size_t>(l)], xtab, ytab);
-    add_star(x, y, z, psf, model);
+    add_star_model(x, y, z, psf, model);
   }
 }
 

@@ -9,7 +9,7 @@
 
 #include "core/array.h"
 #include "geometry/tile_tables.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb {
 
@@ -27,6 +27,18 @@ PixelRange raster_window(float lo, float hi);
 // beyond 12 pixels can reach).
 inline constexpr float MODEL_WINDOW_LO = 12.0f;
 inline constexpr float MODEL_WINDOW_HI = 13.0f;
+
+// Adds flux z times the PSF of a star at raster position (x, y) to the pixels
+// trunc(x - 12) .. trunc(x + 13), trunc(y - 12) .. trunc(y + 13) of the model
+// (clipped to the raster; a position that is not a number adds nothing). Every
+// model image of the program is built from it.
+void add_star_model(float x, float y, float z, const LocalPsf& psf, View2<float> model);
+
+// The model image of stars already placed in the raster: zeroed, then star
+// L = 1..ls (element L - 1) at (x, y) with flux z added in star order. A flux
+// that is negative or not a finite number adds nothing.
+void model_stars(std::span<const float> x, std::span<const float> y, std::span<const float> z, int ls,
+                 const LocalPsf& psf, View2<float> model);
 
 // The model image of one exposure: zeroed, then for each star L = 1..ls, at
 // tile-grid position (u0_l(L), v0_l(L)) mapped into the raster through xtab and

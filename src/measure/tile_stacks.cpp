@@ -8,7 +8,7 @@
 #include "core/fortran_format.h"
 #include "core/parallel.h"
 #include "core/stop.h"
-#include "measure/robust_stats.h"
+#include "core/robust_stats.h"
 
 namespace zeb {
 

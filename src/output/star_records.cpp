@@ -295,4 +295,33 @@ void write_art_input_line(std::ostream& os, const ArtInputLine& a) {
   write_record_v(os, FMT_INPUT, r);
 }
 
+ArtInputLine art_input_line(const ArtPass& p, int it, int jt, int nartf, const SearchWindow& window) {
+  ArtInputLine a;
+  a.u = p.star.u;
+  a.v = p.star.v;
+  a.it = it;
+  a.jt = jt;
+  a.nartu = p.nartu;
+  a.nartf = nartf;
+  a.ia = p.ia;
+  a.ja = p.ja;
+  a.i1 = window.i1;
+  a.i2 = window.i2;
+  a.j1 = window.j1;
+  a.j2 = window.j2;
+  a.nit = p.peak_nit;
+  a.p = p.peak_p;
+  a.q = p.peak_q;
+  a.c = p.peak_c;
+  a.id = p.star.id;
+  for (int k = 1; k <= FDIM; ++k) {
+    const std::size_t f = static_cast<std::size_t>(k - 1);
+    a.z[f] = p.star.z[f];
+    a.reported[f] = p.levels.level[f];
+    a.sky[f] = p.sky[f];
+    a.sky_scatter[f] = p.sky_scatter[f];
+  }
+  return a;
+}
+
 }  // namespace zeb

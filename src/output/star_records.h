@@ -7,6 +7,7 @@
 
 #include "core/array.h"
 #include "core/limits.h"
+#include "measure/art_sky.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
 #include "measure/tile_stacks.h"
@@ -78,5 +79,9 @@ struct ArtInputLine {
 
 // The ".INPUT" line of a mode-A pass; its magnitude is that of the filter-1 flux.
 void write_art_input_line(std::ostream& os, const ArtInputLine& a);
+
+// What pass p of tile (it, jt), whose stars are 1..nartf, reports on its
+// ".INPUT" line, the pass searching `window`.
+ArtInputLine art_input_line(const ArtPass& p, int it, int jt, int nartf, const SearchWindow& window);
 
 }  // namespace zeb

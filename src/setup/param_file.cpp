@@ -13,7 +13,7 @@
 #include "core/list_directed.h"
 #include "core/stop.h"
 #include "core/text.h"
-#include "measure/psf_camera.h"
+#include "psf/psf_camera.h"
 #include "setup/image_slots.h"
 #include "setup/param_parse.h"
 #include "setup/source_lists.h"
@@ -696,6 +696,27 @@ void zeb_setup(const std::string& infile, const PrescanCounts& counts, RunState&
   read_mat_files(run.settings, run.slots, run.filters);
   log_source_lists(run.bright, run.master);
   end_of_setup(run.slots, run.filters);
+}
+
+void load_camera_psf(const std::string& kind, const std::string& file, int f, FilterSlots& filters) {
+  if (f < 1 || f > filters.psf_f.n()) {
+    write_list(std::cout, kind, "needs a filter slot of 1 or 2; F_SLOT: ", f);
+    stop_run();
+  }
+  CameraPsf& psf = filters.psf_f(f);
+  const std::string k = kind.substr(0, 6);
+  if (k == "PSF3IR") {
+    read_psf3ir(file, psf);
+  } else if (k == "PSFHRC") {
+    read_psfhrc(file, psf);
+  } else if (k == "PSFACS") {
+    read_psfacs(file, psf);
+  } else if (k == "PSF3UV") {
+    read_psf3uv(file, psf);
+  } else {
+    write_list(std::cout, "load_camera_psf: unknown camera PSF kind: ", kind);
+    stop_run();
+  }
 }
 
 }  // namespace zeb

@@ -19,6 +19,11 @@ struct PrescanCounts {
   int cs = 2;  // chips per slot provisioned
 };
 
+// Reads the camera PSF file of kind "PSF3IR", "PSFHRC", "PSFACS" or "PSF3UV"
+// into the PSF library of filter slot f (the parameter-file reader calls it at
+// the keyword, so the diagnostics appear in the order of the file).
+void load_camera_psf(const std::string& kind, const std::string& file, int f, FilterSlots& filters);
+
 // Reads the parameter file line by line, filling the run-wide data, then
 // reports the image slots, fits the transformations, logs the source lists and
 // runs the end-of-set-up checks. Returns only when the set-up is complete;

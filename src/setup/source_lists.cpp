@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 
 #include "core/file_check.h"
@@ -113,14 +114,14 @@ double flux_of_magnitude(double m, const std::string& where) {
 float log_magnitude(float flux) { return -2.5f * std::log10(std::max(flux, 1.0f)); }
 double log_magnitude(double flux) { return -2.5 * std::log10(std::max(flux, 1.0)); }
 
-// The run-wide lists are normally allocated by the driver before the set-up;
-// a handler called on an unallocated list allocates it rather than write
-// beyond its end.
-void ensure_allocated(MasterList& master) {
-  if (!master.allocated()) master.allocate(FDIM);
+// The run-wide lists are allocated by the driver before the set-up, at their
+// full size: a handler called on an unallocated list is a fault of the
+// program's wiring, which ends the run as one instead of being papered over.
+void require_allocated(const MasterList& master) {
+  if (!master.allocated()) throw std::logic_error("the master list is used before it is allocated");
 }
-void ensure_allocated(ArtificialStars& art) {
-  if (!art.allocated()) art.allocate(FDIM);
+void require_allocated(const ArtificialStars& art) {
+  if (!art.allocated()) throw std::logic_error("the artificial-star list is used before it is allocated");
 }
 
 // A stop whose explanation is the place it refers to.
@@ -225,7 +226,7 @@ void write_brite_regions(const std::string& name, const BrightStars& bright, dou
 
 int item_premag(const ParamLine& line, int k, bool magnitudes, MasterList& master) {
   const std::array<float, FDIM> limit = read_limits(line, k);
-  ensure_allocated(master);
+  require_allocated(master);
   ListFile file(line.field(k + 1), line, magnitudes ? "PREMAG" : "PREFLX");
   std::array<float, FDIM> threshold{};
   for (int f = 0; f < FDIM; ++f) threshold[f] = std::pow(10.0f, -limit[f] / 2.5f);
@@ -317,7 +318,7 @@ int item_addbrite(const ParamLine& line, int k, BrightStars& bright) {
 
 int item_addart(const ParamLine& line, int k, ArtificialStars& art) {
   if (art.narts + 1 > ARTMAX) stop_in(line.context(), "NARTs.gt._ARTMAX_");
-  ensure_allocated(art);
+  require_allocated(art);
   const LineNumbers n = read_item_numbers(line, k, "ADDART");
   std::array<double, FDIM> z{};
   for (int f = 0; f < FDIM; ++f) {
@@ -334,7 +335,7 @@ int item_addart(const ParamLine& line, int k, ArtificialStars& art) {
 }
 
 int item_artfile(const ParamLine& line, int k, bool magnitudes, ArtificialStars& art) {
-  ensure_allocated(art);
+  require_allocated(art);
   ListFile file(line.field(k + 1), line, magnitudes ? "ARTMAG" : "ARTFLX");
   art.narts = 0;
   std::string text;
@@ -364,7 +365,7 @@ void item_artlst() {
 }
 
 int item_drivxy(const ParamLine& line, int k, MasterList& master) {
-  ensure_allocated(master);
+  require_allocated(master);
   ListFile file(line.field(k + 1), line, "DRIVXY");
   master.nmasti = 0;
   std::string text;

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "measure/robust_stats.h"  // barsig, the robust mean of the zero points
+#include "core/robust_stats.h"  // barsig, the robust mean of the zero points
 #include "setup/run_state.h"
 
 namespace zeb {

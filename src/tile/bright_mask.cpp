@@ -379,9 +379,8 @@ void find_loc_brite(int uref_t, int vref_t, const BrightStars& bright, LocalBrig
   if (!log || !reg) run_error("AUX/SHOW_TILE_LOG.BRITE", "write failed");
 }
 
-void mask_tile(View2<float> pixm, int kkk, int /*chip*/, int fff, int /*flt*/, int uref_t, int vref_t,
-               double /*util*/, double /*vtil*/, int itil, int jtil, double /*xtil*/, double /*ytil*/,
-               TabView /*utab*/, TabView /*vtab*/, TabView xtab, TabView ytab, const LocalBrightStars& local) {
+void mask_tile(View2<float> pixm, int kkk, int fff, int uref_t, int vref_t, int itil, int jtil, TabView xtab,
+               TabView ytab, const LocalBrightStars& local) {
   std::fill(pixm.data(), pixm.data() + pixm.size(), 0.0f);
   if (local.bbs == 0) return;
   const bool has_light = kkk >= 1 && kkk <= kCameras && profiles().any_light[kkk];

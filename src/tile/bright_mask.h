@@ -72,8 +72,9 @@ void add_star_mask(View2<float> sum, const MaskTemplates& templates, float f, in
 
 // The mask level of one exposure: the quadrature sum of the halo and spikes of
 // every local bright star, each scaled by the star's flux in filter slot fff.
-void mask_tile(View2<float> pixm, int kkk, int chip, int fff, int flt, int uref_t, int vref_t, double util,
-               double vtil, int itil, int jtil, double xtil, double ytil, TabView utab, TabView vtab, TabView xtab,
+// The exposure's camera kkk and its raster centre (itil, jtil) place the spikes;
+// the stars reach the raster through xtab, ytab.
+void mask_tile(View2<float> pixm, int kkk, int fff, int uref_t, int vref_t, int itil, int jtil, TabView xtab,
                TabView ytab, const LocalBrightStars& local);
 
 }  // namespace zeb

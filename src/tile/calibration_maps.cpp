@@ -1,10 +1,13 @@
 #include "tile/calibration_maps.h"
 
+#include <array>
 #include <cmath>
 #include <vector>
 
 #include "core/array.h"
+#include "core/bilinear.h"
 #include "core/calib.h"
+#include "geometry/distortion.h"
 
 namespace zeb {
 
@@ -40,25 +43,21 @@ float zp_map_value(const Array2<float>& t, double x, double y, float first_node,
   const int j = static_cast<int>(g);
   const float wx = f - static_cast<float>(i);
   const float wy = g - static_cast<float>(j);
-  return t(i, j) * (1.0f - wx) * (1.0f - wy) + t(i + 1, j) * wx * (1.0f - wy) + t(i, j + 1) * (1.0f - wx) * wy +
-         t(i + 1, j + 1) * wx * wy;
+  return bilinear(t(i, j), t(i + 1, j), t(i, j + 1), t(i + 1, j + 1), wx, wy);
 }
 
 namespace {
 
-// ACS/WFC distortion polynomial: set A (entries 1..30) for the upper chip,
-// set B (31..60) for the lower; each an x polynomial then a y polynomial in
-// the terms 1, X, Y, X^2, XY, Y^2, X^3, X^2Y, XY^2, Y^3, X^4, X^3Y, X^2Y^2,
-// XY^3, Y^4.
-constexpr float kPolya[60] = {
-    4.222858f,   -25.8109722f, 7.5227451f,   35.1100426f, -15.4586792f, 2.224611f,    -3.9974229f, -0.461412f,
-    -1.137435f,  0.069899f,    0.365157f,    0.297704f,   0.451025f,    -0.059556f,   0.16458f,    2090.8291016f,
-    166.6364441f, -22.5819912f, -9.2248287f, 11.8548412f, -9.8124752f,  0.450533f,    -1.922356f,  -0.151181f,
-    -0.408813f,  -0.294261f,   -0.302678f,   -0.414122f,  0.10131f,     -0.188003f,   -0.013903f,  0.115885f,
-    -0.014278f,  35.8456612f,  -10.9553528f, 2.264019f,   -4.0188618f,  -0.189312f,   -1.135375f,  0.008529f,
-    0.419362f,   0.099082f,    0.167527f,    -0.036017f,  -0.000001f,   0.023567f,    141.2454987f, 11.9044418f,
-    -4.9667311f, 12.4176483f,  -7.4886379f,  0.463892f,   -2.23911f,    -0.249694f,   -0.464881f,  -0.258344f,
-    -0.022357f,  -0.105517f,   -0.050072f,   -0.031641f};
+// The ACS/WFC distortion polynomial in single precision: set A (entries
+// 1..30) for the upper chip, set B (31..60) for the lower; each an x
+// polynomial then a y polynomial in the terms 1, X, Y, X^2, XY, Y^2, X^3,
+// X^2Y, XY^2, Y^3, X^4, X^3Y, X^2Y^2, XY^3, Y^4. Every coefficient rounds to
+// the same float as the decimal it is written as.
+constexpr std::array<float, 60> kPolya = [] {
+  std::array<float, 60> a{};
+  for (std::size_t k = 0; k < a.size(); ++k) a[k] = static_cast<float>(WFC_POLY[k]);
+  return a;
+}();
 
 }  // namespace
 
@@ -74,7 +73,7 @@ float wfc3uv_zpa(double x, double y) {
 
 float pixarea_wfc(int i, int j) {
   const bool lower = j <= 2048;
-  const float* p = kPolya + (lower ? 30 : 0);  // p[0..14] x polynomial
+  const float* p = kPolya.data() + (lower ? 30 : 0);  // p[0..14] x polynomial
   const float* q = p + 15;                     // q[0..14] y polynomial
   const float X = static_cast<float>(i - 2048) / 2048.0f;
   const float Y = static_cast<float>(j - (lower ? 1024 : 3072)) / 1024.0f;
@@ -91,7 +90,7 @@ float pixarea_wfc(int i, int j) {
                      3.0f * q[9] * Y * Y + q[11] * X * X * X + 2.0f * q[12] * X * X * Y + 3.0f * q[13] * X * Y * Y +
                      4.0f * q[14] * Y * Y * Y;
   // Normalised to the linear scale of the lower chip (set B) for both chips.
-  const float* pb = kPolya + 30;
+  const float* pb = kPolya.data() + 30;
   const float* qb = pb + 15;
   const float norm = (2048.0f + pb[1]) * (1024.0f + qb[2]) - pb[2] * qb[1];
   return (dxdX * dydY - dxdY * dydX) / norm;

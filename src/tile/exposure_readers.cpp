@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <iostream>
 
+#include "core/bilinear.h"
 #include "core/file_check.h"
 #include "core/fortran_format.h"
 #include "core/stop.h"
@@ -15,67 +15,6 @@
 namespace zeb {
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Big-endian pixels.
-
-std::int16_t be_int16(const unsigned char* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>((p[0] << 8) | p[1]));
-}
-
-std::uint32_t be_uint32(const unsigned char* p) {
-  return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-         (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-std::int32_t be_int32(const unsigned char* p) { return static_cast<std::int32_t>(be_uint32(p)); }
-
-float be_float(const unsigned char* p) {
-  const std::uint32_t bits = be_uint32(p);
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-
-// ---------------------------------------------------------------------------
-// Windowed reading of one image.
-
-// Raster (1, 1) of an nx x ny raster centred on raw pixel (itil, jtil).
-struct Window {
-  long x0, y0;  // raw position of raster pixel (1, 1)
-  int nx, ny;
-};
-
-Window window_around(int itil, int jtil, int nx, int ny) {
-  return Window{itil - (nx - 1) / 2L, jtil - (ny - 1) / 2L, nx, ny};
-}
-
-// Calls put(xt, yt, y, bytes) for every pixel of the image's first plane that
-// lies in the window (raster position, raw row, and its stored bytes), reading
-// only the records that hold such pixels, each once. The caller has checked
-// that the file holds the whole data unit.
-template <typename Put>
-void read_window(const FitsRecords& file, const FitsHeader& h, int bytes_per_pixel, const Window& w, Put put) {
-  if (h.naxis <= 0) return;
-  const long long ncols = h.naxis1;
-  const long long nrows = h.naxis >= 2 ? h.naxis2 : 1;
-  if (ncols < 1 || nrows < 1) return;
-  const long long xa = std::max<long long>(w.x0, 1), xb = std::min<long long>(w.x0 + w.nx - 1, ncols);
-  const long long ya = std::max<long long>(w.y0, 1), yb = std::min<long long>(w.y0 + w.ny - 1, nrows);
-  FitsRecord rec;
-  long current = -1;
-  for (long long y = ya; y <= yb; ++y) {
-    for (long long x = xa; x <= xb; ++x) {
-      const long long byte = ((y - 1) * ncols + (x - 1)) * bytes_per_pixel;
-      const long n = h.data_record + static_cast<long>(byte / kFitsRecordBytes);
-      if (n != current) {
-        file.read(n, rec);
-        current = n;
-      }
-      put(static_cast<int>(x - w.x0 + 1), static_cast<int>(y - w.y0 + 1), y, rec.data() + byte % kFitsRecordBytes);
-    }
-  }
-}
 
 template <typename T>
 void fill_view(View2<T> a, T v) {
@@ -214,7 +153,7 @@ void readfits_wfc3uv_wj2_rast(const std::string& name, View2<float> values, View
 
   read_window(*file, h, 2, window_around(itil, jtil, nx, ny),
               [&](int xt, int yt, long long y, const unsigned char* bytes) {
-                Pixel p = compressed ? decode_wjl(be_int16(bytes)) : decode_wj2(be_int16(bytes));
+                Pixel p = compressed ? decode_wjl(get_be_int16(bytes)) : decode_wj2(get_be_int16(bytes));
                 if (y >= kGapFirstRow && y <= kGapLastRow) p = Pixel{-750.0f, 9999.9f, kPixNoData};
                 values(xt, yt) = p.value;
                 errors(xt, yt) = p.error;
@@ -271,11 +210,11 @@ void readfits_wfc3ir_flt_rast(const std::string& name, View2<float> values, View
                         " x " + std::to_string(ext[0].naxis2));
   }
 
-  const Window w = window_around(itil, jtil, nx, ny);
-  read_window(*file, ext[0], 4, w, [&](int xt, int yt, long long, const unsigned char* b) { values(xt, yt) = be_float(b); });
-  read_window(*file, ext[1], 4, w, [&](int xt, int yt, long long, const unsigned char* b) { errors(xt, yt) = be_float(b); });
+  const FitsWindow w = window_around(itil, jtil, nx, ny);
+  read_window(*file, ext[0], 4, w, [&](int xt, int yt, long long, const unsigned char* b) { values(xt, yt) = get_be_float(b); });
+  read_window(*file, ext[1], 4, w, [&](int xt, int yt, long long, const unsigned char* b) { errors(xt, yt) = get_be_float(b); });
   read_window(*file, ext[2], 2, w, [&](int xt, int yt, long long, const unsigned char* b) {
-    const std::uint16_t dq = static_cast<std::uint16_t>(be_int16(b));
+    const std::uint16_t dq = static_cast<std::uint16_t>(get_be_int16(b));
     float& value = values(xt, yt);
     float& error = errors(xt, yt);
     // The zero-signal rule looks at the error as the file holds it: after the
@@ -305,7 +244,7 @@ void readfits_hrc_i4_rast(const std::string& name, View2<float> values, View2<fl
   check_data_unit(h, *file);
   read_window(*file, h, 4, window_around(itil, jtil, nx, ny),
               [&](int xt, int yt, long long, const unsigned char* b) {
-                const float count = static_cast<float>(be_int32(b));
+                const float count = static_cast<float>(get_be_int32(b));
                 values(xt, yt) = count;
                 errors(xt, yt) = std::sqrt(std::max(count, 0.0f) + 16.0f);
                 flags(xt, yt) = kPixGood;
@@ -334,8 +273,7 @@ void apply_correction_map(View2<float> values, int itil, int jtil, int s, float 
       const int x = itil + xt - (hx + 1);
       if (x < ilo || x > ihi) continue;
       const float fx = static_cast<float>(x - ilo) / static_cast<float>(ihi - ilo);
-      const float z =
-          z11 * (1.0f - fx) * (1.0f - fy) + z21 * fx * (1.0f - fy) + z12 * (1.0f - fx) * fy + z22 * fx * fy;
+      const float z = bilinear(z11, z21, z12, z22, fx, fy);
       values(xt, yt) *= std::pow(10.0f, -z / 2.5f);
     }
   }

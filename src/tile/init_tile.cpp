@@ -111,9 +111,8 @@ int init_tile_b(int it, int jt, int uref_t, int vref_t, TileExposures& te, const
 
   for (int n = 1; n <= ns; ++n) {
     if (verbose && (n < 10 || n % 25 == 0)) write_list(std::cout, "----> N", n, " / ", ns);
-    mask_tile(te.pixm_n.plane(n), te.kkk_n(n), te.ccc_n(n), te.fff_n(n), te.flt_n(n), uref_t, vref_t, te.util_n(n),
-              te.vtil_n(n), te.itil_n(n), te.jtil_n(n), te.xtil_n(n), te.ytil_n(n), tab_of(te.utab_n, n),
-              tab_of(te.vtab_n, n), tab_of(te.xtab_n, n), tab_of(te.ytab_n, n), local);
+    mask_tile(te.pixm_n.plane(n), te.kkk_n(n), te.fff_n(n), uref_t, vref_t, te.itil_n(n), te.jtil_n(n),
+              tab_of(te.xtab_n, n), tab_of(te.ytab_n, n), local);
   }
   if (verbose) write_list(std::cout, "RETURN FROM init_tile...");
   return local.bbs;

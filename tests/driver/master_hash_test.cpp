@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,7 @@ TEST(Commit, OnlyTheTileWhoseInnerRegionHoldsAStarRewritesItAndNewIdentifiersFol
 
 TEST(Commit, ModeAReportsTheChosenStarThroughItsOwnEntry) {
   MasterList report;
+  report.allocate(FDIM, 1);
   LocalList local;
   reset_local(local);
   int ls = 0;
@@ -279,6 +281,15 @@ TEST(Commit, ModeAReportsTheChosenStarThroughItsOwnEntry) {
   EXPECT_FLOAT_EQ(report.zmast0(1, 1), 20.0f);
   EXPECT_DOUBLE_EQ(local.uu_l(1), 316.0);
   EXPECT_EQ(local.n0_l(1), 0);  // no identifier for the other star
+}
+
+TEST(Commit, AListNeverAllocatedIsAFaultOfTheProgramNotAListMadeOnDemand) {
+  MasterList none;
+  LocalList local;
+  reset_local(local);
+  EXPECT_THROW(commit_tile('R', tile_limits(1, 1), 0, local, none), std::logic_error);
+  EXPECT_THROW(commit_art_report(tile_limits(1, 1), 0, local, none), std::logic_error);
+  EXPECT_EQ(none.umast0.n(), 0);
 }
 
 }  // namespace

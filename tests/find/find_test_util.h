@@ -11,7 +11,7 @@
 #include "core/array.h"
 #include "find/find_tile.h"
 #include "measure/local_list.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "setup/run_state.h"
 #include "tile/tile_exposures.h"
 

@@ -1,4 +1,4 @@
-// barsigw, barsig_sns and dbubble on hand-worked samples.
+// barsigw and barsig_sns on hand-worked samples.
 //
 // rpsf_phot against hand-worked grids, its regime boundaries, and bit-identity
 // with a direct transcription of the evaluation rule (square root included).
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/array.h"
-#include "measure/psf.h"
-#include "measure/robust_stats.h"
+#include "core/robust_stats.h"
+#include "psf/psf.h"
 #include "support/test_support.h"
 
 namespace zeb {

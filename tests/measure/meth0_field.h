@@ -15,7 +15,7 @@
 #include "core/limits.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 #include "tile/tile_exposures.h"
 
 namespace zeb::test {

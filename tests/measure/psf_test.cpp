@@ -14,9 +14,9 @@
 #include "core/fortran_format.h"
 #include "core/text.h"
 #include "imageio/fits.h"
-#include "measure/psf.h"
-#include "measure/psf_camera.h"
-#include "measure/psf_library.h"
+#include "psf/psf.h"
+#include "psf/psf_camera.h"
+#include "psf/psf_library.h"
 #include "setup/run_state.h"
 #include "support/test_support.h"
 

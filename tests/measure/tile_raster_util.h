@@ -8,7 +8,7 @@
 #include "core/array.h"
 #include "core/limits.h"
 #include "geometry/tile_tables.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb::test {
 

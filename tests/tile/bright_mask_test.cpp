@@ -121,8 +121,7 @@ struct MaskCase {
   // The raster is centred on raw (512, 512); one reference pixel is two raw
   // pixels (the tables are the identity between raster and tile grid).
   void run(int kkk, int fff = 1) {
-    mask_tile(pixm.view(), kkk, 1, fff, 0, kUref, kVref, kUref, kVref, 512, 512, 512.0, 512.0, tab_of(te.utab_n, 1),
-              tab_of(te.vtab_n, 1), tab_of(te.xtab_n, 1), tab_of(te.ytab_n, 1), local);
+    mask_tile(pixm.view(), kkk, fff, kUref, kVref, 512, 512, tab_of(te.xtab_n, 1), tab_of(te.ytab_n, 1), local);
   }
   bool all_zero() const {
     for (std::size_t k = 0; k < pixm.size(); ++k)

@@ -1,4 +1,4 @@
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,6 @@
-#include "measure/psf_library.h"
+#include "psf/psf_library.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +12,7 @@
 #include "core/stop.h"
 #include "core/text.h"
 #include "imageio/fits.h"
-#include "measure/psf.h"
+#include "psf/psf.h"
 
 namespace zeb {
 
@@ -39,12 +38,6 @@ FitsRecords open_library(const std::string& name, const char* routine_text, cons
   std::optional<FitsRecords> file = FitsRecords::open(fits_open_name(name), FitsRecords::Access::Read);
   if (!file) library_open_failure(routine_text, cut_format, name);
   return std::move(*file);
-}
-
-float big_endian_float(const unsigned char* b) {
-  const std::uint32_t u = (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
-                          std::uint32_t{b[3]};
-  return std::bit_cast<float>(u);
 }
 
 int card_value(const std::string& card, const std::string& file) {
@@ -276,7 +269,7 @@ void grabfits_stdpsf(const std::string& name, View2<float> psf, int ip, int jp, 
   }
   for (int b = 1; b <= PSF_NPIX; ++b) {
     for (int a = 1; a <= PSF_NPIX; ++a) {
-      const float v = big_endian_float(&bytes[static_cast<std::size_t>(4 * ((a - 1) + PSF_NPIX * (b - 1)))]);
+      const float v = get_be_float(&bytes[static_cast<std::size_t>(4 * ((a - 1) + PSF_NPIX * (b - 1)))]);
       if (!std::isfinite(v))
         run_error(file.path(), "fiducial plane " + std::to_string(k) + " holds a value that is not a finite number");
       psf(a, b) = v;

@@ -10,11 +10,9 @@
 #include <string>
 
 #include "core/array.h"
-#include "measure/psf_library.h"
+#include "psf/psf_library.h"
 
 namespace zeb {
-
-struct FilterSlots;
 
 // Image sizes of the four camera files (x by y).
 inline constexpr int PSFACS_NX = 901, PSFACS_NY = 1001;    // 9 x 10 fiducials
@@ -45,10 +43,5 @@ void read_psfacs(const std::string& file, CameraPsf& psf);
 void read_psfhrc(const std::string& file, CameraPsf& psf);
 void read_psf3ir(const std::string& file, CameraPsf& psf);
 void read_psf3uv(const std::string& file, CameraPsf& psf);
-
-// Reads the camera PSF file of kind "PSF3IR", "PSFHRC", "PSFACS" or "PSF3UV"
-// into the PSF library of filter slot f (the parameter-file reader calls it at
-// the keyword, so the diagnostics appear in the order of the file).
-void load_camera_psf(const std::string& kind, const std::string& file, int f, FilterSlots& filters);
 
 }  // namespace zeb

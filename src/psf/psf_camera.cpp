@@ -1,4 +1,4 @@
-#include "measure/psf_camera.h"
+#include "psf/psf_camera.h"
 
 #include <cmath>
 #include <iostream>
@@ -7,8 +7,7 @@
 #include "core/stop.h"
 #include "core/text.h"
 #include "imageio/fits.h"
-#include "measure/psf.h"
-#include "setup/run_state.h"
+#include "psf/psf.h"
 
 namespace zeb {
 
@@ -137,27 +136,6 @@ void read_psf3uv(const std::string& file, CameraPsf& psf) {
   const Array2<float> image = read_float_image(file, "PSF3UV", PSF3UV_NX, PSF3UV_NY);
   fill_psf3uv(cview(image), psf);
   write_fiducial_table(std::cout, psf);
-}
-
-void load_camera_psf(const std::string& kind, const std::string& file, int f, FilterSlots& filters) {
-  if (f < 1 || f > filters.psf_f.n()) {
-    write_list(std::cout, kind, "needs a filter slot of 1 or 2; F_SLOT: ", f);
-    stop_run();
-  }
-  CameraPsf& psf = filters.psf_f(f);
-  const std::string k = kind.substr(0, 6);
-  if (k == "PSF3IR") {
-    read_psf3ir(file, psf);
-  } else if (k == "PSFHRC") {
-    read_psfhrc(file, psf);
-  } else if (k == "PSFACS") {
-    read_psfacs(file, psf);
-  } else if (k == "PSF3UV") {
-    read_psf3uv(file, psf);
-  } else {
-    write_list(std::cout, "load_camera_psf: unknown camera PSF kind: ", kind);
-    stop_run();
-  }
 }
 
 }  // namespace zeb

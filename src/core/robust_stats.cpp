@@ -1,6 +1,7 @@
-#include "measure/robust_stats.h"
+#include "core/robust_stats.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iostream>
 
@@ -47,6 +48,52 @@ RobustMean barsigw(const float* x, const float* w, int n, float k) {
   return r;
 }
 
+ClippedMean clipped_weighted_mean(const float* x, const float* w, int n) {
+  // Which values are still in, on the stack.
+  std::array<std::uint8_t, CLIPPED_MEAN_MAX> in;
+  const int m = std::clamp(n, 0, CLIPPED_MEAN_MAX);
+  std::fill(in.begin(), in.begin() + m, std::uint8_t{1});
+  ClippedMean r;
+  r.used = m;
+  for (;;) {
+    double sw = 0.0, swx = 0.0;
+    for (int k = 0; k < m; ++k)
+      if (in[static_cast<std::size_t>(k)]) {
+        sw += w[k];
+        swx += static_cast<double>(w[k]) * x[k];
+      }
+    r.mean = swx / sw;
+    double dev = 0.0;
+    for (int k = 0; k < m; ++k)
+      if (in[static_cast<std::size_t>(k)]) dev += w[k] * std::fabs(x[k] - r.mean);
+    r.scatter = dev / sw;
+    int dropped = 0;
+    for (int k = 0; k < m; ++k)
+      if (in[static_cast<std::size_t>(k)] && std::fabs(x[k] - r.mean) > 3.0 * r.scatter) {
+        in[static_cast<std::size_t>(k)] = 0;
+        ++dropped;
+      }
+    r.used -= dropped;
+    if (dropped == 0) return r;
+  }
+}
+
+void trim_low_weights(const double* w, int n, double fraction, std::uint8_t* in, std::uint8_t* also_out) {
+  for (;;) {
+    int c = 0, lightest = -1;
+    double sw = 0.0;
+    for (int k = 0; k < n; ++k) {
+      if (!in[k]) continue;
+      ++c;
+      sw += w[k];
+      if (lightest < 0 || w[k] < w[lightest]) lightest = k;
+    }
+    if (c < 2 || !(w[lightest] < fraction * (sw / c))) return;
+    in[lightest] = 0;
+    if (also_out != nullptr) also_out[lightest] = 0;
+  }
+}
+
 void barsig(std::span<const float> values, int n, float& mean, float& sigma, int& nused) {
   n = static_cast<int>(std::min(static_cast<std::size_t>(n < 0 ? 0 : n), values.size()));
   mean = 0.0f;
@@ -75,8 +122,6 @@ void barsig(std::span<const float> values, int n, float& mean, float& sigma, int
   nused = used;
   if (used < 2) sigma = 0.999f;
 }
-
-void dbubble(double* a, int n) { bubble_order(a, n); }
 
 namespace {
 
@@ -167,7 +212,7 @@ RobustMean barsig_sns(const float* x, int n) {
   if (n == 0) return {};
   double a[10];
   for (int i = 0; i < n; ++i) a[i] = x[i];
-  dbubble(a, n);
+  bubble_order(a, n);
   if (n == 1) return {static_cast<float>(a[0]), 999.9f, 1};
   // Every dropped value starts the rules again with one value fewer.
   while (n > 2) {
