@@ -20,6 +20,13 @@
 
 namespace zeb::test {
 
+// The field both method tests measure: a Gaussian PSF on a flat sky, and the
+// accuracy an isolated star's fit must reach in it.
+constexpr float SIGMA = 1.2f;
+constexpr float SKY = 10.0f;
+constexpr double POS_TOL = 0.01;
+constexpr double FLUX_TOL = 0.001;
+
 class GaussianField {
  public:
   GaussianField(int ns, float sigma, float sky, float pixel_error)

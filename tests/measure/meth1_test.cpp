@@ -24,12 +24,11 @@
 namespace zeb {
 namespace {
 
+using test::FLUX_TOL;
 using test::GaussianField;
-
-constexpr float SIGMA = 1.2f;
-constexpr float SKY = 10.0f;
-constexpr double POS_TOL = 0.01;
-constexpr double FLUX_TOL = 0.001;
+using test::POS_TOL;
+using test::SIGMA;
+using test::SKY;
 
 void run_meth1(GaussianField& f, bool verbose = false) {
   meth1_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), verbose);
