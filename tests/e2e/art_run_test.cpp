@@ -163,13 +163,6 @@ TEST(ArtificialStarRun, ModeCInjectsEveryStarOfTheTileThenRunsOrdinarily) {
   EXPECT_EQ(count_lines(c.out, " ZEB: STAK_TILE...  1...Ns:  4"), 2);
 }
 
-}  // namespace
-}  // namespace zebsim
-
-namespace zebsim {
-namespace {
-
-
 // The demo field's parameter file with another mode, tile range and extra lines.
 void rewrite_params(const std::string& mode, const std::string& range, const std::string& extra) {
   std::string p = read_file("params.txt");

@@ -137,12 +137,6 @@ TEST(Centroid, TallyWeightedMeanOnTheTileGrid) {
   EXPECT_DOUBLE_EQ(c.ubar, 151.0);
 }
 
-}  // namespace
-
-namespace {
-
-using namespace zeb;
-
 // sum K^2 of the zero-mean 5 x 5 kernel of the Gaussian PSF for a source
 // (ox, oy) pixels from the box's centre: K = P - mean P.
 double kernel_kk(double ox, double oy) {

@@ -72,9 +72,6 @@ TEST_F(FitsImages, FloatAndBytePixels) {
 }
 
 // ---------------------------------------------------------------------------
-// Readers.
-
-// ---------------------------------------------------------------------------
 // Header carry-over tables.
 
 TEST_F(FitsImages, ReadersRefillTheCarryOverTablesFromColumns11To30) {
@@ -99,15 +96,6 @@ TEST_F(FitsImages, ReadersRefillTheCarryOverTablesFromColumns11To30) {
   EXPECT_EQ(t.fitsinfo[7], t.hdr[12]);                          // PA_V3 in both tables
   EXPECT_EQ(hdr_entry("EXPTIME"), t.hdr[15]);
 }
-
-// ---------------------------------------------------------------------------
-// File names.
-
-}  // namespace
-}  // namespace zeb::test
-
-namespace zeb::test {
-namespace {
 
 void expect_cards(const std::string& file, const std::vector<std::string>& expected) {
   std::string bytes = read_file(file);
@@ -205,12 +193,6 @@ TEST_F(HeaderStyles, StyleCForSixteenBitMosaicsFillsTheRecordWithEndLast) {
   want.push_back("END");
   expect_cards("m.fits", want);
 }
-
-}  // namespace
-}  // namespace zeb::test
-
-namespace zeb::test {
-namespace {
 
 using Mosaics = FitsImages;
 

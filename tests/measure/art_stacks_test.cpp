@@ -93,13 +93,6 @@ TEST(AddArt, NegativeOrNonNumberFluxAddsNothing) {
   for (long k = 0; k < static_cast<long>(a.r.pixv_n.size()); ++k) ASSERT_EQ(a.r.pixv_n.data()[k], 50.0f) << k;
 }
 
-}  // namespace
-}  // namespace zeb
-
-namespace zeb {
-namespace {
-
-
 struct StackCase {
   int ns;
   ShiftTables tables;

@@ -21,11 +21,7 @@
 namespace zeb {
 namespace {
 
-using test::FLUX_TOL;
-using test::GaussianField;
-using test::POS_TOL;
-using test::SIGMA;
-using test::SKY;
+using namespace test;
 
 void run_meth0(GaussianField& f, bool verbose = false) {
   meth0_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), verbose);
@@ -158,12 +154,6 @@ TEST(Meth0Fit, StarsOffTheRasterOrWithBadValuesDoNoHarm) {
   EXPECT_EQ(bad.local().z0_lf(2, 1), 100.0f);
 }
 
-}  // namespace
-}  // namespace zeb
-
-namespace zeb {
-namespace {
-
 TEST(Meth0Sky, ClippedMeanStopsWhenTheCountSettles) {
   // Pass 1 takes all: centre 22, scatter 110 / 4 = 27.5. Pass 2 (limit 61.875)
   // drops 100: centre 2.5, scatter (21 + 20 + 19 + 18) / 3 = 26. Pass 3 keeps
@@ -216,24 +206,6 @@ TEST(Meth0Cap, CentreTakesTheSumOfItsNinePixelsAndCapsTheRest) {
   EXPECT_EQ(box.w(102, 100), -3.0f);
 }
 
-// A box whose P is sky + z times the Gaussian PSF at (xs, ys), E = 2, W = the
-// PSF at (x0, y0).
-struct FitCase {
-  test::GaussianField field{1, 1.2f, 0.0f, 1.0f};
-  PreparedBox box;
-  FitCase(float xs, float ys, float z, float sky, int i0, int j0, int half) {
-    box.reset(i0, j0, half);
-    for (int j = j0 - half; j <= j0 + half; ++j)
-      for (int i = i0 - half; i <= i0 + half; ++i) {
-        box.set_usable(i, j);
-        box.p(i, j) = sky + z * static_cast<float>(field.profile(i - xs, j - ys));
-        box.e(i, j) = 2.0f;
-        box.w(i, j) = rpsf_phot(i - static_cast<float>(i0), j - static_cast<float>(j0), psf());
-      }
-  }
-  const LocalPsf& psf() { return field.psfs()[0]; }
-};
-
 TEST(Meth0AverageZ, LowOutlierIsKeptBecauseTheTestIsSigned) {
   const float z[5] = {100.0f, 102.0f, 98.0f, 101.0f, 70.0f};
   double w[5] = {0.2, 0.2, 0.2, 0.2, 0.2};
@@ -257,29 +229,6 @@ TEST(Meth0AverageZ, LeaveOneOutAndSingleMeasurement) {
   EXPECT_TRUE(std::isnan(a.mean));
   EXPECT_EQ(a.count, 0);
 }
-
-// Per-exposure results set by hand, for the two combinations.
-struct Combination {
-  std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
-  LocalExposureResults ln{4};
-  Array1<int> fff_n{NDIM, 1};
-  Combination() {
-    reset_local(*local);
-    local->u0_l(1) = 77.0f;
-    local->v0_l(1) = 88.0f;
-    local->z0_lf(1, 1) = 123.0f;
-    local->z0_lf(1, 2) = 456.0f;
-    local->sz0_lf(1, 2) = 4.5f;
-  }
-  void set(int n, float u, float v, float z, float sz, short gp, short gz) {
-    ln.u0_ln(1, n) = u;
-    ln.v0_ln(1, n) = v;
-    ln.z0_ln(1, n) = z;
-    ln.sz0_ln(1, n) = sz;
-    ln.gp0_ln(1, n) = gp;
-    ln.gz0_ln(1, n) = gz;
-  }
-};
 
 }  // namespace
 }  // namespace zeb

@@ -24,11 +24,7 @@
 namespace zeb {
 namespace {
 
-using test::FLUX_TOL;
-using test::GaussianField;
-using test::POS_TOL;
-using test::SIGMA;
-using test::SKY;
+using namespace test;
 
 void run_meth1(GaussianField& f, bool verbose = false) {
   meth1_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), verbose);
@@ -206,12 +202,6 @@ TEST(Meth1Combine, HandWorkedAverages) {
     EXPECT_DOUBLE_EQ(r.sz, 99999.0);
   }
 }
-
-}  // namespace
-}  // namespace zeb
-
-namespace zeb {
-namespace {
 
 // Per-exposure results set by hand: star 1 in filter 1 (exposures 1, 2, 4) and
 // filter 2 (exposure 3); exposure 5 (filter 1) not measured.

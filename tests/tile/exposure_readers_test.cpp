@@ -1,3 +1,5 @@
+// The exposure readers: the 16-bit joint frames (plain and compressed), the
+// WFC3/IR files with their flags, their failure messages, and the correction map.
 #include "tile/exposure_readers.h"
 
 #include <gtest/gtest.h>
@@ -209,10 +211,7 @@ TEST(IrReader, ValuesErrorsAndDataQualityFlags) {
 }
 
 // ---------------------------------------------------------------------------
-// ACS/HRC: 1024 x 1024 integers; the window centred on raw (1, 1).
-
-// ---------------------------------------------------------------------------
-// Correction map and dispatch.
+// Correction map.
 
 float two_and_a_half(double, double) { return 2.5f; }
 float step_at_600(double x, double) { return x >= 600.0 ? 2.5f : 0.0f; }

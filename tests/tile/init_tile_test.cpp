@@ -1,7 +1,10 @@
-
+// Setting up a tile: which exposures overlap it, their rasters read and
+// blanked off the chip and beyond the grid, the bright-star mask, and the
+// look-up tables between raster and tile grid.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <sstream>
 
 #include "core/text.h"
@@ -39,7 +42,6 @@ void one_ir_entry(TileExposures& te, const std::string& file, int itil, int jtil
   identity_tables(te, 1);
   te.allocate_rasters(1);
 }
-
 
 TEST(InitTileB, BlanksOffTheChipEvenWhereTheFileHasPixels) {
   TempDir dir;
@@ -118,14 +120,6 @@ TEST(InitTileB, WholeTileWithABrightStar) {
   EXPECT_EQ(te.pixm_n(1, 1, 1), 0.0f);  // beyond the IR halo and spikes
 }
 
-}  // namespace
-
-namespace {
-
-using namespace zeb;
-using namespace zeb::test;
-
-
 TEST(ChipExtents, TwoChipCamerasShareOneFrameWithChipOneOnTop) {
   for (int kkk : {5, 8}) {
     EXPECT_EQ(jmin_kkk_c(kkk, 1), 2049);
@@ -190,36 +184,22 @@ TEST(InitTileA, OverlapIsStrictAtBothEdgesOfTheChip) {
 }
 
 TEST(InitTileA, BrokenTransformationsStopInsteadOfMisreading) {
-  {
+  auto init = [](const std::function<void(ImageSlots&)>& breaking, TileExposures& te) {
     ImageSlots s = make_slots(1);
     place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
-    s.ag_cg(1, 1) = NAN;  // maps the tile centre nowhere
+    breaking(s);
+    return capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
+  };
+  TileExposures nowhere, singular;
+  EXPECT_TRUE(init([](ImageSlots& s) { s.ag_cg(1, 1) = NAN; }, nowhere).stopped);  // the centre maps nowhere
+  Captured r = init([](ImageSlots& s) { s.ga_cg(1, 1) = s.gd_cg(1, 1) = 0.0; }, singular);  // cannot be inverted
+  EXPECT_EQ(r.err, "STOP trans_tile: singular transformation\n");
+  // A tile centre mapped far outside the detector overlaps nothing, even
+  // where the distortion solution cannot be inverted any more.
+  for (double far : {3.0e5, 1.0e9}) {
     TileExposures te;
-    auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
-    EXPECT_TRUE(r.stopped);
-    EXPECT_NE(r.status, 0);
-  }
-  {
-    ImageSlots s = make_slots(1);
-    place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
-    s.ga_cg(1, 1) = s.gd_cg(1, 1) = 0.0;  // cannot be inverted
-    TileExposures te;
-    auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.err, "STOP trans_tile: singular transformation\n");
-  }
-  {
-    // A tile centre mapped far outside the detector overlaps nothing, even
-    // where the distortion solution cannot be inverted any more.
-    for (double far : {3.0e5, 1.0e9}) {
-      ImageSlots s = make_slots(1);
-      place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
-      s.xcen_cg(1, 1) = far;
-      TileExposures te;
-      auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
-      EXPECT_FALSE(r.stopped) << far;
-      EXPECT_EQ(te.ns, 0);
-    }
+    EXPECT_FALSE(init([far](ImageSlots& s) { s.xcen_cg(1, 1) = far; }, te).stopped) << far;
+    EXPECT_EQ(te.ns, 0);
   }
 }
 
