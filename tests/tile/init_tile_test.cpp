@@ -1,6 +1,7 @@
 // Setting up a tile: which exposures overlap it, their rasters read and
-// blanked off the chip and beyond the grid, the bright-star mask, and the
-// look-up tables between raster and tile grid.
+// blanked off the chip and beyond the grid, and the look-up tables between
+// raster and tile grid. (A whole tile with its bright-star mask is set up by
+// every simulated run.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -78,46 +79,6 @@ TEST(InitTileB, GridMarginIsFourStepsInclusive) {
   EXPECT_EQ(flag_with_grid_column(-4.01f), 3);
   EXPECT_EQ(flag_with_grid_column(306.0f), 0);
   EXPECT_EQ(flag_with_grid_column(306.01f), 3);
-}
-
-TEST(InitTileB, WholeTileWithABrightStar) {
-  TempDir dir;
-  write_ir("ir.fits", 400, 400, 100.0f, 3.0f);
-  ImageSlots s = make_slots(1);
-  place_slot(s, 1, 9, kUref, kVref, 200.2, 200.2, "ir.fits");
-  TileExposures te;
-  init_tile_a(4, 3, kUref, kVref, s, te, false);
-  ASSERT_EQ(te.ns, 1);
-  te.allocate_rasters(te.ns);
-  BrightStars b;
-  b.bs = 2;
-  b.uref_b(1) = kUref + 10.0;  // in the tile
-  b.vref_b(1) = kVref;
-  b.zref_bf(1, 1) = 100000.0f;
-  b.zref_bf(1, 2) = 0.001f;
-  b.uref_b(2) = kUref + 2000.0;  // far away
-  b.vref_b(2) = kVref;
-  LocalBrightStars local;
-  Settings settings;
-  int bbs = -1;
-  auto r = capture([&] { bbs = init_tile_b(4, 3, kUref, kVref, te, b, local, settings); });
-  ASSERT_FALSE(r.stopped) << r.out << r.err;
-  EXPECT_EQ(bbs, 1);
-  // The raster centre is raw (200, 200); the tile reaches about 67 raw pixels
-  // either way (75 reference pixels, 1.119 corrected per raw pixel), so with
-  // the 4-step margin the rest of the raster is blanked.
-  EXPECT_EQ(te.pixu_n(151, 151, 1), 0);
-  EXPECT_NEAR(te.pixv_n(151, 151, 1), 100.0f, 5.0f);
-  EXPECT_EQ(te.pixe_n(151, 151, 1), 3.0f);
-  EXPECT_EQ(te.pixu_n(84, 151, 1), 0);
-  EXPECT_EQ(te.pixu_n(80, 151, 1), 3);
-  EXPECT_EQ(te.pixu_n(1, 1, 1), 3);
-  EXPECT_EQ(te.pixv_n(1, 1, 1), -500.0f);
-  // The star lies 10 reference pixels (about 9 raw) to the right of the centre.
-  const float at_star = te.pixm_n(160, 151, 1);
-  EXPECT_GT(at_star, 40.0f);
-  EXPECT_GT(at_star, te.pixm_n(151, 151, 1));
-  EXPECT_EQ(te.pixm_n(1, 1, 1), 0.0f);  // beyond the IR halo and spikes
 }
 
 TEST(ChipExtents, TwoChipCamerasShareOneFrameWithChipOneOnTop) {
