@@ -33,13 +33,6 @@ struct EmptyRun {
   }
 };
 
-std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
-  std::vector<std::string> out;
-  for (const std::string& l : split_lines(text))
-    if (l.rfind(prefix, 0) == 0) out.push_back(l);
-  return out;
-}
-
 }  // namespace
 
 TEST(TileRange, UnsetRangeCoversTenByTenTiles) {
