@@ -58,6 +58,18 @@ TEST(Meth1Tile, NeighbourSubtractedAndCountedInO) {
   EXPECT_GT(ln.sz1_ln(a, 1), 5.5f);
 }
 
+// Method 2 fits each star with the others modelled at their starting fluxes:
+// B, 3 pixels away and twice as bright, does not reach A's flux.
+TEST(Meth2Tile, NeighboursAreModelledWithTheirStartingFluxes) {
+  GaussianField f(1, SIGMA, SKY, 1.0f);
+  f.draw_all(150.0, 150.0, 4000.0);
+  f.draw_all(153.0, 150.0, 8000.0);
+  const int a = f.list_star(150.0f, 150.0f, 4000.0f), b = f.list_star(153.0f, 150.0f, 8000.0f);
+  meth2_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), 2);
+  EXPECT_NEAR(f.ln().z2_ln(a, 1), 4000.0, 0.01 * 4000.0);
+  EXPECT_NEAR(f.ln().z2_ln(b, 1), 8000.0, 0.01 * 8000.0);
+}
+
 // Sky on hand-made rasters around (150, 150), r = 2: radii 4 to 8.
 struct SkyRasters {
   Array2<float> resid{301, 301}, model{301, 301}, pixe{301, 301}, pixm{301, 301};
