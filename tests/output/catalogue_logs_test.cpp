@@ -153,6 +153,12 @@ TEST(CatalogueLogs, OrdinaryRunOpensItsLogsWithHeaders) {
           "  F2.....(09).. .....(10).. 11 12",
       "#"};
   EXPECT_EQ(read_lines("LOGR.XYVIQ0"), xyviq0);
+  // The region files of found stars belong to every mode but A.
+  for (const char mode : {'A', 'C', 'D'}) {
+    st.cmode = mode;
+    open_logs(st);
+    EXPECT_EQ(fs::exists(std::string("LOG") + mode + ".found_uv1.reg"), mode != 'A') << mode;
+  }
 }
 
 // A tile's records reach the files together when it ends (a run killed in
