@@ -158,6 +158,14 @@ TEST(StackTile, NoClippingGivesThePlainWeightedMeanEvenForFewSamples) {
   EXPECT_EQ(c.counts(200, 100, 1), 1);
 }
 
+// A wiring fault (rasters of fewer exposures than Ns) stops the run instead
+// of reading beyond them.
+TEST(StackTile, RastersThatDoNotHoldNsExposuresStopTheRun) {
+  StackCase c(3);
+  c.ns = 4;
+  EXPECT_EQ(capture([&] { c.run(STACK_CLIP); }).err, "STOP stack_tile: rasters or stacks do not hold Ns exposures\n");
+}
+
 TEST(StackTile, ElevenOrMoreSamplesAreClippedAboutTheWeightedMean) {
   StackCase c(12);
   for (int n = 1; n <= 12; ++n) c.set(150, 150, n, n == 7 ? 1000.0f : 100.0f);
