@@ -1,4 +1,5 @@
-
+// Fortran-style formatted records and list-directed reading and writing, the
+// layer every log line and input file goes through; and the bubble order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -111,15 +112,11 @@ using zeb::ListReader;
 
 TEST(ListDirected, BlanksAndCommasSeparate) {
   ListReader r(" 1.5, 2  ,3 4");
-  double a = 0, b = 0, c = 0, d = 0;
-  EXPECT_EQ(r.read_real(a), Got::Value);
-  EXPECT_EQ(r.read_real(b), Got::Value);
-  EXPECT_EQ(r.read_real(c), Got::Value);
-  EXPECT_EQ(r.read_real(d), Got::Value);
-  EXPECT_DOUBLE_EQ(a, 1.5);
-  EXPECT_DOUBLE_EQ(b, 2.0);
-  EXPECT_DOUBLE_EQ(c, 3.0);
-  EXPECT_DOUBLE_EQ(d, 4.0);
+  double d = 0;
+  for (double want : {1.5, 2.0, 3.0, 4.0}) {
+    EXPECT_EQ(r.read_real(d), Got::Value);
+    EXPECT_DOUBLE_EQ(d, want);
+  }
   EXPECT_EQ(r.read_real(d), Got::End);
   EXPECT_EQ(r.read_real(d), Got::End);
 }
@@ -161,22 +158,15 @@ TEST(ListDirected, UnquotedTextEndsAtSlashCommaBlank) {
 }
 
 TEST(ListDirected, RepeatCountsAndNulls) {
+  // A null leaves its target as it was (-1 here).
   ListReader r("3*2.5 , ,9 2* 4");
-  double v[7] = {-1, -1, -1, -1, -1, -1, -1};
-  EXPECT_EQ(r.read_real(v[0]), Got::Value);
-  EXPECT_EQ(r.read_real(v[1]), Got::Value);
-  EXPECT_EQ(r.read_real(v[2]), Got::Value);
-  EXPECT_EQ(r.read_real(v[3]), Got::Null);
-  EXPECT_EQ(r.read_real(v[4]), Got::Value);
-  EXPECT_EQ(r.read_real(v[5]), Got::Null);
-  EXPECT_EQ(r.read_real(v[6]), Got::Null);
-  double last = 0;
-  EXPECT_EQ(r.read_real(last), Got::Value);
-  EXPECT_DOUBLE_EQ(v[0], 2.5);
-  EXPECT_DOUBLE_EQ(v[2], 2.5);
-  EXPECT_DOUBLE_EQ(v[3], -1);
-  EXPECT_DOUBLE_EQ(v[4], 9);
-  EXPECT_DOUBLE_EQ(last, 4);
+  const std::pair<Got, double> want[] = {{Got::Value, 2.5}, {Got::Value, 2.5}, {Got::Value, 2.5}, {Got::Null, -1},
+                                         {Got::Value, 9},   {Got::Null, -1},   {Got::Null, -1},   {Got::Value, 4}};
+  for (const auto& [got, value] : want) {
+    double v = -1;
+    EXPECT_EQ(r.read_real(v), got);
+    EXPECT_DOUBLE_EQ(v, value);
+  }
   int a = 5;
   ListReader lead(",3");
   EXPECT_EQ(lead.read_int(a), Got::Null);

@@ -9,6 +9,8 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
@@ -220,22 +222,23 @@ TEST(Commit, OnlyTheTileWhoseInnerRegionHoldsAStarRewritesItAndNewIdentifiersFol
   EXPECT_EQ(local.gg_l(1), 1);
   local.u0_l(1) = 39.5f;  // 140.25
   local.w0_l(1) = 0;
-  for (int k = 1; k <= 2; ++k) {
-    local.z0_lf(1, k) = 777.0f * k;
-    local.sz0_lf(1, k) = 1.5f;
-    local.f0_lf(1, k) = 3;
-    local.g0_lf(1, k) = 2;
-    local.z1_lf(1, k) = 11.0f;
-    local.q1_lf(1, k) = 0.25f;
-    local.o1_lf(1, k) = 0.125f;
-    local.g1_lf(1, k) = 5;
-    local.z2_lf(1, k) = 22.0f;
-    local.f2_lf(1, k) = 7;
-    local.z3_lf(1, k) = 33.0f;
-    local.sz3_lf(1, k) = 3.5f;
-    local.barsky_lf(1, k) = 1.5f;
-    local.rmssky_lf(1, k) = 0.25f;
+  // Every per-filter result, each with its own value in each filter.
+  using Result = std::pair<void (*)(LocalList&, int, float), float (*)(const MasterList&, int)>;
+#define RESULT(lf, mast)                                                                              \
+  Result {                                                                                            \
+    [](LocalList& l, int k, float v) { l.lf(1, k) = static_cast<std::decay_t<decltype(l.lf(1, k))>>(v); }, \
+        [](const MasterList& e, int k) { return static_cast<float>(e.mast(1, k)); }                    \
   }
+  const Result results[] = {
+      RESULT(z0_lf, zmast0),   RESULT(sz0_lf, szmast0), RESULT(f0_lf, fmast0),     RESULT(g0_lf, gmast0),
+      RESULT(z1_lf, zmast1),   RESULT(sz1_lf, szmast1), RESULT(q1_lf, qmast1),     RESULT(o1_lf, omast1),
+      RESULT(f1_lf, fmast1),   RESULT(g1_lf, gmast1),   RESULT(z2_lf, zmast2),     RESULT(sz2_lf, szmast2),
+      RESULT(q2_lf, qmast2),   RESULT(o2_lf, omast2),   RESULT(f2_lf, fmast2),     RESULT(g2_lf, gmast2),
+      RESULT(z3_lf, zmast3),   RESULT(sz3_lf, szmast3), RESULT(q3_lf, qmast3),     RESULT(o3_lf, omast3),
+      RESULT(f3_lf, fmast3),   RESULT(g3_lf, gmast3),   RESULT(barsky_lf, barsky), RESULT(rmssky_lf, rmssky)};
+#undef RESULT
+  for (std::size_t r = 0; r < std::size(results); ++r)
+    for (int k = 1; k <= 2; ++k) results[r].first(local, k, static_cast<float>(10 * r + k));
   add_found(local, ls, 151.0f, 151.0f);  // (196, 76)
   capture([&] { added = commit_tile('R', t21, ls, local, m); });
   EXPECT_EQ(added, 1);
@@ -246,20 +249,8 @@ TEST(Commit, OnlyTheTileWhoseInnerRegionHoldsAStarRewritesItAndNewIdentifiersFol
   EXPECT_FLOAT_EQ(m.xmast0(1), 39.5f);
   EXPECT_FLOAT_EQ(m.ymast0(1), 199.0f);
   EXPECT_EQ(m.wmast0(1), 0);
-  EXPECT_FLOAT_EQ(m.zmast0(1, 2), 1554.0f);
-  EXPECT_FLOAT_EQ(m.szmast0(1, 1), 1.5f);
-  EXPECT_EQ(m.fmast0(1, 1), 3);
-  EXPECT_EQ(m.gmast0(1, 2), 2);
-  EXPECT_FLOAT_EQ(m.zmast1(1, 1), 11.0f);
-  EXPECT_FLOAT_EQ(m.qmast1(1, 2), 0.25f);
-  EXPECT_FLOAT_EQ(m.omast1(1, 1), 0.125f);
-  EXPECT_EQ(m.gmast1(1, 1), 5);
-  EXPECT_FLOAT_EQ(m.zmast2(1, 1), 22.0f);
-  EXPECT_EQ(m.fmast2(1, 2), 7);
-  EXPECT_FLOAT_EQ(m.zmast3(1, 2), 33.0f);
-  EXPECT_FLOAT_EQ(m.szmast3(1, 1), 3.5f);
-  EXPECT_FLOAT_EQ(m.barsky(1, 2), 1.5f);
-  EXPECT_FLOAT_EQ(m.rmssky(1, 1), 0.25f);
+  for (std::size_t r = 0; r < std::size(results); ++r)
+    for (int k = 1; k <= 2; ++k) EXPECT_EQ(results[r].second(m, k), static_cast<float>(10 * r + k)) << r << " " << k;
   EXPECT_DOUBLE_EQ(m.umast0(4), 196.0);
   EXPECT_DOUBLE_EQ(m.vmast0(4), 76.0);
 }

@@ -37,12 +37,6 @@ Captured run_mode(char mode, bool verbose) {
   return run_program(binary_path("src/driver/zeb"), {kParamFile});
 }
 
-int count_lines(const std::string& out, const std::string& prefix) {
-  int n = 0;
-  for (const std::string& l : split_lines(out)) n += l.rfind(prefix, 0) == 0;
-  return n;
-}
-
 // The cells of an ECSV table by column name (no quoted cells but "").
 std::map<std::string, std::vector<std::string>> ecsv_columns(const std::string& path) {
   std::map<std::string, std::vector<std::string>> cols;
@@ -68,20 +62,18 @@ TEST(ArtificialStarRun, ModeAInjectsOneStarPerPassAndMeasuresItsSky) {
   Captured c = run_mode('A', true);
   ASSERT_EQ(c.status, 0) << c.out << c.err;
   EXPECT_EQ(read_file("LOGL.LOCAL_ART"), kLastTileArt);
-  EXPECT_EQ(count_lines(c.out, " LOCAL ARTs..."), 2);
-  EXPECT_EQ(count_lines(c.out, " ---> F:  1 "), 2);
-  EXPECT_EQ(count_lines(c.out, " ---> F:  2 "), 2);
+  EXPECT_EQ(lines_starting(c.out, " LOCAL ARTs...").size(), 2u);
+  EXPECT_EQ(lines_starting(c.out, " ---> F:  1 ").size(), 2u);
+  EXPECT_EQ(lines_starting(c.out, " ---> F:  2 ").size(), 2u);
   // The sky at each injected star, then at the local stars of each pass.
-  EXPECT_EQ(count_lines(c.out, "rmssky_xyz_tile..."), 4);
-  EXPECT_EQ(count_lines(c.out, "---> Ls =     1"), 2);
-  EXPECT_EQ(count_lines(c.out, " ZEB: MOD2_TILE..."), 0);  // no final stacks in mode A
+  EXPECT_EQ(lines_starting(c.out, "rmssky_xyz_tile...").size(), 4u);
+  EXPECT_EQ(lines_starting(c.out, "---> Ls =     1").size(), 2u);
+  EXPECT_EQ(lines_starting(c.out, " ZEB: MOD2_TILE...").size(), 0u);  // no final stacks in mode A
 
   // Each pass: two finding iterations (method 0 on the new stars after each),
   // then the final measurement in its order, method 0 once more (NIT 99)
   // before the model that methods 2, 1 and 3 and the sky measure against.
-  std::vector<std::string> steps;
-  for (const std::string& l : split_lines(c.out))
-    if (l.rfind(" ZEB: ", 0) == 0) steps.push_back(l);
+  const std::vector<std::string> steps = lines_starting(c.out, " ZEB: ");
   const std::vector<std::string> order = {
       " ZEB: find_tile...", " ZEB: call meth0_xyz_tile: ", " ZEB: find_tile...", " ZEB: call meth0_xyz_tile: ",
       " ZEB: XYZ_TILE: ", " ZEB: call meth0_xyz_tile: ", " ZEB: MOD_TILE...", " ZEB: METH2_XYZ_TILE...",
@@ -154,21 +146,14 @@ TEST(ArtificialStarRun, ModeCInjectsEveryStarOfTheTileThenRunsOrdinarily) {
   Captured c = run_mode('C', true);
   ASSERT_EQ(c.status, 0) << c.out << c.err;
   EXPECT_EQ(read_file("LOGL.LOCAL_ART"), kLastTileArt);
-  EXPECT_EQ(count_lines(c.out, " ---> F:  1 "), 2);
+  EXPECT_EQ(lines_starting(c.out, " ---> F:  1 ").size(), 2u);
   // No sky of injected stars, only that of each tile's local stars.
-  EXPECT_EQ(count_lines(c.out, "rmssky_xyz_tile..."), 2);
+  EXPECT_EQ(lines_starting(c.out, "rmssky_xyz_tile...").size(), 2u);
   // NARTi and NARTf are cleared once the stars are in.
-  EXPECT_EQ(count_lines(c.out, "  NARTf:  0"), 2);
-  EXPECT_EQ(count_lines(c.out, " ZEB: MOD2_TILE...  1...Ns:  4"), 2);
-  EXPECT_EQ(count_lines(c.out, " ZEB: STAK_TILE...  1...Ns:  4"), 2);
+  EXPECT_EQ(lines_starting(c.out, "  NARTf:  0").size(), 2u);
+  EXPECT_EQ(lines_starting(c.out, " ZEB: MOD2_TILE...  1...Ns:  4").size(), 2u);
+  EXPECT_EQ(lines_starting(c.out, " ZEB: STAK_TILE...  1...Ns:  4").size(), 2u);
 }
-
-}  // namespace
-}  // namespace zebsim
-
-namespace zebsim {
-namespace {
-
 
 // The demo field's parameter file with another mode, tile range and extra lines.
 void rewrite_params(const std::string& mode, const std::string& range, const std::string& extra) {
@@ -176,13 +161,6 @@ void rewrite_params(const std::string& mode, const std::string& range, const std
   p.replace(0, p.find('\n'), "MODE=" + mode);
   p = std::regex_replace(p, std::regex("IJTLIM[^\\n]*"), range + "\n" + extra);
   write_file("params.txt", p);
-}
-
-std::vector<std::string> progress_lines(const std::string& out) {
-  std::vector<std::string> v;
-  for (const auto& l : split_lines(out))
-    if (l.rfind(" IT0", 0) == 0) v.push_back(l);
-  return v;
 }
 
 TEST(ArtificialStarModes, ModeARunsOnePassPerStarAndCarriesTheRange) {
@@ -201,7 +179,7 @@ TEST(ArtificialStarModes, ModeARunsOnePassPerStarAndCarriesTheRange) {
   EXPECT_EQ(setup[0].substr(0, 8), " 001 001");
   EXPECT_EQ(setup[1].substr(0, 8), " 001 001");
   EXPECT_EQ(setup[2].substr(0, 8), " 002 001");
-  auto p = progress_lines(run.out);
+  auto p = lines_starting(run.out, " IT0");
   // Tile 1: start, exposures (range of no tile yet: 0/0), then per pass the
   // loaded line, one line per finding iteration (NITLIM 1 3) and the
   // end-of-pass line, with NARTi 1 and NARTf 2; tile 2 likewise with one pass.

@@ -8,8 +8,6 @@
 #include <regex>
 #include <string>
 #include <vector>
-#include <string>
-#include <vector>
 
 #include "field_files.h"
 #include "score.h"

@@ -75,37 +75,22 @@ TEST(LineFit, ExactLinesWeightsAndDegenerateCases) {
   EXPECT_EQ(f.r, 0.0f);
 }
 
-// Residual and error rasters with a star of flux 1000 on a sky of 5 at raster
-// position (x0, y0), errors 2, and the Gaussian PSF grid.
-struct RefineCase {
-  Array2<float> d{TILE_GRID, TILE_GRID, 5.0f}, e{TILE_GRID, TILE_GRID, 2.0f}, psf{PSF_NPIX, PSF_NPIX};
-  RefineCase(float x0, float y0, float flux) {
-    for (int b = 1; b <= PSF_NPIX; ++b)
-      for (int a = 1; a <= PSF_NPIX; ++a)
-        psf(a, b) = gauss(static_cast<float>(a - PSF_CENTRE) / 4.0f, static_cast<float>(b - PSF_CENTRE) / 4.0f);
-    const int ic = static_cast<int>(x0), jc = static_cast<int>(y0);
-    for (int y = std::max(1, jc - 10); y <= std::min(TILE_GRID, jc + 10); ++y)
-      for (int x = std::max(1, ic - 10); x <= std::min(TILE_GRID, ic + 10); ++x)
-        d(x, y) += flux * gauss(static_cast<float>(x) - x0, static_cast<float>(y) - y0);
-  }
-  QoptResult run(int xt, int yt) const { return find_qopt(xt, yt, d.view(), e.view(), psf.view()); }
-};
-
+// The star sits a quarter pixel right of and a quarter pixel below pixel
+// (150, 150): trial (ox, oy) = (-1, +1) samples the PSF exactly there. A star
+// half a pixel off lands on the outermost trial.
 TEST(Refinement, TrialOffsetOfTheStarWins) {
-  // The star sits a quarter pixel right of and a quarter pixel below pixel
-  // (150, 150): trial (ox, oy) = (-1, +1) samples the PSF exactly there.
-  RefineCase rc(150.25f, 149.75f, 1000.0f);
-  const QoptResult q = rc.run(150, 150);
-  EXPECT_EQ(q.xq, 150.25f);
-  EXPECT_EQ(q.yq, 149.75f);
-  EXPECT_GT(q.q, 0.9999f);
-  EXPECT_NEAR(q.flux, 1000.0f, 0.5f);
-  EXPECT_NEAR(q.sky, 5.0f, 0.01f);
-  EXPECT_LT(q.rms, 0.01f);
-  // A star half a pixel off lands on the outermost trial.
-  RefineCase half(149.5f, 150.0f, 1000.0f);
-  EXPECT_EQ(half.run(150, 150).xq, 149.5f);
-  EXPECT_EQ(half.run(150, 150).yq, 150.0f);
+  for (const auto& [x, y] : {std::pair{150.25f, 149.75f}, std::pair{149.5f, 150.0f}}) {
+    TestTile t(1);
+    t.add_star(1, x, y, 1000.0f);
+    const TestTile& c = t;
+    const QoptResult q = find_qopt(150, 150, c.te.pixd_n.plane(1), c.te.pixe_n.plane(1), c.psf_n.plane(1));
+    EXPECT_EQ(q.xq, x);
+    EXPECT_EQ(q.yq, y);
+    EXPECT_GT(q.q, 0.9999f);
+    EXPECT_NEAR(q.flux, 1000.0f, 0.5f);
+    EXPECT_NEAR(q.sky, 0.0f, 0.01f);
+    EXPECT_LT(q.rms, 0.01f);
+  }
 }
 
 // Count, tally and spread maps for the centroid tests, all zero.
@@ -136,12 +121,6 @@ TEST(Centroid, TallyWeightedMeanOnTheTileGrid) {
   c = cm.run(151, 151, 0);
   EXPECT_DOUBLE_EQ(c.ubar, 151.0);
 }
-
-}  // namespace
-
-namespace {
-
-using namespace zeb;
 
 // sum K^2 of the zero-mean 5 x 5 kernel of the Gaussian PSF for a source
 // (ox, oy) pixels from the box's centre: K = P - mean P.

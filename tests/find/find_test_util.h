@@ -69,10 +69,6 @@ struct TestTile {
       for (int a = 1; a <= PSF_NPIX; ++a)
         psf_n(a, b, n) = gauss(static_cast<float>(a - PSF_CENTRE) / 4.0f, static_cast<float>(b - PSF_CENTRE) / 4.0f);
   }
-  void zero_psf(int n) {
-    for (int b = 1; b <= PSF_NPIX; ++b)
-      for (int a = 1; a <= PSF_NPIX; ++a) psf_n(a, b, n) = 0.0f;
-  }
 
   // Adds a star of the given flux centred at raster position (x0, y0) of
   // exposure n (pixels within 8 of the centre).

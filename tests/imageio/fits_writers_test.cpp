@@ -42,14 +42,12 @@ TEST_F(FitsImages, SixteenBitPixelsAreBigEndianInRowOrderWithZeroPadding) {
   std::string want = std::string("\x00\x01\xFF\xFE\x12\x34\x80\x00\x7F\xFF\x01\x00", 12);
   EXPECT_EQ(bytes.substr(2880, 12), want);
   EXPECT_EQ(bytes.substr(2892), std::string(2880 - 12, '\0'));
-}
-
-TEST_F(FitsImages, IntCountsSaturateAtTheSixteenBitLimits) {
-  Array2<int> a(3, 1);
-  a(1, 1) = 40000;
-  a(2, 1) = -40000;
-  a(3, 1) = 1000;
-  writfits_i2("c.fits", a.view(), 3, 1);
+  // Integer counts saturate at the 16-bit limits.
+  Array2<int> c(3, 1);
+  c(1, 1) = 40000;
+  c(2, 1) = -40000;
+  c(3, 1) = 1000;
+  writfits_i2("c.fits", c.view(), 3, 1);
   EXPECT_EQ(read_file("c.fits").substr(2880, 6), std::string("\x7F\xFF\x80\x00\x03\xE8", 6));
 }
 
@@ -70,9 +68,6 @@ TEST_F(FitsImages, FloatAndBytePixels) {
   ASSERT_EQ(bytes.size(), 5760u);
   EXPECT_EQ(bytes.substr(2880, 7), std::string("\x65\x66\x67\xC9\xCA\xCB\x00", 7));
 }
-
-// ---------------------------------------------------------------------------
-// Readers.
 
 // ---------------------------------------------------------------------------
 // Header carry-over tables.
@@ -99,15 +94,6 @@ TEST_F(FitsImages, ReadersRefillTheCarryOverTablesFromColumns11To30) {
   EXPECT_EQ(t.fitsinfo[7], t.hdr[12]);                          // PA_V3 in both tables
   EXPECT_EQ(hdr_entry("EXPTIME"), t.hdr[15]);
 }
-
-// ---------------------------------------------------------------------------
-// File names.
-
-}  // namespace
-}  // namespace zeb::test
-
-namespace zeb::test {
-namespace {
 
 void expect_cards(const std::string& file, const std::vector<std::string>& expected) {
   std::string bytes = read_file(file);
@@ -205,12 +191,6 @@ TEST_F(HeaderStyles, StyleCForSixteenBitMosaicsFillsTheRecordWithEndLast) {
   want.push_back("END");
   expect_cards("m.fits", want);
 }
-
-}  // namespace
-}  // namespace zeb::test
-
-namespace zeb::test {
-namespace {
 
 using Mosaics = FitsImages;
 

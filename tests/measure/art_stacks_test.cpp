@@ -93,13 +93,6 @@ TEST(AddArt, NegativeOrNonNumberFluxAddsNothing) {
   for (long k = 0; k < static_cast<long>(a.r.pixv_n.size()); ++k) ASSERT_EQ(a.r.pixv_n.data()[k], 50.0f) << k;
 }
 
-}  // namespace
-}  // namespace zeb
-
-namespace zeb {
-namespace {
-
-
 struct StackCase {
   int ns;
   ShiftTables tables;
@@ -163,6 +156,14 @@ TEST(StackTile, NoClippingGivesThePlainWeightedMeanEvenForFewSamples) {
   c.run(STACK_CLIP);
   EXPECT_EQ(c.stack(200, 100, 1), 10.0f);
   EXPECT_EQ(c.counts(200, 100, 1), 1);
+}
+
+// A wiring fault (rasters of fewer exposures than Ns) stops the run instead
+// of reading beyond them.
+TEST(StackTile, RastersThatDoNotHoldNsExposuresStopTheRun) {
+  StackCase c(3);
+  c.ns = 4;
+  EXPECT_EQ(capture([&] { c.run(STACK_CLIP); }).err, "STOP stack_tile: rasters or stacks do not hold Ns exposures\n");
 }
 
 TEST(StackTile, ElevenOrMoreSamplesAreClippedAboutTheWeightedMean) {

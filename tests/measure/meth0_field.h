@@ -101,7 +101,6 @@ class GaussianField {
   LocalExposureResults& ln() { return ln_; }
   std::vector<LocalPsf>& psfs() { return psfs_; }
   int ls() const { return ls_; }
-  void set_ls(int ls) { ls_ = ls; }
 
  private:
   double sigma_, norm_;

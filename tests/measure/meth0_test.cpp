@@ -21,35 +21,10 @@
 namespace zeb {
 namespace {
 
-using test::FLUX_TOL;
-using test::GaussianField;
-using test::POS_TOL;
-using test::SIGMA;
-using test::SKY;
+using namespace test;
 
 void run_meth0(GaussianField& f, bool verbose = false) {
   meth0_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), verbose);
-}
-
-TEST(Meth0Fit, NeighboursAreSubtractedWithTheirStartingFluxes) {
-  // B lies 2.94 pixels from A (not a close neighbour) and is four times
-  // brighter: unsubtracted, its wings add about 18% to A's central pixel.
-  const double ua = 150.2, va = 150.4, ub = 153.1, vb = 150.9;
-  auto run = [&](float b_start_flux) {
-    GaussianField f(2, SIGMA, SKY, 1.0f);
-    f.set_shift(2, 0.3, -0.2);
-    f.draw_all(ua, va, 5000.0);
-    f.draw_all(ub, vb, 20000.0);
-    f.list_star(static_cast<float>(ua), static_cast<float>(va), 5000.0f);
-    f.list_star(static_cast<float>(ub), static_cast<float>(vb), b_start_flux);
-    run_meth0(f);
-    return std::array<float, 2>{f.local().z0_lf(1, 1), f.local().z0_lf(2, 1)};
-  };
-  const auto with = run(20000.0f);
-  EXPECT_NEAR(with[0], 5000.0, FLUX_TOL * 5000.0);
-  EXPECT_NEAR(with[1], 20000.0, FLUX_TOL * 20000.0);
-  const auto without = run(0.0f);  // B modelled with no flux: A absorbs its wings
-  EXPECT_GT(without[0], 1.02f * 5000.0f);
 }
 
 TEST(Meth0Fit, MaskedPixelInTheCoreLeavesTheExposureUnmeasured) {
@@ -158,12 +133,6 @@ TEST(Meth0Fit, StarsOffTheRasterOrWithBadValuesDoNoHarm) {
   EXPECT_EQ(bad.local().z0_lf(2, 1), 100.0f);
 }
 
-}  // namespace
-}  // namespace zeb
-
-namespace zeb {
-namespace {
-
 TEST(Meth0Sky, ClippedMeanStopsWhenTheCountSettles) {
   // Pass 1 takes all: centre 22, scatter 110 / 4 = 27.5. Pass 2 (limit 61.875)
   // drops 100: centre 2.5, scatter (21 + 20 + 19 + 18) / 3 = 26. Pass 3 keeps
@@ -216,24 +185,6 @@ TEST(Meth0Cap, CentreTakesTheSumOfItsNinePixelsAndCapsTheRest) {
   EXPECT_EQ(box.w(102, 100), -3.0f);
 }
 
-// A box whose P is sky + z times the Gaussian PSF at (xs, ys), E = 2, W = the
-// PSF at (x0, y0).
-struct FitCase {
-  test::GaussianField field{1, 1.2f, 0.0f, 1.0f};
-  PreparedBox box;
-  FitCase(float xs, float ys, float z, float sky, int i0, int j0, int half) {
-    box.reset(i0, j0, half);
-    for (int j = j0 - half; j <= j0 + half; ++j)
-      for (int i = i0 - half; i <= i0 + half; ++i) {
-        box.set_usable(i, j);
-        box.p(i, j) = sky + z * static_cast<float>(field.profile(i - xs, j - ys));
-        box.e(i, j) = 2.0f;
-        box.w(i, j) = rpsf_phot(i - static_cast<float>(i0), j - static_cast<float>(j0), psf());
-      }
-  }
-  const LocalPsf& psf() { return field.psfs()[0]; }
-};
-
 TEST(Meth0AverageZ, LowOutlierIsKeptBecauseTheTestIsSigned) {
   const float z[5] = {100.0f, 102.0f, 98.0f, 101.0f, 70.0f};
   double w[5] = {0.2, 0.2, 0.2, 0.2, 0.2};
@@ -257,29 +208,6 @@ TEST(Meth0AverageZ, LeaveOneOutAndSingleMeasurement) {
   EXPECT_TRUE(std::isnan(a.mean));
   EXPECT_EQ(a.count, 0);
 }
-
-// Per-exposure results set by hand, for the two combinations.
-struct Combination {
-  std::unique_ptr<LocalList> local = std::make_unique<LocalList>();
-  LocalExposureResults ln{4};
-  Array1<int> fff_n{NDIM, 1};
-  Combination() {
-    reset_local(*local);
-    local->u0_l(1) = 77.0f;
-    local->v0_l(1) = 88.0f;
-    local->z0_lf(1, 1) = 123.0f;
-    local->z0_lf(1, 2) = 456.0f;
-    local->sz0_lf(1, 2) = 4.5f;
-  }
-  void set(int n, float u, float v, float z, float sz, short gp, short gz) {
-    ln.u0_ln(1, n) = u;
-    ln.v0_ln(1, n) = v;
-    ln.z0_ln(1, n) = z;
-    ln.sz0_ln(1, n) = sz;
-    ln.gp0_ln(1, n) = gp;
-    ln.gz0_ln(1, n) = gz;
-  }
-};
 
 }  // namespace
 }  // namespace zeb

@@ -24,11 +24,7 @@
 namespace zeb {
 namespace {
 
-using test::FLUX_TOL;
-using test::GaussianField;
-using test::POS_TOL;
-using test::SIGMA;
-using test::SKY;
+using namespace test;
 
 void run_meth1(GaussianField& f, bool verbose = false) {
   meth1_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), verbose);
@@ -60,6 +56,18 @@ TEST(Meth1Tile, NeighbourSubtractedAndCountedInO) {
   EXPECT_NEAR(ln.o1_ln(a, 1), nb / pa, 0.01 * nb / pa);
   // The neighbour's model enters the noise: sz exceeds the 5 of bare pixels.
   EXPECT_GT(ln.sz1_ln(a, 1), 5.5f);
+}
+
+// Method 2 fits each star with the others modelled at their starting fluxes:
+// B, 3 pixels away and twice as bright, does not reach A's flux.
+TEST(Meth2Tile, NeighboursAreModelledWithTheirStartingFluxes) {
+  GaussianField f(1, SIGMA, SKY, 1.0f);
+  f.draw_all(150.0, 150.0, 4000.0);
+  f.draw_all(153.0, 150.0, 8000.0);
+  const int a = f.list_star(150.0f, 150.0f, 4000.0f), b = f.list_star(153.0f, 150.0f, 8000.0f);
+  meth2_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), 2);
+  EXPECT_NEAR(f.ln().z2_ln(a, 1), 4000.0, 0.01 * 4000.0);
+  EXPECT_NEAR(f.ln().z2_ln(b, 1), 8000.0, 0.01 * 8000.0);
 }
 
 // Sky on hand-made rasters around (150, 150), r = 2: radii 4 to 8.
@@ -129,89 +137,51 @@ TEST(Meth1Sky, ClipsOutliersAndStopsBeyondCapacity) {
 }
 
 TEST(Meth1Combine, HandWorkedAverages) {
-  std::uint8_t in[8];
-  // One measurement: no rejection, fixed scatters.
-  {
-    const float u[] = {10.5f}, v[] = {20.5f}, z[] = {300.0f};
-    const double w[] = {1.0};
-    const Average3 r = barsig_3dw_mrej(u, v, z, w, 1, 7.5, in);
-    EXPECT_DOUBLE_EQ(r.u, 10.5);
-    EXPECT_DOUBLE_EQ(r.z, 300.0);
-    EXPECT_DOUBLE_EQ(r.su, 9.9);
-    EXPECT_DOUBLE_EQ(r.sv, 9.9);
-    EXPECT_DOUBLE_EQ(r.sz, 9999.9);
-    EXPECT_EQ(r.kept, 1);
-  }
-  // Two: means and sum w |x - m| / sum w.
-  {
-    const float u[] = {1.0f, 3.0f}, v[] = {0.0f, 0.0f}, z[] = {100.0f, 140.0f};
-    const double w[] = {0.75, 0.25};
-    const Average3 r = barsig_3dw_mrej(u, v, z, w, 2, 7.5, in);
-    EXPECT_DOUBLE_EQ(r.u, 1.5);
-    EXPECT_DOUBLE_EQ(r.su, 0.75);  // 0.75 x 0.5 + 0.25 x 1.5
-    EXPECT_DOUBLE_EQ(r.z, 110.0);
-    EXPECT_DOUBLE_EQ(r.sz, 15.0);
-    EXPECT_EQ(r.kept, 2);
-  }
-  // Low weights trimmed one at a time: 0.04 < 0.2 x 0.25, then 0.04 < 0.2 x 0.32.
-  {
-    const float u[] = {1.0f, 1.0f, 50.0f, 60.0f}, v[] = {2.0f, 4.0f, 0.0f, 0.0f}, z[] = {5.0f, 5.0f, 9.0f, 9.0f};
-    const double w[] = {0.46, 0.46, 0.04, 0.04};
-    const Average3 r = barsig_3dw_mrej(u, v, z, w, 4, 7.5, in);
-    EXPECT_EQ(r.kept, 2);
-    EXPECT_DOUBLE_EQ(r.v, 3.0);
-    EXPECT_EQ(in[2] + in[3], 0);
-  }
-  // Off in position alone: u = 13 against 10 +- 0.0133 (others' scatter
-  // 0.2 x 0.04 / (0.8 - 0.2)), flux identical.
-  {
-    const float u[] = {10.0f, 10.02f, 9.98f, 10.0f, 13.0f}, v[] = {5, 5, 5, 5, 5}, z[] = {100, 100, 100, 100, 100};
-    const double w[] = {0.2, 0.2, 0.2, 0.2, 0.2};
-    const Average3 r = barsig_3dw_mrej(u, v, z, w, 5, 7.5, in);
-    EXPECT_EQ(r.kept, 4);
-    EXPECT_EQ(in[4], 0);
-    EXPECT_NEAR(r.u, 10.0, 1e-6);
-    EXPECT_NEAR(r.su, 0.008 / 0.6, 1e-6);
-    EXPECT_DOUBLE_EQ(r.sz, 0.0);
-  }
-  // An outlier's rejection raises the mean weight of the rest: the light
-  // measurement 4 (0.14 >= 0.2 x 3.28 / 5 at first) falls below 0.2 x 3.14 / 4
-  // and is trimmed in turn.
-  {
-    const float u[] = {5, 5, 5, 5, 5}, v[] = {5, 5, 5, 5, 5}, z[] = {100, 101, 99, 100, 200};
-    const double w[] = {1.0, 1.0, 1.0, 0.14, 0.14};
-    const Average3 r = barsig_3dw_mrej(u, v, z, w, 5, 7.5, in);
-    EXPECT_EQ(r.kept, 3);
-    EXPECT_EQ(in[3] + in[4], 0);
-    EXPECT_DOUBLE_EQ(r.z, 100.0);
-  }
-  // The flux floor is 0.01 times the others' mean with its sign: for a mean of
-  // -1000 the others' own scatter (0.2 x 1 / 0.6) measures the -1030, 90 away;
-  // for +1000 the floor of 10 keeps the +1030 (3 away).
-  for (const float sign : {-1.0f, 1.0f}) {
-    const float u[] = {5, 5, 5, 5, 5}, v[] = {5, 5, 5, 5, 5};
-    const float z[] = {1000 * sign, 1000.5f * sign, 999.5f * sign, 1000 * sign, 1030 * sign};
-    const double w[] = {0.2, 0.2, 0.2, 0.2, 0.2};
-    const Average3 r = barsig_3dw_mrej(u, v, z, w, 5, 7.5, in);
-    EXPECT_EQ(r.kept, sign < 0 ? 4 : 5) << sign;
-  }
-  // Nothing usable: weight 0 and a weight that is not a number.
-  {
-    const float u[] = {1.0f, 2.0f}, v[] = {1.0f, 2.0f}, z[] = {1.0f, 2.0f};
-    const double w[] = {0.0, std::numeric_limits<double>::quiet_NaN()};
-    const Average3 r = barsig_3dw_mrej(u, v, z, w, 2, 7.5, in);
-    EXPECT_EQ(r.kept, 0);
-    EXPECT_DOUBLE_EQ(r.u, 0.0);
-    EXPECT_DOUBLE_EQ(r.su, 99999.0);
-    EXPECT_DOUBLE_EQ(r.sz, 99999.0);
+  const double x = std::numeric_limits<double>::quiet_NaN();  // a result the case does not fix
+  struct Case {
+    const char* why;
+    std::vector<float> u, v, z;
+    std::vector<double> w;
+    Average3 want;              // u, v, z, su, sv, sz, kept
+    std::vector<int> rejected;  // measurements left out
+  } cases[] = {
+      {"one measurement: no rejection, fixed scatters", {10.5f}, {20.5f}, {300.0f}, {1.0}, {10.5, x, 300, 9.9, 9.9, 9999.9, 1}, {}},
+      {"two: means and sum w |x - m| / sum w (0.75 x 0.5 + 0.25 x 1.5)", {1, 3}, {0, 0}, {100, 140}, {0.75, 0.25},
+       {1.5, x, 110, 0.75, x, 15, 2}, {}},
+      {"low weights trimmed one at a time: 0.04 < 0.2 x 0.25, then 0.04 < 0.2 x 0.32", {1, 1, 50, 60}, {2, 4, 0, 0},
+       {5, 5, 9, 9}, {0.46, 0.46, 0.04, 0.04}, {x, 3, x, x, x, x, 2}, {2, 3}},
+      // u = 13 against 10 +- 0.0133 (the others' scatter 0.2 x 0.04 / (0.8 - 0.2)).
+      {"off in position alone", {10, 10.02f, 9.98f, 10, 13}, {5, 5, 5, 5, 5}, {100, 100, 100, 100, 100},
+       {0.2, 0.2, 0.2, 0.2, 0.2}, {10, x, x, 0.008 / 0.6, x, 0, 4}, {4}},
+      // The light measurement 4 (0.14 >= 0.2 x 3.28 / 5 at first) falls below
+      // 0.2 x 3.14 / 4 once the outlier is out, and is trimmed in turn.
+      {"a rejection raises the mean weight of the rest", {5, 5, 5, 5, 5}, {5, 5, 5, 5, 5}, {100, 101, 99, 100, 200},
+       {1, 1, 1, 0.14, 0.14}, {x, x, 100, x, x, x, 3}, {3, 4}},
+      // The flux floor is 0.01 times the others' mean with its sign: for -1000
+      // the others' own scatter (0.2 x 1 / 0.6) measures the -1030, 90 away;
+      // for +1000 the floor of 10 keeps the +1030 (3 away).
+      {"a negative mean", {5, 5, 5, 5, 5}, {5, 5, 5, 5, 5}, {-1000, -1000.5f, -999.5f, -1000, -1030},
+       {0.2, 0.2, 0.2, 0.2, 0.2}, {x, x, x, x, x, x, 4}, {4}},
+      {"a positive mean", {5, 5, 5, 5, 5}, {5, 5, 5, 5, 5}, {1000, 1000.5f, 999.5f, 1000, 1030},
+       {0.2, 0.2, 0.2, 0.2, 0.2}, {x, x, x, x, x, x, 5}, {}},
+      {"nothing usable: weight 0 and a weight that is not a number", {1, 2}, {1, 2}, {1, 2}, {0.0, x},
+       {0, x, x, 99999, x, 99999, 0}, {}},
+  };
+  for (const Case& c : cases) {
+    std::uint8_t in[8];
+    const Average3 r = barsig_3dw_mrej(c.u.data(), c.v.data(), c.z.data(), c.w.data(), static_cast<int>(c.u.size()),
+                                       7.5, in);
+    const std::pair<double, double> values[] = {{r.u, c.want.u},   {r.v, c.want.v},   {r.z, c.want.z},
+                                                {r.su, c.want.su}, {r.sv, c.want.sv}, {r.sz, c.want.sz}};
+    for (const auto& [got, want] : values) {
+      if (!std::isnan(want)) {
+        EXPECT_NEAR(got, want, 1e-6) << c.why;
+      }
+    }
+    EXPECT_EQ(r.kept, c.want.kept) << c.why;
+    for (int k : c.rejected) EXPECT_EQ(in[k], 0) << c.why << ": " << k;
   }
 }
-
-}  // namespace
-}  // namespace zeb
-
-namespace zeb {
-namespace {
 
 // Per-exposure results set by hand: star 1 in filter 1 (exposures 1, 2, 4) and
 // filter 2 (exposure 3); exposure 5 (filter 1) not measured.

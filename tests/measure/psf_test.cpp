@@ -19,6 +19,7 @@
 #include "psf/psf_library.h"
 #include "setup/run_state.h"
 #include "support/test_support.h"
+#include "tile/fits_builder.h"
 
 namespace zeb {
 namespace {
@@ -26,13 +27,13 @@ namespace {
 using namespace zeb::test;
 
 // A float image whose pixel (x, y) is x + y / 1024 (exact in single precision).
+float float_pixel(int x, int y) { return static_cast<float>(x) + static_cast<float>(y) / 1024.0f; }
 void write_float_image(const std::string& name, int nx, int ny) {
   Array2<float> img(nx, ny);
   for (int y = 1; y <= ny; ++y)
-    for (int x = 1; x <= nx; ++x) img(x, y) = static_cast<float>(x) + static_cast<float>(y) / 1024.0f;
+    for (int x = 1; x <= nx; ++x) img(x, y) = float_pixel(x, y);
   writfits_r4(name, View2<const float>(img.data(), nx, ny), nx, ny);
 }
-float float_pixel(int x, int y) { return static_cast<float>(x) + static_cast<float>(y) / 1024.0f; }
 
 TEST(ReadPsfacs, FiducialsShareTheirBordersAndTheTableShowsCentres) {
   TempDir dir;
@@ -52,13 +53,6 @@ TEST(ReadPsfacs, FiducialsShareTheirBordersAndTheTableShowsCentres) {
   EXPECT_EQ(lines[0], "          10  51.9287151.9287251.9287351.9287451.9287551.9287651.9287751.9287851.9287");
   EXPECT_EQ(lines[9], "           1  51.0498151.0498251.0498351.0498451.0498551.0498651.0498751.0498851.0498");
 }
-
-}  // namespace
-}  // namespace zeb
-
-namespace zeb {
-namespace {
-
 
 // A camera array whose fiducial (ip, jp) holds ip/8 + jp/64 everywhere except
 // that element (a, b) adds (a + b)/4096 (all exact in single precision).
@@ -127,10 +121,6 @@ std::string text_card(const std::string& text) { return pad(text, 80); }
 struct Library {
   int nx = 3, ny = 2;
   std::map<std::string, std::string> cards;  // keyword -> card, in keyword order
-  std::vector<std::string> extra;             // cards written before END
-  bool long_header = false;                   // END in the second record
-  long long cut_data_bytes = 0;               // bytes removed from the end
-  int nan_plane = 0;
 
   Library() {
     cards["NXPSFs"] = card("NXPSFs", nx);
@@ -150,43 +140,13 @@ struct Library {
     std::string header = text_card("SIMPLE  =                    T") + card("BITPIX", -32) + card("NAXIS", 3) +
                          card("NAXIS1", 101) + card("NAXIS2", 101) + card("NAXIS3", nx * ny);
     for (const auto& [key, c] : cards) header += c;
-    for (const auto& c : extra) header += c;
-    if (long_header)
-      while (header.size() < 2880 + 5 * 80) header += text_card("COMMENT   padding");
-    header += text_card("END");
-    header.resize((header.size() + 2879) / 2880 * 2880, ' ');
     std::string data;
-    for (int k = 1; k <= nx * ny; ++k) {
-      const int ip = (k - 1) % nx + 1, jp = (k - 1) / nx + 1;
+    for (int k = 1; k <= nx * ny; ++k)
       for (int b = 1; b <= PSF_NPIX; ++b)
-        for (int a = 1; a <= PSF_NPIX; ++a) {
-          float v = value(a, b, ip, jp);
-          if (k == nan_plane && a == 40 && b == 60) v = std::nanf("");
-          std::uint32_t u;
-          std::memcpy(&u, &v, 4);
-          const char be[4] = {static_cast<char>(u >> 24), static_cast<char>(u >> 16), static_cast<char>(u >> 8),
-                              static_cast<char>(u)};
-          data.append(be, 4);
-        }
-    }
-    data.resize((data.size() + 2879) / 2880 * 2880, '\0');
-    data.resize(data.size() - static_cast<std::size_t>(cut_data_bytes));
-    test::write_file(path, header + data);
+        for (int a = 1; a <= PSF_NPIX; ++a) data += be_float(value(a, b, (k - 1) % nx + 1, (k - 1) / nx + 1));
+    test::write_file(path, pad_record(header + text_card("END"), ' ') + padded_data(data));
   }
 };
-
-TEST(InfofitsStdpsf, ReadsCountsAndPositions) {
-  TempDir dir;
-  Library lib;
-  lib.write("lib.fits");
-  const StdpsfHeader h = infofits_stdpsf(pad("lib.fits", 80));
-  EXPECT_EQ(h.nxpsfs, 3);
-  EXPECT_EQ(h.nypsfs, 2);
-  EXPECT_EQ(h.ipsfx[0], 100);
-  EXPECT_EQ(h.ipsfx[9], 1500);
-  EXPECT_EQ(h.jpsfy[1], 150);
-  EXPECT_EQ(h.data_offset, 2880);
-}
 
 TEST(LocpsfijStdpsf, WeightsAtFiducialsMidwayAndBeyond) {
   TempDir dir;
@@ -196,7 +156,13 @@ TEST(LocpsfijStdpsf, WeightsAtFiducialsMidwayAndBeyond) {
   // On fiducial (2, 2): ii = 1, fx = 1; jj = 1, fy = 1.
   StdpsfHeader h;
   PsfInterpolation at = locpsfij_stdpsf(300, 150, p.view(), "lib.fits", h);
-  EXPECT_EQ(h.nxpsfs, 3);  // the header was read because nxpsfs was 0
+  // The header was read because nxpsfs was 0.
+  EXPECT_EQ(h.nxpsfs, 3);
+  EXPECT_EQ(h.nypsfs, 2);
+  EXPECT_EQ(h.ipsfx[0], 100);
+  EXPECT_EQ(h.ipsfx[9], 1500);
+  EXPECT_EQ(h.jpsfy[1], 150);
+  EXPECT_EQ(h.data_offset, 2880);
   EXPECT_EQ(at.ii, 1);
   EXPECT_EQ(at.fx, 1.0f);
   EXPECT_EQ(at.fy, 1.0f);

@@ -80,7 +80,7 @@ struct StarCase {
 
     master.umast0(N) = 201.0;
     master.vmast0(N) = 311.0;
-    master.xmast0(N) = 161.0f;
+    master.xmast0(N) = -2.0e6f;  // clipped to -99.999
     master.ymast0(N) = 2.0e6f;  // clipped
     master.wmast0(N) = 0;
 
@@ -153,6 +153,12 @@ TEST(CatalogueLogs, OrdinaryRunOpensItsLogsWithHeaders) {
           "  F2.....(09).. .....(10).. 11 12",
       "#"};
   EXPECT_EQ(read_lines("LOGR.XYVIQ0"), xyviq0);
+  // The region files of found stars belong to every mode but A.
+  for (const char mode : {'A', 'C', 'D'}) {
+    st.cmode = mode;
+    open_logs(st);
+    EXPECT_EQ(fs::exists(std::string("LOG") + mode + ".found_uv1.reg"), mode != 'A') << mode;
+  }
 }
 
 // A tile's records reach the files together when it ends (a run killed in
@@ -228,11 +234,11 @@ TEST(StarRecords, EveryLogOfACommittedStar) {
                           "    3.5" + " 1 0" + "   " + " 150.000" + " " + " 152.000" + " " + "   " + zero_group +
                           "   " + zero_group + "   " + id + "  L003 N002  G007.1 F2 C");
 
-  // Discovery position 0.5 (161 - 151) + 196, 0.5 (141 - 151) + 316; ymast0
-  // 2e6 clipped; local flux 40 / 4; first bright star nearer.
+  // Discovery position 0.5 (161 - 151) + 196, 0.5 (141 - 151) + 316; xmast0
+  // -2e6 and ymast0 2e6 clipped; local flux 40 / 4; first bright star nearer.
   EXPECT_EQ(read_file("LOGR.XYFIND"),
             std::string(" ") + "  201.000" + " " + "  311.000" + " " + " -7.500" + "   " + "161.000" + " " +
-                "141.000" + "   " + "161.000" + " " + "999.999" + "   " + id + "   L0003 IT002 JT003   W0 Y2   " +
+                "141.000" + "   " + "-99.999" + " " + "999.999" + "   " + id + "   L0003 IT002 JT003   W0 Y2   " +
                 "C012 Q005/004 D006/003 P007/002" + "   " + "   10.0" + " " + "    0.5" + "   " + "  200.0" + " " +
                 "  300.0" + " " + "     5000.0" + "\n");
   EXPECT_FLOAT_EQ(s.local->flux_l(3), 10.0f);

@@ -10,54 +10,27 @@
 
 using zeb::parse;
 
-TEST(Parse, EqualsSignsSeparateKeyAndValue) {
-  zeb::ParamLine l = parse("0001 PIX=a.fits MAT=b.mat   RAP=3");
-  ASSERT_EQ(l.count(), 7);
-  EXPECT_EQ(l.field(1), "0001");
-  EXPECT_EQ(l.field(2), "PIX");
-  EXPECT_EQ(l.field(3), "a.fits");
-  EXPECT_EQ(l.field(6), "RAP");
-  EXPECT_EQ(l.field(7), "3");
-  EXPECT_EQ(l.field(8), "");
-  EXPECT_EQ(l.text.size(), 200u);
-}
-
-TEST(Parse, UnquotedSlashEndsTheValueQuotedKeepsIt) {
-  zeb::ParamLine l = parse("0001 PIX=data/x.fits PSF=\"dir/my psf.fits\" MAT='a b'");
-  ASSERT_GE(l.count(), 5);
-  EXPECT_EQ(l.field(3), "data");
-  EXPECT_EQ(l.field(5), "dir/my psf.fits");
-  // Apostrophes do not protect blanks from starting a field, but the value read
-  // from the quote's start runs to the closing apostrophe.
-  EXPECT_EQ(l.field(7), "a b");
-  EXPECT_EQ(l.field(8), "b'");
-}
-
-TEST(Parse, ValueStartingWithSlashIsEmpty) {
-  zeb::ParamLine l = parse("SUBDIR /abs/path");
-  ASSERT_EQ(l.count(), 2);
-  EXPECT_EQ(l.field(2), "");
-}
-
-TEST(Parse, ContentEndsAtLastBang) {
-  zeb::ParamLine l = parse("RAP 3 ! note ! more");
-  ASSERT_EQ(l.count(), 4);
-  EXPECT_EQ(l.field(3), "!");
-  EXPECT_EQ(l.field(4), "note");
-}
-
-TEST(Parse, CommaEndsAnUnquotedValue) {
-  zeb::ParamLine l = parse("ULIM 10,20 30");
-  ASSERT_EQ(l.count(), 3);
-  EXPECT_EQ(l.field(2), "10");
-  EXPECT_EQ(l.field(3), "30");
-}
-
-TEST(Parse, LineIsCutAt200Characters) {
-  std::string line = "RAP 3" + std::string(194, ' ') + "XY";
-  zeb::ParamLine l = parse(line);
-  ASSERT_EQ(l.count(), 3);
-  EXPECT_EQ(l.field(3), "X");
+TEST(Parse, FieldsOfALine) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"0001 PIX=a.fits MAT=b.mat   RAP=3", {"0001", "PIX", "a.fits", "MAT", "b.mat", "RAP", "3"}},
+      // An unquoted slash ends the value, a quoted value keeps it. Apostrophes
+      // do not protect blanks from starting a field, but the value read from
+      // the quote's start runs to the closing apostrophe.
+      {"0001 PIX=data/x.fits PSF=\"dir/my psf.fits\" MAT='a b'",
+       {"0001", "PIX", "data", "PSF", "dir/my psf.fits", "MAT", "a b", "b'"}},
+      {"SUBDIR /abs/path", {"SUBDIR", ""}},         // a value starting with a slash is empty
+      {"RAP 3 ! note ! more", {"RAP", "3", "!", "note"}},  // the content ends at the last '!'
+      {"ULIM 10,20 30", {"ULIM", "10", "30"}},           // a comma ends an unquoted value
+      {"RAP 3" + std::string(194, ' ') + "XY", {"RAP", "3", "X"}},  // the line is cut at 200 characters
+  };
+  for (const auto& [line, want] : cases) {
+    const zeb::ParamLine l = parse(line);
+    std::vector<std::string> got;
+    for (int k = 1; k <= l.count(); ++k) got.push_back(l.field(k));
+    EXPECT_EQ(got, want) << line;
+    EXPECT_EQ(l.field(l.count() + 1), "") << line;
+    EXPECT_EQ(l.text.size(), 200u) << line;
+  }
 }
 
 TEST(ParamLineWalker, CommentsAndSkippedBlocksCarryNothingAndEndEndsTheInput) {

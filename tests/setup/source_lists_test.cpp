@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/text.h"
+#include "setup/param_parse.h"
 #include "support/test_support.h"
 
 namespace zeb {
@@ -17,20 +18,8 @@ namespace {
 
 using namespace zeb::test;
 
-// A parameter line as the tokenizer hands it over: the 200-character text and
-// its blank-separated fields.
-ParamLine param_line(const std::string& text) {
-  ParamLine line;
-  line.text = pad(text, 200);
-  std::size_t p = 0;
-  while ((p = text.find_first_not_of(' ', p)) != std::string::npos) {
-    const std::size_t e = text.find(' ', p);
-    line.fields.push_back(text.substr(p, e == std::string::npos ? std::string::npos : e - p));
-    p = e;
-  }
-  line.where = "params.txt line 7";
-  return line;
-}
+// A parameter line as the tokenizer hands it over.
+ParamLine param_line(const std::string& text) { return parse(text, "params.txt line 7"); }
 
 std::string lines(const std::vector<std::string>& v) {
   std::string s;
@@ -73,35 +62,23 @@ TEST(StartingList, PremagKeepsStarsBrighterThanALimitInEitherFilter) {
 
 TEST(StartingList, BadInputEndsTheRunWithAMessageNamingTheFile) {
   TempDir dir;
-  Lists l;
-  Captured missing = capture([&] { item_premag(param_line("PREMAG nofile.txt 0 0"), 1, true, l.master); });
-  EXPECT_TRUE(missing.errored);
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("nofile.txt"), std::string::npos);
-
   write_file("bad.txt", lines({"1 2 3 4", "1 2 3 x4"}));
-  Captured bad = capture([&] { item_premag(param_line("PREMAG bad.txt 0 0"), 1, true, l.master); });
-  EXPECT_TRUE(bad.errored);
-  EXPECT_NE(bad.err.find("bad.txt line 2"), std::string::npos) << bad.err;
-
   write_file("nan.txt", "nan 2 3 4\n");
-  Captured nan = capture([&] { item_premag(param_line("PREMAG nan.txt 0 0"), 1, true, l.master); });
-  EXPECT_TRUE(nan.errored);
-  EXPECT_NE(nan.err.find("nan.txt line 1"), std::string::npos) << nan.err;
-
-  // A magnitude whose flux overflows a 32-bit real is refused.
-  write_file("bright.txt", "1 2 -200 4\n");
-  EXPECT_TRUE(capture([&] { item_premag(param_line("PREMAG bright.txt 0 0"), 1, true, l.master); }).errored);
-
-  // Text beyond column 200 would be ignored; the line is refused.
-  write_file("long.txt", "1 2 3" + std::string(196, ' ') + "4\n");
-  Captured lng = capture([&] { item_premag(param_line("PREMAG long.txt 0 0"), 1, true, l.master); });
-  EXPECT_TRUE(lng.errored);
-  EXPECT_NE(lng.err.find("long.txt line 1"), std::string::npos) << lng.err;
-
-  Captured limit = capture([&] { item_premag(param_line("PREMAG bad.txt 0 zero"), 1, true, l.master); });
-  EXPECT_TRUE(limit.errored);
-  EXPECT_NE(limit.err.find("params.txt line 7"), std::string::npos) << limit.err;
+  write_file("bright.txt", "1 2 -200 4\n");  // its flux overflows a 32-bit real
+  write_file("long.txt", "1 2 3" + std::string(196, ' ') + "4\n");  // text beyond column 200 would be ignored
+  const std::pair<const char*, const char*> cases[] = {{"PREMAG nofile.txt 0 0", "nofile.txt"},
+                                                       {"PREMAG bad.txt 0 0", "bad.txt line 2"},
+                                                       {"PREMAG nan.txt 0 0", "nan.txt line 1"},
+                                                       {"PREMAG bright.txt 0 0", "bright.txt line 1"},
+                                                       {"PREMAG long.txt 0 0", "long.txt line 1"},
+                                                       {"PREMAG bad.txt 0 zero", "params.txt line 7"}};
+  for (const auto& [line, where] : cases) {
+    Lists l;
+    Captured c = capture([&] { item_premag(param_line(line), 1, true, l.master); });
+    EXPECT_EQ(c.status, 2) << line;
+    EXPECT_TRUE(c.errored) << line;
+    EXPECT_NE(c.err.find(where), std::string::npos) << line << ": " << c.err;
+  }
 }
 
 TEST(BrightStars, AddbriteAppendsAndTakesNegativeValuesAsMagnitudes) {

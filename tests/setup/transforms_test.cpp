@@ -1,4 +1,5 @@
-
+// The MAT files and the linear transformations fitted to them, the slot
+// report and the checks at the end of the set-up.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -168,12 +169,6 @@ TEST(ReadMatFiles, BannerRowsAndLog) {
   EXPECT_EQ(s.ucen_cg(1, 2), -9999.0);
 }
 
-}  // namespace
-
-namespace {
-
-
-
 TEST(CameraTables, ChipsPerCode) {
   EXPECT_EQ(zeb::cs_kkk(1), 4);
   EXPECT_EQ(zeb::cs_kkk(5), 2);
@@ -186,35 +181,35 @@ TEST(CameraTables, ChipsPerCode) {
 // Three slots: a WFC3/IR exposure with a sub-directory, an ACS/HRC exposure
 // whose names are long, and a slot number that no line used.
 zeb::ImageSlots sample_slots() {
+  struct Slot {
+    const char *pix, *psf, *mat, *subdir;
+    int fff, rap;
+    const char *pos, *fnd;
+    int kkk, flt;
+    float msk, oth;
+  } slot[] = {{"data/ir/ib1f01abq_flt.fits", "NULL", "mats/ib1f01abq.mat", "ir/", 1, 2, "111111111", "110000000", 9, 2,
+               2.0f, 1.0f},
+              {"/data/hst/acs/hrc/visit01/j8xi01abq_flt_drizzled.fits", "psf/STDPBF_ACSHRC_F814W.fits",
+               "j8xi01abq.mat", "abcdefghijklmnopqrstuvwxy/", 2, 3, "111000000", "000000000", 7, 9, 2.5f, 0.75f}};
   zeb::ImageSlots s;
   s.allocate(3, zeb::CDIM);
   s.gs = 3;
-  s.filename_g(1) = "data/ir/ib1f01abq_flt.fits";
-  s.filemat_g(1) = "mats/ib1f01abq.mat";
-  s.subdir_g(1) = "ir/";
-  s.nsubdir_g(1) = 3;
-  s.fff_g(1) = 1;
-  s.rap_g(1) = 2;
-  s.pos_g(1) = "111111111";
-  s.fnd_g(1) = "110000000";
-  s.kkk_g(1) = 9;
-  s.flt_g(1) = 2;
-  s.msk_g(1) = 2.0f;
-  s.oth_g(1) = 1.0f;
-
-  s.filename_g(2) = "/data/hst/acs/hrc/visit01/j8xi01abq_flt_drizzled.fits";
-  s.filepsf_g(2) = "psf/STDPBF_ACSHRC_F814W.fits";
-  s.filemat_g(2) = "j8xi01abq.mat";
-  s.subdir_g(2) = "abcdefghijklmnopqrstuvwxy/";
-  s.nsubdir_g(2) = 26;
-  s.fff_g(2) = 2;
-  s.rap_g(2) = 3;
-  s.pos_g(2) = "111000000";
-  s.fnd_g(2) = "000000000";
-  s.kkk_g(2) = 7;
-  s.flt_g(2) = 9;
-  s.msk_g(2) = 2.5f;
-  s.oth_g(2) = 0.75f;
+  for (int g = 1; g <= 2; ++g) {
+    const Slot& d = slot[g - 1];
+    s.filename_g(g) = d.pix;
+    s.filepsf_g(g) = d.psf;
+    s.filemat_g(g) = d.mat;
+    s.subdir_g(g) = d.subdir;
+    s.nsubdir_g(g) = static_cast<int>(std::string(d.subdir).size());
+    s.fff_g(g) = d.fff;
+    s.rap_g(g) = d.rap;
+    s.pos_g(g) = d.pos;
+    s.fnd_g(g) = d.fnd;
+    s.kkk_g(g) = d.kkk;
+    s.flt_g(g) = d.flt;
+    s.msk_g(g) = d.msk;
+    s.oth_g(g) = d.oth;
+  }
   return s;
 }
 
@@ -242,11 +237,7 @@ TEST(SlotReport, BannerHeaderAndOneLinePerSlot) {
 TEST(EndOfSetup, ASlotOutsideBothFilterSlotsIsRefused) {
   zeb::ImageSlots slots = sample_slots();
   slots.fff_g(2) = 0;
-  zeb::FilterSlots filters;
-  filters.allocate(2);
-  filters.fs = 2;
-  filters.exp_f(1) = 10.0f;
-  filters.exp_f(2) = 20.0f;
+  const zeb::FilterSlots filters = two_filters();
   auto r = capture([&] { zeb::end_of_setup(slots, filters); });
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.status, 1);

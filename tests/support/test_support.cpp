@@ -77,6 +77,13 @@ std::vector<std::string> split_words(const std::string& line) {
   return words;
 }
 
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const std::string& l : split_lines(text))
+    if (l.rfind(prefix, 0) == 0) out.push_back(l);
+  return out;
+}
+
 Captured capture(const std::function<void()>& f) {
   Captured c;
   std::ostringstream out, err;

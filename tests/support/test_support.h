@@ -32,6 +32,8 @@ std::vector<std::string> read_lines(const std::string& path);
 std::vector<std::string> split_lines(const std::string& text);
 // The blank-separated words of a line.
 std::vector<std::string> split_words(const std::string& line);
+// The lines of a text that start with `prefix`.
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix);
 
 // Output of one call: what went to standard output and standard error, and how
 // the call ended (0 normal return, else the stop's status; 2 run-time error).

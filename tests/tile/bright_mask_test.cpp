@@ -1,4 +1,5 @@
-
+// The bright-star mask (profiles, the stars near a tile, halo and spikes)
+// and the calibration maps: zero points and pixel areas.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -148,12 +149,6 @@ TEST(MaskTile, HaloAndSpikesOfAnHrcStar) {
   EXPECT_TRUE(m.all_zero());
 }
 
-}  // namespace
-
-namespace {
-
-using namespace zeb;
-
 // First values of the embedded tables (row 1: nodes (1,1), (2,1); row 2
 // starts with node (1,2)).
 constexpr float kIr11 = 0.0469f, kIr21 = 0.04617f, kIr12 = 0.04617f, kIr6464 = -0.0456f;
@@ -174,6 +169,12 @@ TEST(ZeroPointMaps, IrNodesAndCells) {
   EXPECT_TRUE(std::isfinite(wfc3ir_zpa(NAN, 8.0)));
 }
 
+TEST(ZeroPointMaps, UvisNodesLieEvery64Pixels) {
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(32.0, 32.0), kUv11);
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(96.0, 32.0), kUv21);
+  EXPECT_FLOAT_EQ(wfc3uv_zpa(64.0, 32.0), (kUv11 + kUv21) / 2);
+}
+
 TEST(ZeroPointMaps, AnAsymmetricMapIsReadAndLookedUpTheRightWayRound) {
   // The file holds row j on line j, i fastest; node (i, j) here is i + 100 j.
   std::vector<double> numbers;
@@ -185,12 +186,6 @@ TEST(ZeroPointMaps, AnAsymmetricMapIsReadAndLookedUpTheRightWayRound) {
   // node 3 along x.
   EXPECT_FLOAT_EQ(zp_map_value(t, 24.0, 56.0, 8.0f, 16.0f), 402.0f);
   EXPECT_FLOAT_EQ(zp_map_value(t, 32.0, 56.0, 8.0f, 16.0f), 402.5f);
-}
-
-TEST(ZeroPointMaps, UvisNodesLieEvery64Pixels) {
-  EXPECT_FLOAT_EQ(wfc3uv_zpa(32.0, 32.0), kUv11);
-  EXPECT_FLOAT_EQ(wfc3uv_zpa(96.0, 32.0), kUv21);
-  EXPECT_FLOAT_EQ(wfc3uv_zpa(64.0, 32.0), (kUv11 + kUv21) / 2);
 }
 
 TEST(PixelArea, LowerChipCentreIsTheUnitAndOtherPlacesFollowThePolynomial) {

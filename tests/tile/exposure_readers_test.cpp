@@ -1,8 +1,11 @@
+// The exposure readers: the 16-bit joint frames (plain and compressed), the
+// WFC3/IR files with their flags, their failure messages, and the correction map.
 #include "tile/exposure_readers.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "support/test_support.h"
 #include "tile/fits_builder.h"
@@ -17,6 +20,8 @@ constexpr int kSide = 301;
 struct Raster {
   Array2<float> v{kSide, kSide}, e{kSide, kSide};
   Array2<std::uint8_t> u{kSide, kSide};
+  // Value, error and flag of raster pixel (xt, yt).
+  std::tuple<float, float, int> at(int xt, int yt) const { return {v(xt, yt), e(xt, yt), u(xt, yt)}; }
 };
 
 // ---------------------------------------------------------------------------
@@ -52,7 +57,7 @@ TEST(JointFrameReader, PlainEncoding) {
   for (int k = 0; k < 7; ++k) f.set_f(k + 1, row, stored[k]);
   write_bytes("expo_WJ2.fits", f.bytes());
   Raster r = read_joint("expo_WJ2.fits");
-  auto at = [&](int x) { return std::make_tuple(r.v(jx(x), jy(row)), r.e(jx(x), jy(row)), int(r.u(jx(x), jy(row)))); };
+  auto at = [&](int x) { return r.at(jx(x), jy(row)); };
   // A stored -32750 (f = -750) marks a saturated pixel.
   EXPECT_EQ(at(1), std::make_tuple(10000.0f, 99999.0f, 2));
   // Above 55000 the scale is stretched by 5.
@@ -74,17 +79,13 @@ TEST(JointFrameReader, CompressedEncoding) {
   for (int k = 0; k < 4; ++k) f.set_f(k + 1, row, stored[k]);
   write_bytes("expo_WJL.fits", f.bytes());
   Raster r = read_joint("expo_WJL.fits");
-  EXPECT_EQ(r.v(jx(1), jy(row)), 6000.0f);
-  EXPECT_EQ(r.u(jx(1), jy(row)), 0);
+  EXPECT_EQ(r.at(jx(1), jy(row)), std::make_tuple(6000.0f, count_error(6000.0f), 0));
   // 6000 (1 + 1/6000)^6000 = 16308.332
   EXPECT_NEAR(r.v(jx(2), jy(row)), 16308.332f, 0.01f);
   EXPECT_NEAR(r.e(jx(2), jy(row)), std::sqrt(16308.332f + 20.25f), 1e-3f);
   EXPECT_EQ(r.u(jx(2), jy(row)), 0);
-  EXPECT_EQ(r.v(jx(3), jy(row)), 10000.0f);
-  EXPECT_EQ(r.e(jx(3), jy(row)), 99999.0f);
-  EXPECT_EQ(r.u(jx(3), jy(row)), 2);
-  EXPECT_EQ(r.v(jx(4), jy(row)), -699.0f);
-  EXPECT_EQ(r.u(jx(4), jy(row)), 0);
+  EXPECT_EQ(r.at(jx(3), jy(row)), std::make_tuple(10000.0f, 99999.0f, 2));
+  EXPECT_EQ(r.at(jx(4), jy(row)), std::make_tuple(-699.0f, count_error(-699.0f), 0));
 }
 
 TEST(JointFrameReader, ChipGapAndPixelsOutsideTheFile) {
@@ -209,10 +210,7 @@ TEST(IrReader, ValuesErrorsAndDataQualityFlags) {
 }
 
 // ---------------------------------------------------------------------------
-// ACS/HRC: 1024 x 1024 integers; the window centred on raw (1, 1).
-
-// ---------------------------------------------------------------------------
-// Correction map and dispatch.
+// Correction map.
 
 float two_and_a_half(double, double) { return 2.5f; }
 float step_at_600(double x, double) { return x >= 600.0 ? 2.5f : 0.0f; }

@@ -1,7 +1,11 @@
-
+// Setting up a tile: which exposures overlap it, their rasters read and
+// blanked off the chip and beyond the grid, and the look-up tables between
+// raster and tile grid. (A whole tile with its bright-star mask is set up by
+// every simulated run.)
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <sstream>
 
 #include "core/text.h"
@@ -40,7 +44,6 @@ void one_ir_entry(TileExposures& te, const std::string& file, int itil, int jtil
   te.allocate_rasters(1);
 }
 
-
 TEST(InitTileB, BlanksOffTheChipEvenWhereTheFileHasPixels) {
   TempDir dir;
   // 1100 columns: raw 1015..1100 are in the file but off the IR chip.
@@ -77,54 +80,6 @@ TEST(InitTileB, GridMarginIsFourStepsInclusive) {
   EXPECT_EQ(flag_with_grid_column(306.0f), 0);
   EXPECT_EQ(flag_with_grid_column(306.01f), 3);
 }
-
-TEST(InitTileB, WholeTileWithABrightStar) {
-  TempDir dir;
-  write_ir("ir.fits", 400, 400, 100.0f, 3.0f);
-  ImageSlots s = make_slots(1);
-  place_slot(s, 1, 9, kUref, kVref, 200.2, 200.2, "ir.fits");
-  TileExposures te;
-  init_tile_a(4, 3, kUref, kVref, s, te, false);
-  ASSERT_EQ(te.ns, 1);
-  te.allocate_rasters(te.ns);
-  BrightStars b;
-  b.bs = 2;
-  b.uref_b(1) = kUref + 10.0;  // in the tile
-  b.vref_b(1) = kVref;
-  b.zref_bf(1, 1) = 100000.0f;
-  b.zref_bf(1, 2) = 0.001f;
-  b.uref_b(2) = kUref + 2000.0;  // far away
-  b.vref_b(2) = kVref;
-  LocalBrightStars local;
-  Settings settings;
-  int bbs = -1;
-  auto r = capture([&] { bbs = init_tile_b(4, 3, kUref, kVref, te, b, local, settings); });
-  ASSERT_FALSE(r.stopped) << r.out << r.err;
-  EXPECT_EQ(bbs, 1);
-  // The raster centre is raw (200, 200); the tile reaches about 67 raw pixels
-  // either way (75 reference pixels, 1.119 corrected per raw pixel), so with
-  // the 4-step margin the rest of the raster is blanked.
-  EXPECT_EQ(te.pixu_n(151, 151, 1), 0);
-  EXPECT_NEAR(te.pixv_n(151, 151, 1), 100.0f, 5.0f);
-  EXPECT_EQ(te.pixe_n(151, 151, 1), 3.0f);
-  EXPECT_EQ(te.pixu_n(84, 151, 1), 0);
-  EXPECT_EQ(te.pixu_n(80, 151, 1), 3);
-  EXPECT_EQ(te.pixu_n(1, 1, 1), 3);
-  EXPECT_EQ(te.pixv_n(1, 1, 1), -500.0f);
-  // The star lies 10 reference pixels (about 9 raw) to the right of the centre.
-  const float at_star = te.pixm_n(160, 151, 1);
-  EXPECT_GT(at_star, 40.0f);
-  EXPECT_GT(at_star, te.pixm_n(151, 151, 1));
-  EXPECT_EQ(te.pixm_n(1, 1, 1), 0.0f);  // beyond the IR halo and spikes
-}
-
-}  // namespace
-
-namespace {
-
-using namespace zeb;
-using namespace zeb::test;
-
 
 TEST(ChipExtents, TwoChipCamerasShareOneFrameWithChipOneOnTop) {
   for (int kkk : {5, 8}) {
@@ -190,36 +145,22 @@ TEST(InitTileA, OverlapIsStrictAtBothEdgesOfTheChip) {
 }
 
 TEST(InitTileA, BrokenTransformationsStopInsteadOfMisreading) {
-  {
+  auto init = [](const std::function<void(ImageSlots&)>& breaking, TileExposures& te) {
     ImageSlots s = make_slots(1);
     place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
-    s.ag_cg(1, 1) = NAN;  // maps the tile centre nowhere
+    breaking(s);
+    return capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
+  };
+  TileExposures nowhere, singular;
+  EXPECT_TRUE(init([](ImageSlots& s) { s.ag_cg(1, 1) = NAN; }, nowhere).stopped);  // the centre maps nowhere
+  Captured r = init([](ImageSlots& s) { s.ga_cg(1, 1) = s.gd_cg(1, 1) = 0.0; }, singular);  // cannot be inverted
+  EXPECT_EQ(r.err, "STOP trans_tile: singular transformation\n");
+  // A tile centre mapped far outside the detector overlaps nothing, even
+  // where the distortion solution cannot be inverted any more.
+  for (double far : {3.0e5, 1.0e9}) {
     TileExposures te;
-    auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
-    EXPECT_TRUE(r.stopped);
-    EXPECT_NE(r.status, 0);
-  }
-  {
-    ImageSlots s = make_slots(1);
-    place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
-    s.ga_cg(1, 1) = s.gd_cg(1, 1) = 0.0;  // cannot be inverted
-    TileExposures te;
-    auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.err, "STOP trans_tile: singular transformation\n");
-  }
-  {
-    // A tile centre mapped far outside the detector overlaps nothing, even
-    // where the distortion solution cannot be inverted any more.
-    for (double far : {3.0e5, 1.0e9}) {
-      ImageSlots s = make_slots(1);
-      place_slot(s, 1, 9, kUref, kVref, 500.0, 500.0, "ir.fits");
-      s.xcen_cg(1, 1) = far;
-      TileExposures te;
-      auto r = capture([&] { init_tile_a(4, 3, kUref, kVref, s, te, false); });
-      EXPECT_FALSE(r.stopped) << far;
-      EXPECT_EQ(te.ns, 0);
-    }
+    EXPECT_FALSE(init([far](ImageSlots& s) { s.xcen_cg(1, 1) = far; }, te).stopped) << far;
+    EXPECT_EQ(te.ns, 0);
   }
 }
 
