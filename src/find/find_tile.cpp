@@ -45,7 +45,9 @@ struct Search {
   FineWindow fw;
   std::vector<Offset> wing;  // negative-wing neighbourhood
   int level_r = 0;           // level-map radius, fine pixels
-  double level_r2 = 0.0;     // its squared limit (R + 0.5)^2
+  // Half-width of the level-map disc's row dy = 0..level_r: the largest
+  // integer dx with dx^2 + dy^2 <= (R + 0.5)^2.
+  std::vector<int> level_half_width;
 };
 
 Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
@@ -58,7 +60,12 @@ Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
     for (int dx = -4; dx <= 4; ++dx)
       if (dx * dx + dy * dy <= 20) sr.wing.push_back({dx, dy});  // dx^2 + dy^2 <= 20.25
   sr.level_r = fine_radius(s.psep, 1.0f);
-  sr.level_r2 = (sr.level_r + 0.5) * (sr.level_r + 0.5);
+  const double r2 = (sr.level_r + 0.5) * (sr.level_r + 0.5);
+  for (int dy = 0; dy <= sr.level_r; ++dy) {
+    int dx = sr.level_r;
+    while (static_cast<double>(dx) * dx + static_cast<double>(dy) * dy > r2) --dx;
+    sr.level_half_width.push_back(dx);
+  }
   return sr;
 }
 
@@ -172,11 +179,11 @@ bool is_significant(View2<const float> d, int xt, int yt, float best, float ssig
 // Stage 1, steps 1 to 11 for raster pixel (xt, yt): the level it reaches and
 // its fine-grid position (a, b) (meaningful from level 1 on).
 int pixel_level(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>& stack_prev, Work& wk, int xt,
-                int yt, int& a, int& b) {
+                int yt, const TableAxis& ax, const TableAxis& ay, int& a, int& b) {
   const FindWindow& w = sr.w;
-  const float ut = ut_txy(static_cast<float>(xt), static_cast<float>(yt), ex.utab, ex.vtab);
+  const float ut = rtab_at(ax, ay, ex.utab);
   if (!(static_cast<float>(w.i1) < ut && ut < static_cast<float>(w.i2))) return 0;
-  const float vt = vt_txy(static_cast<float>(xt), static_cast<float>(yt), ex.utab, ex.vtab);
+  const float vt = rtab_at(ax, ay, ex.vtab);
   if (!(static_cast<float>(w.j1) < vt && vt < static_cast<float>(w.j2))) return 0;
   const int iu = static_cast<int>(ut + 0.5f);
   const int iv = static_cast<int>(vt + 0.5f);
@@ -237,15 +244,14 @@ void raise_level_map(const Search& sr, Work& wk, int a, int b, int level) {
   const int r = sr.level_r;
   if (r < 0) return;
   const FineWindow& fw = sr.fw;
-  const int alo = first_grid_point_from(std::max(a - r, fw.a1)), ahi = std::min(a + r, fw.a2);
   const int blo = first_grid_point_from(std::max(b - r, fw.b1)), bhi = std::min(b + r, fw.b2);
   const auto lv = static_cast<std::uint8_t>(level);
   for (int bt = blo; bt <= bhi; bt += 4) {
-    const double dy = bt - b;
+    const int hw = sr.level_half_width[static_cast<std::size_t>(std::abs(bt - b))];
+    const int alo = first_grid_point_from(std::max(a - hw, fw.a1)), ahi = std::min(a + hw, fw.a2);
+    const int row = (bt - 1) / 4 + 1;
     for (int at = alo; at <= ahi; at += 4) {
-      const double dx = at - a;
-      if (dx * dx + dy * dy > sr.level_r2) continue;
-      std::uint8_t& cell = wk.level_t((at - 1) / 4 + 1, (bt - 1) / 4 + 1);
+      std::uint8_t& cell = wk.level_t((at - 1) / 4 + 1, row);
       if (cell < lv) cell = lv;
     }
   }
@@ -255,9 +261,11 @@ void raise_level_map(const Search& sr, Work& wk, int a, int b, int level) {
 // of this exposure is covered once more.
 void add_coverage(const Exposure& ex, const FindWindow& w, const Work& wk, Array2<std::int16_t>& stackc_t) {
   for (int iv = w.j1; iv <= w.j2; ++iv) {
+    const TableAxis& av = pixel_axis(iv);
     for (int iu = w.i1; iu <= w.i2; ++iu) {
-      const float fx = xt_tuv(static_cast<float>(iu), static_cast<float>(iv), ex.xtab, ex.ytab) + 0.5f;
-      const float fy = yt_tuv(static_cast<float>(iu), static_cast<float>(iv), ex.xtab, ex.ytab) + 0.5f;
+      const TableAxis& au = pixel_axis(iu);
+      const float fx = rtab_at(au, av, ex.xtab) + 0.5f;
+      const float fy = rtab_at(au, av, ex.ytab) + 0.5f;
       // trunc(x + 0.5) within 1..301.
       if (!(fx >= 1.0f && fx < 302.0f && fy >= 1.0f && fy < 302.0f)) continue;
       if (wk.pkmapn(static_cast<int>(fx), static_cast<int>(fy))) ++stackc_t(iu, iv);
@@ -275,9 +283,10 @@ void search_exposure(const Exposure& ex, const Search& sr, const Array2<std::uin
   mark_flagged_boxes(ex.u, wk);
   wk.is_local_maximum.start(ex.d, ex.u);
   for (int yt = RASTER_FIRST; yt <= RASTER_LAST; ++yt) {
+    const TableAxis& ay = pixel_axis(yt);
     for (int xt = RASTER_FIRST; xt <= RASTER_LAST; ++xt) {
       int a = 1, b = 1;
-      const int level = pixel_level(ex, sr, stack_prev, wk, xt, yt, a, b);
+      const int level = pixel_level(ex, sr, stack_prev, wk, xt, yt, pixel_axis(xt), ay, a, b);
       if (level == 0) continue;  // level 0 raises nothing
       if (level == LEVEL_SIGNIFICANT) add_candidate(ex, sr, log, xt, yt, a, b);
       raise_level_map(sr, wk, a, b, level);

@@ -101,6 +101,7 @@ void prepare_box(Workspace& ws, int l, int half, const ExposureViews& ev, const 
   PreparedBox& box = ws.box;
   const int i0 = pr.i0[l], j0 = pr.j0[l];
   box.reset(i0, j0, half);
+  const PsfPhase own(pr.x0[l], pr.y0[l]);
   for (int j = j0 - half; j <= j0 + half; ++j) {
     for (int i = i0 - half; i <= i0 + half; ++i) {
       // The 7 x 7 core was checked already; beyond it a pixel enters when it
@@ -109,17 +110,17 @@ void prepare_box(Workspace& ws, int l, int half, const ExposureViews& ev, const 
       box.set_usable(i, j);
       const float pe = ev.pixe(i, j), pm = ev.pixm(i, j);
       box.e(i, j) = std::sqrt(pe * pe + pm * pm);
-      box.w(i, j) = rpsf_phot(static_cast<float>(i) - pr.x0[l], static_cast<float>(j) - pr.y0[l], psf);
+      box.w(i, j) = own.at(i, j, psf);
     }
   }
   for (const int k : ws.candidates) {
     if (pr.zi[k] == 0.0f) continue;
     const int ilo = std::max(i0 - half, pr.i0[k] - PSF_REACH), ihi = std::min(i0 + half, pr.i0[k] + PSF_REACH);
     const int jlo = std::max(j0 - half, pr.j0[k] - PSF_REACH), jhi = std::min(j0 + half, pr.j0[k] + PSF_REACH);
+    const PsfPhase neighbour(pr.x0[k], pr.y0[k]);
     for (int j = jlo; j <= jhi; ++j)
       for (int i = ilo; i <= ihi; ++i)
-        if (box.usable(i, j))
-          box.nb(i, j) += pr.zi[k] * rpsf_phot(static_cast<float>(i) - pr.x0[k], static_cast<float>(j) - pr.y0[k], psf);
+        if (box.usable(i, j)) box.nb(i, j) += pr.zi[k] * neighbour.at(i, j, psf);
   }
   for (int j = j0 - half; j <= j0 + half; ++j)
     for (int i = i0 - half; i <= i0 + half; ++i)
@@ -244,7 +245,8 @@ bool near_close_neighbour(float tx, float ty, std::span<const Point2> close) {
 // offsets, P - sa and the normalised weights.
 struct FitPixels {
   int n = 0;
-  std::array<float, FIT_BOX_MAX> fi, fj, d, w;
+  std::array<int, FIT_BOX_MAX> i, j;
+  std::array<float, FIT_BOX_MAX> d, w;
 };
 
 void collect_fit_pixels(const PreparedBox& box, int ic, int jc, int h, float sa, FitPixels& fp) {
@@ -252,8 +254,8 @@ void collect_fit_pixels(const PreparedBox& box, int ic, int jc, int h, float sa,
   for (int j = jc - h; j <= jc + h; ++j)
     for (int i = ic - h; i <= ic + h; ++i) {
       const std::size_t k = static_cast<std::size_t>(fp.n++);
-      fp.fi[k] = static_cast<float>(i);
-      fp.fj[k] = static_cast<float>(j);
+      fp.i[k] = i;
+      fp.j[k] = j;
       fp.d[k] = box.p(i, j) - sa;
       fp.w[k] = box.w(i, j);
     }
@@ -268,8 +270,9 @@ struct Trial {
 
 Trial evaluate_trial(const FitPixels& fp, float tx, float ty, const LocalPsf& psf, std::array<float, FIT_BOX_MAX>& p) {
   double spw = 0.0, sppw = 0.0;
+  const PsfPhase phase(tx, ty);
   for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k) {
-    p[k] = rpsf_phot(fp.fi[k] - tx, fp.fj[k] - ty, psf);
+    p[k] = phase.at(fp.i[k], fp.j[k], psf);
     const double w = fp.w[k];
     spw += static_cast<double>(fp.d[k]) * w;
     sppw += static_cast<double>(p[k]) * w;

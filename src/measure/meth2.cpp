@@ -91,10 +91,9 @@ void fill_neighbours(Workspace& ws, int l, int ic, int jc, int half, const Local
   for (const int k : ws.candidates) {
     const float zk = pr.zi[static_cast<std::size_t>(k)];
     if (zk == 0.0f) continue;
-    const float xk = pr.x0[static_cast<std::size_t>(k)], yk = pr.y0[static_cast<std::size_t>(k)];
+    const PsfPhase phase(pr.x0[static_cast<std::size_t>(k)], pr.y0[static_cast<std::size_t>(k)]);
     for (int j = jc - half; j <= jc + half; ++j)
-      for (int i = ic - half; i <= ic + half; ++i)
-        ws.neighbours(i, j) += zk * rpsf_phot(static_cast<float>(i) - xk, static_cast<float>(j) - yk, psf);
+      for (int i = ic - half; i <= ic + half; ++i) ws.neighbours(i, j) += zk * phase.at(i, j, psf);
   }
 }
 

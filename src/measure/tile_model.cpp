@@ -25,10 +25,10 @@ void check_span(std::span<const float> s, int ls, const char* what, const std::s
 void add_star_model(float x, float y, float z, const LocalPsf& psf, View2<float> model) {
   const PixelRange ri = raster_window(x - MODEL_WINDOW_LO, x + MODEL_WINDOW_HI);
   const PixelRange rj = raster_window(y - MODEL_WINDOW_LO, y + MODEL_WINDOW_HI);
+  const PsfPhase phase(x, y);
   for (int j = rj.first; j <= rj.last; ++j) {
-    const float dy = static_cast<float>(j) - y;
     float* row = &model(1, j);  // row[i - 1] is pixel (i, j)
-    for (int i = ri.first; i <= ri.last; ++i) row[i - 1] += z * rpsf_phot(static_cast<float>(i) - x, dy, psf);
+    for (int i = ri.first; i <= ri.last; ++i) row[i - 1] += z * phase.at(i, j, psf);
   }
 }
 

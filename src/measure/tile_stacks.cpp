@@ -94,14 +94,15 @@ void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, c
     // Every point of the stack is combined on its own: rows go to the threads.
     parallel_for(j1, j2, [&](int j, int) {
       float x[NDIM], w[NDIM];
+      const TableAxis& aj = pixel_axis(j);
       for (int i = i1; i <= i2; ++i) {
+        const TableAxis& ai = pixel_axis(i);
         int samples = 0, flagged = 0;
         for (int q = 0; q < nf; ++q) {
           const int n = of_filter[q];
-          const TabView xtab = tab_of(xtab_n, n), ytab = tab_of(ytab_n, n);
-          const int ix = inner_pixel(xt_tuv(static_cast<float>(i), static_cast<float>(j), xtab, ytab));
+          const int ix = inner_pixel(rtab_at(ai, aj, tab_of(xtab_n, n)));
           if (ix == 0) continue;
-          const int iy = inner_pixel(yt_tuv(static_cast<float>(i), static_cast<float>(j), xtab, ytab));
+          const int iy = inner_pixel(rtab_at(ai, aj, tab_of(ytab_n, n)));
           if (iy == 0) continue;
           const Around around = flags_around(pixu_n.plane(n), ix, iy);
           if (around == Around::Flagged) ++flagged;

@@ -12,6 +12,7 @@
 // exposure (built from its tapered local PSF) and reads it through rpsf_phot.
 #pragma once
 
+#include <cstring>
 #include <vector>
 
 #include "core/array.h"
@@ -35,6 +36,17 @@ inline constexpr float PSF_R2_MAX = 144.0f;
 inline constexpr int PSF_QCELL_LO = 35;
 inline constexpr int PSF_QCELL_HI = 67;
 inline constexpr int PSF_QCELL_N = PSF_QCELL_HI - PSF_QCELL_LO + 1;
+
+namespace detail {
+// Four single-precision lanes (the compiler's vector extension): element-wise
+// arithmetic with the rounding of the scalar operations.
+using Float4 = float __attribute__((vector_size(16)));
+inline Float4 load4(const float* p) {
+  Float4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+}  // namespace detail
 
 class LocalPsf {
  public:
@@ -98,16 +110,77 @@ inline float rpsf_phot(float dx, float dy, const LocalPsf& psf) {
     const float* p = psf.data() + (ix - 1) + PSF_NPIX * (iy - 1);
     return w00 * p[0] + w10 * p[1] + w01 * p[PSF_NPIX] + w11 * p[PSF_NPIX + 1];
   }
+  // The four corners' surfaces are evaluated side by side, one corner per
+  // lane: each lane performs exactly the scalar operations in the scalar order,
+  // so the values are those of four separate evaluations.
   const LocalPsf::Cell& c = psf.cell(ix, iy);
-  const float ex[4] = {fx, fx - 1.0f, fx, fx - 1.0f};
-  const float ey[4] = {fy, fy, fy - 1.0f, fy - 1.0f};
-  float v[4];
-  for (int k = 0; k < 4; ++k) {
-    v[k] = c.a[k] + c.b[k] * ex[k] + c.c[k] * ey[k] + c.d[k] * (ex[k] * ex[k]) + c.e[k] * (ex[k] * ey[k]) +
-           c.f[k] * (ey[k] * ey[k]);
-  }
-  return w00 * v[0] + w10 * v[1] + w01 * v[2] + w11 * v[3];
+  const detail::Float4 ex = {fx, fx - 1.0f, fx, fx - 1.0f};
+  const detail::Float4 ey = {fy, fy, fy - 1.0f, fy - 1.0f};
+  const detail::Float4 v = detail::load4(c.a) + detail::load4(c.b) * ex + detail::load4(c.c) * ey +
+                           detail::load4(c.d) * (ex * ex) + detail::load4(c.e) * (ex * ey) +
+                           detail::load4(c.f) * (ey * ey);
+  const detail::Float4 wv = detail::Float4{w00, w10, w01, w11} * v;
+  return wv[0] + wv[1] + wv[2] + wv[3];
 }
+
+// The PSF at many pixels around one star position (tx, ty), as the fits and
+// models ask for it: the position's sub-pixel phase (the cell fractions and
+// blending weights of rpsf_phot) is worked out once and shared by every pixel.
+// Sharing is exact where it is used: for 16 <= tx, ty < 512 and whole-pixel
+// centres i within 12 pixels, i - tx and 4 (i - tx) + 51 need at most 24
+// significant bits, so single precision holds them exactly; rx then moves by
+// exactly 4 per pixel, its integer part by 4 and its fraction not at all. At
+// positions nearer the origin the phase is not shared and every pixel is
+// evaluated by rpsf_phot itself.
+class PsfPhase {
+ public:
+  PsfPhase(float tx, float ty) : tx_(tx), ty_(ty) {
+    shared_ = tx >= 16.0f && tx < 512.0f && ty >= 16.0f && ty < 512.0f;
+    if (!shared_) return;
+    i_ref_ = static_cast<int>(tx);
+    j_ref_ = static_cast<int>(ty);
+    const float rx = 4.0f * (static_cast<float>(i_ref_) - tx) + 51.0f;
+    const float ry = 4.0f * (static_cast<float>(j_ref_) - ty) + 51.0f;
+    ix_ref_ = static_cast<int>(rx);
+    iy_ref_ = static_cast<int>(ry);
+    const float fx = rx - static_cast<float>(ix_ref_);
+    const float fy = ry - static_cast<float>(iy_ref_);
+    const float gx = 1.0f - fx;
+    const float gy = 1.0f - fy;
+    w_ = detail::Float4{gx * gy, fx * gy, gx * fy, fx * fy};
+    ex_ = detail::Float4{fx, fx - 1.0f, fx, fx - 1.0f};
+    ey_ = detail::Float4{fy, fy, fy - 1.0f, fy - 1.0f};
+    exx_ = ex_ * ex_;
+    exy_ = ex_ * ey_;
+    eyy_ = ey_ * ey_;
+  }
+
+  // rpsf_phot(i - tx, j - ty, psf), bit for bit, for the whole pixel (i, j).
+  float at(int i, int j, const LocalPsf& psf) const {
+    const float dx = static_cast<float>(i) - tx_;
+    const float dy = static_cast<float>(j) - ty_;
+    if (!shared_) return rpsf_phot(dx, dy, psf);
+    const float r2 = dx * dx + dy * dy;
+    if (!(r2 <= PSF_R2_MAX)) return 0.0f;
+    const int ix = ix_ref_ + 4 * (i - i_ref_);
+    const int iy = iy_ref_ + 4 * (j - j_ref_);
+    if (r2 > PSF_R2_QUADRATIC) {
+      const float* p = psf.data() + (ix - 1) + PSF_NPIX * (iy - 1);
+      return w_[0] * p[0] + w_[1] * p[1] + w_[2] * p[PSF_NPIX] + w_[3] * p[PSF_NPIX + 1];
+    }
+    const LocalPsf::Cell& c = psf.cell(ix, iy);
+    const detail::Float4 v = detail::load4(c.a) + detail::load4(c.b) * ex_ + detail::load4(c.c) * ey_ +
+                             detail::load4(c.d) * exx_ + detail::load4(c.e) * exy_ + detail::load4(c.f) * eyy_;
+    const detail::Float4 wv = w_ * v;
+    return wv[0] + wv[1] + wv[2] + wv[3];
+  }
+
+ private:
+  float tx_, ty_;
+  bool shared_ = false;
+  int i_ref_ = 0, j_ref_ = 0, ix_ref_ = 0, iy_ref_ = 0;
+  detail::Float4 w_{}, ex_{}, ey_{}, exx_{}, exy_{}, eyy_{};
+};
 
 // Multiplies a 101 x 101 PSF by a taper that is 1 within r_in pixels of the
 // centre and falls linearly to 0 at r_out pixels (the grid being sampled four
