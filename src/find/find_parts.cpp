@@ -117,16 +117,10 @@ int dreq_n(int c) {
 // ---------------------------------------------------------------------------
 // Line fit and PSF refinement.
 
-LineFit linfitw(const float* x, const float* y, const float* w, int n) {
-  float s = 0.0f, sx = 0.0f, sy = 0.0f, sxx = 0.0f, sxy = 0.0f, syy = 0.0f;
-  for (int k = 0; k < n; ++k) {
-    s += w[k];
-    sx += w[k] * x[k];
-    sy += w[k] * y[k];
-    sxx += w[k] * x[k] * x[k];
-    sxy += w[k] * x[k] * y[k];
-    syy += w[k] * y[k] * y[k];
-  }
+namespace {
+
+// The line and correlation from the weighted sums of a line fit.
+LineFit line_from_sums(float s, float sx, float sy, float sxx, float sxy, float syy) {
   LineFit fit;
   const float dn = s * sxx - sx * sx;
   // Without spread in x the line is undefined; a and b stay 0 rather than
@@ -142,15 +136,55 @@ LineFit linfitw(const float* x, const float* y, const float* w, int n) {
   return fit;
 }
 
+}  // namespace
+
+LineFit linfitw(const float* x, const float* y, const float* w, int n) {
+  float s = 0.0f, sx = 0.0f, sy = 0.0f, sxx = 0.0f, sxy = 0.0f, syy = 0.0f;
+  for (int k = 0; k < n; ++k) {
+    s += w[k];
+    sx += w[k] * x[k];
+    sy += w[k] * y[k];
+    sxx += w[k] * x[k] * x[k];
+    sxy += w[k] * x[k] * y[k];
+    syy += w[k] * y[k] * y[k];
+  }
+  return line_from_sums(s, sx, sy, sxx, sxy, syy);
+}
+
 namespace {
 constexpr float RMS_CAP = 9.99f;
 }
 
+QoptKernels::QoptKernels(View2<const float> psf) {
+  for (int ox = -2, o = 0; ox <= 2; ++ox)
+    for (int oy = -2; oy <= 2; ++oy, ++o) {
+      float* mo = m[o];
+      int k = 0;
+      for (int kx = -2; kx <= 2; ++kx)
+        for (int ky = -2; ky <= 2; ++ky, ++k) mo[k] = psf(PSF_CENTRE + 4 * kx + ox, PSF_CENTRE + 4 * ky + oy);
+      // linfitw's sums of x and x^2 with unit weights: w x = x and (w x) x = x x exactly.
+      float s1 = 0.0f, s2 = 0.0f;
+      for (k = 0; k < TAPS; ++k) {
+        s1 += mo[k];
+        s2 += mo[k] * mo[k];
+      }
+      sx[o] = s1;
+      sxx[o] = s2;
+    }
+}
+
 QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e, View2<const float> psf) {
+  return find_qopt(xt, yt, d, e, QoptKernels(psf));
+}
+
+// The line fit of linfitw with unit weights, its PSF-only sums taken from the
+// kernels: each sum is the one linfitw accumulates, in the same order, so the
+// results are the same bit for bit.
+QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e, const QoptKernels& kernels) {
   QoptResult res;
   if (xt < 4 || xt > 297 || yt < 4 || yt > 297) return res;
-  float m[25], dk[25], ek[25];
-  static constexpr float ones[25] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  constexpr int TAPS = QoptKernels::TAPS;
+  float dk[TAPS], ek[TAPS];
   // The data do not depend on the trial offset.
   int k = 0;
   for (int kx = -2; kx <= 2; ++kx)
@@ -158,12 +192,18 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
       dk[k] = d(xt + kx, yt + ky);
       ek[k] = e(xt + kx, yt + ky);
     }
-  for (int ox = -2; ox <= 2; ++ox) {
-    for (int oy = -2; oy <= 2; ++oy) {
-      k = 0;
-      for (int kx = -2; kx <= 2; ++kx)
-        for (int ky = -2; ky <= 2; ++ky, ++k) m[k] = psf(PSF_CENTRE + 4 * kx + ox, PSF_CENTRE + 4 * ky + oy);
-      const LineFit fit = linfitw(m, dk, ones, 25);
+  float s = 0.0f, sy = 0.0f, syy = 0.0f;
+  for (k = 0; k < TAPS; ++k) {
+    s += 1.0f;
+    sy += dk[k];
+    syy += dk[k] * dk[k];
+  }
+  for (int ox = -2, o = 0; ox <= 2; ++ox) {
+    for (int oy = -2; oy <= 2; ++oy, ++o) {
+      const float* m = kernels.m[o];
+      float sxy = 0.0f;
+      for (k = 0; k < TAPS; ++k) sxy += m[k] * dk[k];
+      const LineFit fit = line_from_sums(s, kernels.sx[o], sy, kernels.sxx[o], sxy, syy);
       if (!(fit.r > res.q)) continue;
       res.q = fit.r;
       res.xq = static_cast<float>(xt) - static_cast<float>(ox) / 4.0f;
@@ -171,7 +211,7 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
       res.sky = fit.a;
       res.flux = fit.b;
       float chi2 = 0.0f;
-      for (int j = 0; j < 25; ++j) {
+      for (int j = 0; j < TAPS; ++j) {
         const float z = (dk[j] - fit.b * m[j] - fit.a) / ek[j];
         chi2 += z * z;
       }

@@ -75,6 +75,7 @@ struct Exposure {
   View2<const std::uint8_t> u;
   TabView utab, vtab, xtab, ytab;
   float msk = 0.0f, oth = 0.0f;
+  QoptKernels qopt;
 
   Exposure(const TileExposures& te, const Array3<float>& psf_n, int n)
       : d(te.pixd_n.plane(n)),
@@ -88,7 +89,8 @@ struct Exposure {
         xtab(tab_of(te.xtab_n, n)),
         ytab(tab_of(te.ytab_n, n)),
         msk(te.msk_n(n)),
-        oth(te.oth_n(n)) {}
+        oth(te.oth_n(n)),
+        qopt(psf) {}
 };
 
 }  // namespace
@@ -211,7 +213,7 @@ int pixel_level(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>
 void add_candidate(const Exposure& ex, const Search& sr, CandidateLog& log, int xt, int yt, int a, int b) {
   log.p.push_back(a);
   log.p.push_back(b);
-  const QoptResult qr = find_qopt(xt, yt, ex.d, ex.e, ex.psf);
+  const QoptResult qr = find_qopt(xt, yt, ex.d, ex.e, ex.qopt);
   // No trial correlated positively: there is no refined position (find_qopt
   // leaves the raster corner (0, 0)), so the candidate counts for P only.
   // Tallying the corner's position would put a D count where no peak is.
