@@ -198,6 +198,7 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
     sy += dk[k];
     syy += dk[k] * dk[k];
   }
+  int best = -1;
   for (int ox = -2, o = 0; ox <= 2; ++ox) {
     for (int oy = -2; oy <= 2; ++oy, ++o) {
       const float* m = kernels.m[o];
@@ -205,19 +206,24 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
       for (k = 0; k < TAPS; ++k) sxy += m[k] * dk[k];
       const LineFit fit = line_from_sums(s, kernels.sx[o], sy, kernels.sxx[o], sxy, syy);
       if (!(fit.r > res.q)) continue;
+      best = o;
       res.q = fit.r;
       res.xq = static_cast<float>(xt) - static_cast<float>(ox) / 4.0f;
       res.yq = static_cast<float>(yt) - static_cast<float>(oy) / 4.0f;
       res.sky = fit.a;
       res.flux = fit.b;
-      float chi2 = 0.0f;
-      for (int j = 0; j < TAPS; ++j) {
-        const float z = (dk[j] - fit.b * m[j] - fit.a) / ek[j];
-        chi2 += z * z;
-      }
-      const float rms = std::sqrt(chi2 / 23.0f);
-      res.rms = rms < RMS_CAP ? rms : RMS_CAP;  // also caps a scatter that is not a number
     }
+  }
+  // The scatter about the line of the offset kept.
+  if (best >= 0) {
+    const float* m = kernels.m[best];
+    float chi2 = 0.0f;
+    for (int j = 0; j < TAPS; ++j) {
+      const float z = (dk[j] - res.flux * m[j] - res.sky) / ek[j];
+      chi2 += z * z;
+    }
+    const float rms = std::sqrt(chi2 / 23.0f);
+    res.rms = rms < RMS_CAP ? rms : RMS_CAP;  // also caps a scatter that is not a number
   }
   return res;
 }
