@@ -27,6 +27,8 @@ Registry& registry() {
   return r;
 }
 
+thread_local HeldInputNotes* held_notes = nullptr;
+
 }  // namespace
 
 InputFile look_at_file(const std::string& path) {
@@ -39,7 +41,14 @@ InputFile look_at_file(const std::string& path) {
   return f;
 }
 
+HeldInputNotes::HeldInputNotes() : outer_(held_notes) { held_notes = this; }
+HeldInputNotes::~HeldInputNotes() { held_notes = outer_; }
+
 void note_input_file(const std::string& path) {
+  if (held_notes) {
+    held_notes->paths_.push_back(path);
+    return;
+  }
   Registry& r = registry();
   if (!r.seen.insert(path).second) return;
   r.files.push_back(look_at_file(path));
