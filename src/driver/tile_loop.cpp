@@ -176,8 +176,7 @@ void final_residual_and_stacks(Tile& tile, const Settings& st, int fs, Catalogue
   if (verbose) write_list(std::cout, "ZEB: MOD2_TILE...  1...Ns: ", ns);
   model_and_subtract_all(tile.exposures, tile.psf_eval, local, tile.ls);
   write_list(std::cout, "ZEB: STAK_TILE...  1...Ns: ", ns);
-  stack_residuals(tile.exposures, *tile.stacks);
-  stack_model(tile.exposures, *tile.stacks);
+  stack_residuals_and_model(tile.exposures, *tile.stacks);
   if (st.show_tile) {
     write_list(std::cout, "ZEB: SHOW_TILE...  1...Ns: ", ns);
     show_final_images(tile, fs);
