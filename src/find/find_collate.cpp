@@ -1,6 +1,7 @@
 // Stages 2 and 3 of find_tile: spreading the candidate tallies, binning them
 // onto the tile grid, collating new sources and the level map.
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 
 #include "core/fortran_format.h"
@@ -16,7 +17,12 @@ namespace find_detail {
 void spread_tallies(FineCounts& counts, const FineWindow& fw, int r) {
   counts.spread_r = r;
   if (r < 0) return;
+  // The disc row by row: offsets dx = -half..half of row dy (the disc is
+  // symmetric and each of its rows one run of pixels).
   const std::vector<Offset> disc = disc_offsets(r);
+  std::vector<int> half(static_cast<std::size_t>(r) + 1, -1);
+  for (const Offset& o : disc)
+    if (o.dy >= 0) half[static_cast<std::size_t>(o.dy)] = std::max(half[static_cast<std::size_t>(o.dy)], o.dx);
   // Tallies this close to the edge of the fine grid are not spread.
   const int alo = std::max(6, fw.a1 - 8), ahi = std::min(FINE_GRID - 5, fw.a2 + 8);
   const int blo = std::max(6, fw.b1 - 8), bhi = std::min(FINE_GRID - 5, fw.b2 + 8);
@@ -24,11 +30,13 @@ void spread_tallies(FineCounts& counts, const FineWindow& fw, int r) {
     const int a = counts.marked_a[k], b = counts.marked_b[k];
     if (a < alo || a > ahi || b < blo || b > bhi) continue;
     const int t = counts.tally(a, b);
-    for (const Offset& o : disc) {
-      const int at = a + o.dx, bt = b + o.dy;
-      if (!fw.contains(at, bt)) continue;
-      std::int16_t& s = counts.spread(at, bt);
-      s = static_cast<std::int16_t>(std::min<int>(s + t, COUNT_MAX));
+    // Saturating sums of non-negative counts do not depend on their order.
+    for (int bt = std::max(b - r, fw.b1); bt <= std::min(b + r, fw.b2); ++bt) {
+      const int h = half[static_cast<std::size_t>(std::abs(bt - b))];
+      const int from = std::max(a - h, fw.a1), to = std::min(a + h, fw.a2);
+      if (from > to) continue;
+      std::int16_t* row = &counts.spread(from, bt);
+      for (int q = 0; q <= to - from; ++q) row[q] = static_cast<std::int16_t>(std::min<int>(row[q] + t, COUNT_MAX));
     }
   }
 }

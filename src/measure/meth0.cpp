@@ -247,6 +247,7 @@ struct FitPixels {
   int n = 0;
   std::array<int, FIT_BOX_MAX> i, j;
   std::array<float, FIT_BOX_MAX> d, w;
+  double spw = 0.0;  // sum (P - sa) W, the same for every trial
 };
 
 void collect_fit_pixels(const PreparedBox& box, int ic, int jc, int h, float sa, FitPixels& fp) {
@@ -259,6 +260,8 @@ void collect_fit_pixels(const PreparedBox& box, int ic, int jc, int h, float sa,
       fp.d[k] = box.p(i, j) - sa;
       fp.w[k] = box.w(i, j);
     }
+  fp.spw = 0.0;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k) fp.spw += static_cast<double>(fp.d[k]) * fp.w[k];
 }
 
 // Flux and residual of one trial position over the fit box: t = sum (P - sa) W
@@ -269,16 +272,14 @@ struct Trial {
 };
 
 Trial evaluate_trial(const FitPixels& fp, float tx, float ty, const LocalPsf& psf, std::array<float, FIT_BOX_MAX>& p) {
-  double spw = 0.0, sppw = 0.0;
+  double sppw = 0.0;
   const PsfPhase phase(tx, ty);
   for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k) {
     p[k] = phase.at(fp.i[k], fp.j[k], psf);
-    const double w = fp.w[k];
-    spw += static_cast<double>(fp.d[k]) * w;
-    sppw += static_cast<double>(p[k]) * w;
+    sppw += static_cast<double>(p[k]) * fp.w[k];
   }
   Trial tr;
-  tr.t = spw / sppw;
+  tr.t = fp.spw / sppw;
   for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k)
     tr.r += std::fabs(static_cast<double>(fp.d[k]) - p[k] * tr.t) * fp.w[k];
   return tr;
