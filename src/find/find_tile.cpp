@@ -180,12 +180,11 @@ bool is_significant(View2<const float> d, int xt, int yt, float best, float ssig
 
 // Stage 1, steps 1 to 11 for raster pixel (xt, yt): the level it reaches and
 // its fine-grid position (a, b) (meaningful from level 1 on).
+// (ut, vt) is the pixel's tile-grid position.
 int pixel_level(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>& stack_prev, Work& wk, int xt,
-                int yt, const TableAxis& ax, const TableAxis& ay, int& a, int& b) {
+                int yt, float ut, float vt, int& a, int& b) {
   const FindWindow& w = sr.w;
-  const float ut = rtab_at(ax, ay, ex.utab);
   if (!(static_cast<float>(w.i1) < ut && ut < static_cast<float>(w.i2))) return 0;
-  const float vt = rtab_at(ax, ay, ex.vtab);
   if (!(static_cast<float>(w.j1) < vt && vt < static_cast<float>(w.j2))) return 0;
   const int iu = static_cast<int>(ut + 0.5f);
   const int iv = static_cast<int>(vt + 0.5f);
@@ -262,12 +261,14 @@ void raise_level_map(const Search& sr, Work& wk, int a, int b, int level) {
 // Stage 1, step 3: every window point that maps onto a usable raster pixel
 // of this exposure is covered once more.
 void add_coverage(const Exposure& ex, const FindWindow& w, const Work& wk, Array2<std::int16_t>& stackc_t) {
+  float x_row[TILE_GRID], y_row[TILE_GRID];
   for (int iv = w.j1; iv <= w.j2; ++iv) {
     const TableAxis& av = pixel_axis(iv);
+    rtab_row(ex.xtab, av, w.i1, w.i2, x_row);
+    rtab_row(ex.ytab, av, w.i1, w.i2, y_row);
     for (int iu = w.i1; iu <= w.i2; ++iu) {
-      const TableAxis& au = pixel_axis(iu);
-      const float fx = rtab_at(au, av, ex.xtab) + 0.5f;
-      const float fy = rtab_at(au, av, ex.ytab) + 0.5f;
+      const float fx = x_row[iu - w.i1] + 0.5f;
+      const float fy = y_row[iu - w.i1] + 0.5f;
       // trunc(x + 0.5) within 1..301.
       if (!(fx >= 1.0f && fx < 302.0f && fy >= 1.0f && fy < 302.0f)) continue;
       if (wk.pkmapn(static_cast<int>(fx), static_cast<int>(fy))) ++stackc_t(iu, iv);
@@ -284,11 +285,15 @@ void search_exposure(const Exposure& ex, const Search& sr, const Array2<std::uin
   wk.pkmapn.fill(0);
   mark_flagged_boxes(ex.u, wk);
   wk.is_local_maximum.start(ex.d, ex.u);
+  float ut_row[RASTER_LAST - RASTER_FIRST + 1], vt_row[RASTER_LAST - RASTER_FIRST + 1];
   for (int yt = RASTER_FIRST; yt <= RASTER_LAST; ++yt) {
     const TableAxis& ay = pixel_axis(yt);
+    rtab_row(ex.utab, ay, RASTER_FIRST, RASTER_LAST, ut_row);
+    rtab_row(ex.vtab, ay, RASTER_FIRST, RASTER_LAST, vt_row);
     for (int xt = RASTER_FIRST; xt <= RASTER_LAST; ++xt) {
       int a = 1, b = 1;
-      const int level = pixel_level(ex, sr, stack_prev, wk, xt, yt, pixel_axis(xt), ay, a, b);
+      const int level = pixel_level(ex, sr, stack_prev, wk, xt, yt, ut_row[xt - RASTER_FIRST],
+                                    vt_row[xt - RASTER_FIRST], a, b);
       if (level == 0) continue;  // level 0 raises nothing
       if (level == LEVEL_SIGNIFICANT) add_candidate(ex, sr, log, xt, yt, a, b);
       raise_level_map(sr, wk, a, b, level);

@@ -60,22 +60,48 @@ inline TableAxis table_axis(float x) {
 }
 struct PixelAxes {
   std::array<TableAxis, 302> at;
+  std::array<float, 302> frac;  // at[x].frac, side by side for the row lookups
   PixelAxes() {
-    for (int x = 0; x <= 301; ++x) at[static_cast<std::size_t>(x)] = table_axis(static_cast<float>(x));
+    for (int x = 0; x <= 301; ++x) {
+      at[static_cast<std::size_t>(x)] = table_axis(static_cast<float>(x));
+      frac[static_cast<std::size_t>(x)] = at[static_cast<std::size_t>(x)].frac;
+    }
   }
 };
+inline const PixelAxes& pixel_axes() {
+  static const PixelAxes axes;
+  return axes;
+}
 }  // namespace detail
 
 // The table position of whole pixel x (0..301).
-inline const TableAxis& pixel_axis(int x) {
-  static const detail::PixelAxes axes;
-  return axes.at[static_cast<std::size_t>(x)];
-}
+inline const TableAxis& pixel_axis(int x) { return detail::pixel_axes().at[static_cast<std::size_t>(x)]; }
 
 // rtab_tt at a position given by its table axes: the same value, bit for bit.
 inline float rtab_at(const TableAxis& x, const TableAxis& y, TabView t) {
   const int i = x.cell, j = y.cell;
   return bilinear(t(i, j), t(i + 1, j), t(i, j + 1), t(i + 1, j + 1), x.frac, y.frac);
+}
+
+// rtab_at along a row: out[x - x1] = rtab_tt(x, y, t) for the whole pixels
+// x = x1..x2 (within 0..301) of row y. The pixels of one table cell share its
+// corners, so each cell's run is one loop the compiler can do several pixels
+// at a time, every pixel with the operations of rtab_at.
+inline void rtab_row(TabView t, const TableAxis& y, int x1, int x2, float* out) {
+  const detail::PixelAxes& axes = detail::pixel_axes();
+  const int j = y.cell;
+  const float fy = y.frac;
+  int x = x1;
+  while (x <= x2) {
+    const int i = axes.at[static_cast<std::size_t>(x)].cell;
+    int last = x;
+    while (last < x2 && axes.at[static_cast<std::size_t>(last + 1)].cell == i) ++last;
+    const float t00 = t(i, j), t10 = t(i + 1, j), t01 = t(i, j + 1), t11 = t(i + 1, j + 1);
+    const float* fx = axes.frac.data() + x;
+    float* o = out + (x - x1);
+    for (int k = 0; k <= last - x; ++k) o[k] = bilinear(t00, t10, t01, t11, fx[k], fy);
+    x = last + 1;
+  }
 }
 
 // Raster position of a tile-grid point, and tile-grid position of a raster point.

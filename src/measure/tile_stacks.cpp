@@ -104,15 +104,20 @@ void stack_tiles(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, 
       int taken_n[NDIM], taken_x[NDIM], taken_y[NDIM];
       float taken_w[NDIM];
       float x[NDIM], w[NDIM];
+      // The raster position of the row's points in each exposure.
+      float x_rows[NDIM][TILE_GRID], y_rows[NDIM][TILE_GRID];
       const TableAxis& aj = pixel_axis(j);
+      for (int q = 0; q < nf; ++q) {
+        rtab_row(tab_of(xtab_n, of_filter[q]), aj, i1, i2, x_rows[q]);
+        rtab_row(tab_of(ytab_n, of_filter[q]), aj, i1, i2, y_rows[q]);
+      }
       for (int i = i1; i <= i2; ++i) {
-        const TableAxis& ai = pixel_axis(i);
         int taken = 0, flagged = 0;
         for (int q = 0; q < nf; ++q) {
           const int n = of_filter[q];
-          const int ix = inner_pixel(rtab_at(ai, aj, tab_of(xtab_n, n)));
+          const int ix = inner_pixel(x_rows[q][i - i1]);
           if (ix == 0) continue;
-          const int iy = inner_pixel(rtab_at(ai, aj, tab_of(ytab_n, n)));
+          const int iy = inner_pixel(y_rows[q][i - i1]);
           if (iy == 0) continue;
           const Around around = flags_around(pixu_n.plane(n), ix, iy);
           if (around == Around::Flagged) ++flagged;
