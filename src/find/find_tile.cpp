@@ -352,10 +352,12 @@ void check_inputs(const TileExposures& te, const Array3<float>& psf_n, int ls) {
 }
 
 void clear_work(FindWork& wk) {
-  wk.p.clear();
-  wk.d.clear();
-  wk.q.clear();
-  wk.tallyy.clear();
+  parallel_for(0, 3, [&](int k, int) {
+    if (k == 0) wk.p.clear();
+    if (k == 1) wk.d.clear();
+    if (k == 2) wk.q.clear();
+    if (k == 3) wk.tallyy.clear();
+  });
 }
 
 // The exposures' candidates, in exposure order, into the fine counts.
@@ -455,8 +457,9 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
     Array2<std::int16_t>& out;
   };
   const int rq = fine_radius(fs.qsep, 0.5f), rd = fine_radius(fs.dsep, 0.5f), rp = fine_radius(fs.psep, 0.5f);
-  const std::array<Kind, 3> kinds{Kind{wk.q, rq, maps.stackq_t}, Kind{wk.d, rd, maps.stackd_t},
-                                  Kind{wk.p, rp, maps.stackp_t}};
+  // P first: it has the most candidates, so the others share the remaining threads.
+  const std::array<Kind, 3> kinds{Kind{wk.p, rp, maps.stackp_t}, Kind{wk.d, rd, maps.stackd_t},
+                                  Kind{wk.q, rq, maps.stackq_t}};
   parallel_for(0, 2, [&](int k, int) {
     const Kind& kind = kinds[static_cast<std::size_t>(k)];
     spread_tallies(kind.counts, sr.fw, kind.r);
