@@ -481,10 +481,12 @@ FluxAverage barsig_1dw_rej(const float* z, double* w, int n, double k) {
   return barsig_1dwx(z, w, n, -1);
 }
 
-void find_avg_xy(int ls, int ns, const LocalExposureResults& ln, LocalList& local) {
+namespace {
+
+void find_avg_xy_of(int first, int last, int ns, const LocalExposureResults& ln, LocalList& local) {
   std::array<float, NDIM> u{}, v{};
   std::array<double, NDIM> w{};
-  for (int l = 1; l <= ls; ++l) {
+  for (int l = first; l <= last; ++l) {
     int f = 0;
     for (int n = 1; n <= ns; ++n) {
       if (ln.gp0_ln(l, n) != 1 || !(ln.z0_ln(l, n) > 0.0f)) continue;
@@ -501,6 +503,17 @@ void find_avg_xy(int ls, int ns, const LocalExposureResults& ln, LocalList& loca
       local.sv0_l(l) = avg.sv;
     }
   }
+}
+
+}  // namespace
+
+void find_avg_xy(int ls, int ns, const LocalExposureResults& ln, LocalList& local) {
+  // Each star's average is its own: blocks of stars go to the threads.
+  constexpr int BLOCK = 64;
+  parallel_for(0, (ls - 1) / BLOCK, [&](int block, int) {
+    const int first = block * BLOCK + 1, last = std::min(ls, first + BLOCK - 1);
+    find_avg_xy_of(first, last, ns, ln, local);
+  });
 }
 
 void find_avg_z_f(int ls, int ns, const Array1<int>& fff_n, const LocalExposureResults& ln, LocalList& local) {

@@ -370,12 +370,11 @@ std::string strip_region_bytes(const Mosaics& mosaics, int uref_t) {
   for (const MosaicStrips* s : {mosaics.x1.get(), mosaics.x2.get()}) {
     if (!s) continue;
     const StripRegion g = region_of(*s, uref_t);
+    if (g.c1 < g.c0) continue;
+    // A row of a plane is contiguous: it is copied whole.
+    const std::size_t row_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(g.c1 - g.c0 + 1);
     for (const auto& plane : strip_planes(*s))
-      for (int r = g.r0; r <= g.r1; ++r)
-        for (int c = g.c0; c <= g.c1; ++c) {
-          const std::int16_t v = plane(c, r);
-          out.append(reinterpret_cast<const char*>(&v), sizeof v);
-        }
+      for (int r = g.r0; r <= g.r1; ++r) out.append(reinterpret_cast<const char*>(&plane(g.c0, r)), row_bytes);
   }
   return out;
 }
