@@ -93,6 +93,40 @@ class LocalPsf {
 //   along y), E the diagonal difference of the cell for that corner, blended as
 //   ((w00 V00 + w10 V10) + w01 V01) + w11 V11.
 // Pure, allocation-free.
+namespace detail {
+// The two blends of rpsf_phot, given the cell's fractions as lanes: the
+// bilinear weights w = (w00, w10, w01, w11), the corner offsets ex, ey and
+// their products. Each lane performs the scalar operations in the scalar
+// order, so the values are those of four separate evaluations.
+struct CellPhase {
+  Float4 w, ex, ey, exx, exy, eyy;
+  CellPhase() = default;
+  CellPhase(float fx, float fy) {
+    const float gx = 1.0f - fx;
+    const float gy = 1.0f - fy;
+    w = Float4{gx * gy, fx * gy, gx * fy, fx * fy};
+    ex = Float4{fx, fx - 1.0f, fx, fx - 1.0f};
+    ey = Float4{fy, fy, fy - 1.0f, fy - 1.0f};
+    exx = ex * ex;
+    exy = ex * ey;
+    eyy = ey * ey;
+  }
+};
+// Bilinear between the grid values around grid element (ix, iy).
+inline float blend_grid(const LocalPsf& psf, int ix, int iy, const CellPhase& ph) {
+  const float* p = psf.data() + (ix - 1) + PSF_NPIX * (iy - 1);
+  return ph.w[0] * p[0] + ph.w[1] * p[1] + ph.w[2] * p[PSF_NPIX] + ph.w[3] * p[PSF_NPIX + 1];
+}
+// The quadratic surfaces of cell (ix, iy), blended.
+inline float blend_cell(const LocalPsf& psf, int ix, int iy, const CellPhase& ph) {
+  const LocalPsf::Cell& c = psf.cell(ix, iy);
+  const Float4 v = load4(c.a) + load4(c.b) * ph.ex + load4(c.c) * ph.ey + load4(c.d) * ph.exx +
+                   load4(c.e) * ph.exy + load4(c.f) * ph.eyy;
+  const Float4 wv = ph.w * v;
+  return wv[0] + wv[1] + wv[2] + wv[3];
+}
+}  // namespace detail
+
 inline float rpsf_phot(float dx, float dy, const LocalPsf& psf) {
   const float r2 = dx * dx + dy * dy;
   // Written so that a NaN offset also gives 0 (and never reaches the grid).
@@ -101,26 +135,9 @@ inline float rpsf_phot(float dx, float dy, const LocalPsf& psf) {
   const float ry = 4.0f * dy + 51.0f;
   const int ix = static_cast<int>(rx);  // rx >= 3 here: truncation is the floor
   const int iy = static_cast<int>(ry);
-  const float fx = rx - static_cast<float>(ix);
-  const float fy = ry - static_cast<float>(iy);
-  const float gx = 1.0f - fx;
-  const float gy = 1.0f - fy;
-  const float w00 = gx * gy, w10 = fx * gy, w01 = gx * fy, w11 = fx * fy;
-  if (r2 > PSF_R2_QUADRATIC) {
-    const float* p = psf.data() + (ix - 1) + PSF_NPIX * (iy - 1);
-    return w00 * p[0] + w10 * p[1] + w01 * p[PSF_NPIX] + w11 * p[PSF_NPIX + 1];
-  }
-  // The four corners' surfaces are evaluated side by side, one corner per
-  // lane: each lane performs exactly the scalar operations in the scalar order,
-  // so the values are those of four separate evaluations.
-  const LocalPsf::Cell& c = psf.cell(ix, iy);
-  const detail::Float4 ex = {fx, fx - 1.0f, fx, fx - 1.0f};
-  const detail::Float4 ey = {fy, fy, fy - 1.0f, fy - 1.0f};
-  const detail::Float4 v = detail::load4(c.a) + detail::load4(c.b) * ex + detail::load4(c.c) * ey +
-                           detail::load4(c.d) * (ex * ex) + detail::load4(c.e) * (ex * ey) +
-                           detail::load4(c.f) * (ey * ey);
-  const detail::Float4 wv = detail::Float4{w00, w10, w01, w11} * v;
-  return wv[0] + wv[1] + wv[2] + wv[3];
+  const detail::CellPhase ph(rx - static_cast<float>(ix), ry - static_cast<float>(iy));
+  if (r2 > PSF_R2_QUADRATIC) return detail::blend_grid(psf, ix, iy, ph);
+  return detail::blend_cell(psf, ix, iy, ph);
 }
 
 // The PSF at many pixels around one star position (tx, ty), as the fits and
@@ -134,6 +151,7 @@ inline float rpsf_phot(float dx, float dy, const LocalPsf& psf) {
 // evaluated by rpsf_phot itself.
 class PsfPhase {
  public:
+  PsfPhase() = default;  // the star at (0, 0)
   PsfPhase(float tx, float ty) : tx_(tx), ty_(ty) {
     shared_ = tx >= 16.0f && tx < 512.0f && ty >= 16.0f && ty < 512.0f;
     if (!shared_) return;
@@ -143,16 +161,7 @@ class PsfPhase {
     const float ry = 4.0f * (static_cast<float>(j_ref_) - ty) + 51.0f;
     ix_ref_ = static_cast<int>(rx);
     iy_ref_ = static_cast<int>(ry);
-    const float fx = rx - static_cast<float>(ix_ref_);
-    const float fy = ry - static_cast<float>(iy_ref_);
-    const float gx = 1.0f - fx;
-    const float gy = 1.0f - fy;
-    w_ = detail::Float4{gx * gy, fx * gy, gx * fy, fx * fy};
-    ex_ = detail::Float4{fx, fx - 1.0f, fx, fx - 1.0f};
-    ey_ = detail::Float4{fy, fy, fy - 1.0f, fy - 1.0f};
-    exx_ = ex_ * ex_;
-    exy_ = ex_ * ey_;
-    eyy_ = ey_ * ey_;
+    phase_ = detail::CellPhase(rx - static_cast<float>(ix_ref_), ry - static_cast<float>(iy_ref_));
   }
 
   // rpsf_phot(i - tx, j - ty, psf), bit for bit, for the whole pixel (i, j).
@@ -164,22 +173,15 @@ class PsfPhase {
     if (!(r2 <= PSF_R2_MAX)) return 0.0f;
     const int ix = ix_ref_ + 4 * (i - i_ref_);
     const int iy = iy_ref_ + 4 * (j - j_ref_);
-    if (r2 > PSF_R2_QUADRATIC) {
-      const float* p = psf.data() + (ix - 1) + PSF_NPIX * (iy - 1);
-      return w_[0] * p[0] + w_[1] * p[1] + w_[2] * p[PSF_NPIX] + w_[3] * p[PSF_NPIX + 1];
-    }
-    const LocalPsf::Cell& c = psf.cell(ix, iy);
-    const detail::Float4 v = detail::load4(c.a) + detail::load4(c.b) * ex_ + detail::load4(c.c) * ey_ +
-                             detail::load4(c.d) * exx_ + detail::load4(c.e) * exy_ + detail::load4(c.f) * eyy_;
-    const detail::Float4 wv = w_ * v;
-    return wv[0] + wv[1] + wv[2] + wv[3];
+    if (r2 > PSF_R2_QUADRATIC) return detail::blend_grid(psf, ix, iy, phase_);
+    return detail::blend_cell(psf, ix, iy, phase_);
   }
 
  private:
-  float tx_, ty_;
+  float tx_ = 0.0f, ty_ = 0.0f;
   bool shared_ = false;
   int i_ref_ = 0, j_ref_ = 0, ix_ref_ = 0, iy_ref_ = 0;
-  detail::Float4 w_{}, ex_{}, ey_{}, exx_{}, exy_{}, eyy_{};
+  detail::CellPhase phase_;
 };
 
 // Multiplies a 101 x 101 PSF by a taper that is 1 within r_in pixels of the
