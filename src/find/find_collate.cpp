@@ -1,6 +1,7 @@
 // Stages 2 and 3 of find_tile: spreading the candidate tallies, binning them
 // onto the tile grid, collating new sources and the level map.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <iostream>
 
@@ -128,21 +129,46 @@ void append_source(int nit, int criterion, double u, double v, int iu, int iv, c
   local.pmin_l(l) = std::max(preq_n(c), s.pmin);
 }
 
+namespace {
+
+// The Q, D and P requirements of the call (each at least its iteration's
+// minimum) for every coverage a point can have, looked up instead of worked
+// out point by point.
+class Requirements {
+ public:
+  explicit Requirements(const FindSettings& s) : s_(s) {
+    for (int c = 0; c <= NDIM; ++c) {
+      q_[static_cast<std::size_t>(c)] = std::max(qreq_n(c), s.qmin);
+      d_[static_cast<std::size_t>(c)] = std::max(dreq_n(c), s.dmin);
+      p_[static_cast<std::size_t>(c)] = std::max(preq_n(c), s.pmin);
+    }
+  }
+  int q(int c) const { return in_table(c) ? q_[static_cast<std::size_t>(c)] : std::max(qreq_n(c), s_.qmin); }
+  int d(int c) const { return in_table(c) ? d_[static_cast<std::size_t>(c)] : std::max(dreq_n(c), s_.dmin); }
+  int p(int c) const { return in_table(c) ? p_[static_cast<std::size_t>(c)] : std::max(preq_n(c), s_.pmin); }
+
+ private:
+  static bool in_table(int c) { return c >= 0 && c <= NDIM; }
+  FindSettings s_;
+  std::array<int, NDIM + 1> q_{}, d_{}, p_{};
+};
+
+}  // namespace
+
 int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const FineCounts& p, const FineCounts& d,
                     const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka, LocalList& local,
                     int& ls) {
   stacka.fill(0);
   const int rc = claim_radius(s);
   const int rq = fine_radius(s.qsep, 0.5f), rd = fine_radius(s.dsep, 0.5f), rp = fine_radius(s.psep, 0.5f);
+  const Requirements req(s);
   int news = 0;
   // The scan order decides between nearby peaks: the first found claims its zone.
   for (int iu = std::max(4, w.i1); iu <= std::min(TILE_GRID - 3, w.i2); ++iu) {
     for (int iv = std::max(4, w.j1); iv <= std::min(TILE_GRID - 3, w.j2); ++iv) {
       if (stacka(iu, iv)) continue;
       const int c = maps.stackc_t(iu, iv);
-      const int qreq = std::max(qreq_n(c), s.qmin);
-      const int dreq = std::max(dreq_n(c), s.dmin);
-      const int preq = std::max(preq_n(c), s.pmin);
+      const int qreq = req.q(c), dreq = req.d(c), preq = req.p(c);
       const int qc = maps.stackq_t(iu, iv), dc = maps.stackd_t(iu, iv), pc = maps.stackp_t(iu, iv);
       const int a = 4 * (iu - 1) + 1, b = 4 * (iv - 1) + 1;
       int criterion = 0;
@@ -168,9 +194,10 @@ int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const F
 }
 
 void fill_level_map(const FindSettings& s, const LevelTally& tallyy, FindingMaps& maps) {
+  const Requirements req(s);
   for (int iv = 1; iv <= TILE_GRID; ++iv) {
     for (int iu = 1; iu <= TILE_GRID; ++iu) {
-      const int preq = std::max(preq_n(maps.stackc_t(iu, iv)), s.pmin);
+      const int preq = req.p(maps.stackc_t(iu, iv));
       // The highest level k that at least Preq exposures reached (level k or above).
       int level = 0, reached = 0;
       for (int k = 7; k >= 1; --k) {
