@@ -369,11 +369,9 @@ void clear_work(FindWork& wk) {
   });
 }
 
-// The exposures' candidates, in exposure order, into the fine counts.
-void add_candidates(const CandidateLog& log, FindWork& wk) {
-  for (std::size_t k = 0; k + 1 < log.p.size(); k += 2) wk.p.add(log.p[k], log.p[k + 1]);
-  for (std::size_t k = 0; k + 1 < log.d.size(); k += 2) wk.d.add(log.d[k], log.d[k + 1]);
-  for (std::size_t k = 0; k + 1 < log.q.size(); k += 2) wk.q.add(log.q[k], log.q[k + 1]);
+// Candidates (a, b pairs) into fine counts.
+void add_candidates(const std::vector<int>& ab, FineCounts& counts) {
+  for (std::size_t k = 0; k + 1 < ab.size(); k += 2) counts.add(ab[k], ab[k + 1]);
 }
 
 // Stage 1 over the exposures that take part, spread over the threads; the
@@ -402,7 +400,13 @@ void search_exposures(int nit, const TileExposures& te, const Array3<float>& psf
     const int n = taking[static_cast<std::size_t>(k)];
     search_exposure(Exposure(te, psf_n, n), sr, wk.stack_prev, xw, wk.candidates[static_cast<std::size_t>(n)]);
   });
-  for (const int n : taking) add_candidates(wk.candidates[static_cast<std::size_t>(n)], wk);
+  // The exposures' candidates in exposure order; each kind has its own counts.
+  parallel_for(0, 2, [&](int kind, int) {
+    for (const int n : taking) {
+      const CandidateLog& log = wk.candidates[static_cast<std::size_t>(n)];
+      add_candidates(kind == 0 ? log.p : kind == 1 ? log.d : log.q, kind == 0 ? wk.p : kind == 1 ? wk.d : wk.q);
+    }
+  });
   for (int t = 0; t < workers; ++t) {
     const Work& xw = *wk.threads[static_cast<std::size_t>(t)];
     if (!xw.used) continue;
