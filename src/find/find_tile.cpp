@@ -360,15 +360,6 @@ void check_inputs(const TileExposures& te, const Array3<float>& psf_n, int ls) {
   }
 }
 
-void clear_work(FindWork& wk) {
-  parallel_for(0, 3, [&](int k, int) {
-    if (k == 0) wk.p.clear();
-    if (k == 1) wk.d.clear();
-    if (k == 2) wk.q.clear();
-    if (k == 3) wk.tallyy.clear();
-  });
-}
-
 // Candidates (a, b pairs) into fine counts.
 void add_candidates(const std::vector<int>& ab, FineCounts& counts) {
   for (std::size_t k = 0; k + 1 < ab.size(); k += 2) counts.add(ab[k], ab[k + 1]);
@@ -400,13 +391,17 @@ void search_exposures(int nit, const TileExposures& te, const Array3<float>& psf
     const int n = taking[static_cast<std::size_t>(k)];
     search_exposure(Exposure(te, psf_n, n), sr, wk.stack_prev, xw, wk.candidates[static_cast<std::size_t>(n)]);
   });
-  // The exposures' candidates in exposure order; each kind has its own counts.
+  // The exposures' candidates in exposure order; each kind has its own
+  // counts, cleared of the last call's first.
   parallel_for(0, 2, [&](int kind, int) {
+    FineCounts& counts = kind == 0 ? wk.p : kind == 1 ? wk.d : wk.q;
+    counts.clear();
     for (const int n : taking) {
       const CandidateLog& log = wk.candidates[static_cast<std::size_t>(n)];
-      add_candidates(kind == 0 ? log.p : kind == 1 ? log.d : log.q, kind == 0 ? wk.p : kind == 1 ? wk.d : wk.q);
+      add_candidates(kind == 0 ? log.p : kind == 1 ? log.d : log.q, counts);
     }
   });
+  wk.tallyy.clear();
   for (int t = 0; t < workers; ++t) {
     const Work& xw = *wk.threads[static_cast<std::size_t>(t)];
     if (!xw.used) continue;
@@ -434,7 +429,6 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
   const FindWindow w = clip_window(window);
   const Search sr = make_search(nit, fs, w);
   FindWork& wk = *workspace.work_;
-  clear_work(wk);
 
   // Stage 0.
   wk.stack_prev.fill(0);
