@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "find/find_internal.h"
 #include "find/find_tile.h"
@@ -156,17 +157,29 @@ class Requirements {
 }  // namespace
 
 int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const FineCounts& p, const FineCounts& d,
-                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka, LocalList& local,
-                    int& ls) {
+                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka,
+                    Array2<std::uint8_t>& reaching, LocalList& local, int& ls) {
   stacka.fill(0);
   const int rc = claim_radius(s);
   const int rq = fine_radius(s.qsep, 0.5f), rd = fine_radius(s.dsep, 0.5f), rp = fine_radius(s.psep, 0.5f);
   const Requirements req(s);
+  const int iu1 = std::max(4, w.i1), iu2 = std::min(TILE_GRID - 3, w.i2);
+  const int iv1 = std::max(4, w.j1), iv2 = std::min(TILE_GRID - 3, w.j2);
+  // Only a point where a count reaches its requirement can become a source:
+  // those points are marked first, side by side, in the order of the scan
+  // below (iv fastest), so that the scan passes the others at a glance.
+  parallel_for(iu1, iu2, [&](int iu, int) {
+    for (int iv = iv1; iv <= iv2; ++iv) {
+      const int c = maps.stackc_t(iu, iv);
+      reaching(iv, iu) = maps.stackq_t(iu, iv) >= req.q(c) || maps.stackd_t(iu, iv) >= req.d(c) ||
+                         maps.stackp_t(iu, iv) >= req.p(c);
+    }
+  });
   int news = 0;
   // The scan order decides between nearby peaks: the first found claims its zone.
-  for (int iu = std::max(4, w.i1); iu <= std::min(TILE_GRID - 3, w.i2); ++iu) {
-    for (int iv = std::max(4, w.j1); iv <= std::min(TILE_GRID - 3, w.j2); ++iv) {
-      if (stacka(iu, iv)) continue;
+  for (int iu = iu1; iu <= iu2; ++iu) {
+    for (int iv = iv1; iv <= iv2; ++iv) {
+      if (!reaching(iv, iu) || stacka(iu, iv)) continue;
       const int c = maps.stackc_t(iu, iv);
       const int qreq = req.q(c), dreq = req.d(c), preq = req.p(c);
       const int qc = maps.stackq_t(iu, iv), dc = maps.stackd_t(iu, iv), pc = maps.stackp_t(iu, iv);
@@ -195,7 +208,8 @@ int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const F
 
 void fill_level_map(const FindSettings& s, const LevelTally& tallyy, FindingMaps& maps) {
   const Requirements req(s);
-  for (int iv = 1; iv <= TILE_GRID; ++iv) {
+  // Every point on its own: rows go to the threads.
+  parallel_for(1, TILE_GRID, [&](int iv, int) {
     for (int iu = 1; iu <= TILE_GRID; ++iu) {
       const int preq = req.p(maps.stackc_t(iu, iv));
       // The highest level k that at least Preq exposures reached (level k or above).
@@ -209,7 +223,7 @@ void fill_level_map(const FindSettings& s, const LevelTally& tallyy, FindingMaps
       }
       maps.stacky_t(iu, iv) = static_cast<std::int16_t>(level);
     }
-  }
+  });
 }
 
 }  // namespace find_detail

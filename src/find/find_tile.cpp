@@ -477,7 +477,7 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
 
   // Stage 3.
   const int first_new = ls + 1;
-  int news = collate_sources(nit, fs, w, wk.p, wk.d, wk.q, maps, wk.stacka, local, ls);
+  int news = collate_sources(nit, fs, w, wk.p, wk.d, wk.q, maps, wk.stacka, wk.reaching, local, ls);
   if (joint) {
     // J takes only what the other criteria left, away from the stars they
     // found in this call as from every known star.
