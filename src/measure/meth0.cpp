@@ -32,6 +32,12 @@ constexpr int FIT_BOX_MAX = (2 * RAP_MAX + 1) * (2 * RAP_MAX + 1);
 // star or per pixel.
 struct Workspace {
   explicit Workspace(int ls) : pred(ls), grid(ls), model(RASTER, RASTER) { candidates.reserve(ls); }
+  // Refitted to a call's star count; everything is rewritten before it is read.
+  void fit(int ls) {
+    pred.resize(ls);
+    grid.reserve(ls);
+    candidates.reserve(static_cast<std::size_t>(ls));
+  }
   Predictions pred;
   NeighbourGrid grid;
   Array2<float> model;
@@ -558,7 +564,8 @@ void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const Ti
   // a box beyond 12 pixels would only add pixels the PSF does not reach.
   check_tile_inputs("meth0_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   const int ns = te.ns;
-  PerWorker<Workspace> work(ns, ls);
+  static PerWorker<Workspace> work;
+  work.fit(ns, ls);
   // The predictions of an exposure are made when its turn comes; nothing of the
   // list changes before all exposures are measured, so they are those the list
   // had on entry, and the exposures are measured independently (each writes

@@ -35,6 +35,12 @@ struct Workspace {
   explicit Workspace(int ls) : pred(ls), grid(ls), model(RASTER, RASTER), resid(RASTER, RASTER) {
     candidates.reserve(static_cast<std::size_t>(ls));
   }
+  // Refitted to a call's star count; everything is rewritten before it is read.
+  void fit(int ls) {
+    pred.resize(ls);
+    grid.reserve(ls);
+    candidates.reserve(static_cast<std::size_t>(ls));
+  }
   Predictions pred;
   NeighbourGrid grid;
   Array2<float> model, resid;
@@ -398,7 +404,8 @@ void meth1_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
   check_tile_inputs("meth1_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   if (verbose) write_list(std::cout, "ENTERED meth1_xyz_tile...");
   // The exposures are measured independently: each writes only its own results.
-  PerWorker<Workspace> work(te.ns, ls);
+  static PerWorker<Workspace> work;
+  work.fit(te.ns, ls);
   if (verbose) write_list(std::cout, "Go thru images one by one...");
   parallel_for(1, te.ns, [&](int n, int worker) {
     Workspace& ws = work[worker];
