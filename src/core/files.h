@@ -74,7 +74,8 @@ struct PendingWrite {
 // naming the file.
 void write_together(const std::vector<PendingWrite>& pieces);
 
-// FNV-1a 64-bit checksum of bytes.
+// 64-bit checksum of bytes (FNV-1a style, a word at a time): it detects a
+// record cut short or overwritten; it is no defence against deliberate change.
 std::uint64_t checksum64(std::string_view bytes);
 
 }  // namespace zeb
