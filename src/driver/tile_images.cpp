@@ -35,10 +35,10 @@ void make_local_psfs(const TileExposures& te, const FilterSlots& filters, Array3
   psf_n.resize(PSF_NPIX, PSF_NPIX, te.ns);
   get_psfloc_ns(te.ns, te.itil_n, te.jtil_n, te.fff_n, te.kkk_n, filters.psf_f, psf_n, te.filepsf_n, verbose);
   psf_eval.resize(static_cast<std::size_t>(te.ns));
-  for (int n = 1; n <= te.ns; ++n) {
+  parallel_for(1, te.ns, [&](int n, int) {
     psf_taper(psf_n.plane(n), 6.0f, 11.0f);
     psf_eval[static_cast<std::size_t>(n - 1)].assign(psf_n.plane(n));
-  }
+  });
 }
 
 void hold_exposures(TileExposures& te) {
