@@ -119,20 +119,27 @@ int dreq_n(int c) {
 
 namespace {
 
-// The line and correlation from the weighted sums of a line fit.
+// The parts of a line fit from its weighted sums, dn = s sxx - sx^2 being
+// the spread in x. The correlation: t = (s syy - sy^2) dn = 0 means no spread
+// in x or in y, and the correlation is then taken as 0 (a division by zero
+// would give an infinite or undefined one).
+float line_correlation(float s, float sx, float sy, float sxy, float syy_spread, float dn) {
+  const float t = syy_spread * dn;
+  return t > 0.0f ? (s * sxy - sx * sy) / std::sqrt(t) : 0.0f;
+}
+// The line itself: without spread in x it is undefined, and a and b stay 0
+// rather than becoming infinities.
+void line_coefficients(float s, float sx, float sy, float sxx, float sxy, float dn, LineFit& fit) {
+  if (dn == 0.0f) return;
+  fit.a = (sxx * sy - sx * sxy) / dn;
+  fit.b = (s * sxy - sx * sy) / dn;
+}
+
 LineFit line_from_sums(float s, float sx, float sy, float sxx, float sxy, float syy) {
   LineFit fit;
   const float dn = s * sxx - sx * sx;
-  // Without spread in x the line is undefined; a and b stay 0 rather than
-  // becoming infinities.
-  if (dn != 0.0f) {
-    fit.a = (sxx * sy - sx * sxy) / dn;
-    fit.b = (s * sxy - sx * sy) / dn;
-  }
-  // t = 0 means no spread in x or in y: the correlation is undefined and is
-  // taken as 0 (a division by zero would give an infinite or undefined one).
-  const float t = (s * syy - sy * sy) * dn;
-  if (t > 0.0f) fit.r = (s * sxy - sx * sy) / std::sqrt(t);
+  line_coefficients(s, sx, sy, sxx, sxy, dn, fit);
+  fit.r = line_correlation(s, sx, sy, sxy, s * syy - sy * sy, dn);
   return fit;
 }
 
@@ -170,6 +177,7 @@ QoptKernels::QoptKernels(View2<const float> psf) {
       }
       sx[o] = s1;
       sxx[o] = s2;
+      dn[o] = static_cast<float>(TAPS) * s2 - s1 * s1;  // s = 25, the sum of 25 unit weights
     }
 }
 
@@ -198,16 +206,21 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
     sy += dk[k];
     syy += dk[k] * dk[k];
   }
+  // The line itself is worked out only for an offset whose correlation is
+  // the best so far.
+  const float syy_spread = s * syy - sy * sy;
   int best = -1;
   for (int ox = -2, o = 0; ox <= 2; ++ox) {
     for (int oy = -2; oy <= 2; ++oy, ++o) {
       const float* m = kernels.m[o];
       float sxy = 0.0f;
       for (k = 0; k < TAPS; ++k) sxy += m[k] * dk[k];
-      const LineFit fit = line_from_sums(s, kernels.sx[o], sy, kernels.sxx[o], sxy, syy);
-      if (!(fit.r > res.q)) continue;
+      const float r = line_correlation(s, kernels.sx[o], sy, sxy, syy_spread, kernels.dn[o]);
+      if (!(r > res.q)) continue;
+      LineFit fit;
+      line_coefficients(s, kernels.sx[o], sy, kernels.sxx[o], sxy, kernels.dn[o], fit);
       best = o;
-      res.q = fit.r;
+      res.q = r;
       res.xq = static_cast<float>(xt) - static_cast<float>(ox) / 4.0f;
       res.yq = static_cast<float>(yt) - static_cast<float>(oy) / 4.0f;
       res.sky = fit.a;

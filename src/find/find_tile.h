@@ -159,7 +159,7 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
 struct QoptKernels {
   static constexpr int OFFSETS = 25, TAPS = 25;
   float m[OFFSETS][TAPS];
-  float sx[OFFSETS], sxx[OFFSETS];
+  float sx[OFFSETS], sxx[OFFSETS], dn[OFFSETS];
   explicit QoptKernels(View2<const float> psf);
 };
 QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e, const QoptKernels& kernels);
