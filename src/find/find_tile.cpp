@@ -290,8 +290,14 @@ void add_coverage(const Exposure& ex, const FindWindow& w, const Work& wk, Array
 void search_exposure(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>& stack_prev, Work& wk,
                      CandidateLog& log) {
   log.clear();
-  wk.level_t.fill(0);
-  wk.pkmapn.fill(0);
+  // Cleared where a search writes them: the level map over the window (the
+  // only cells it raises and reads), the usable-pixel map over the searched
+  // pixels (the rest of it is never set, so it stays 0).
+  if (sr.w.i1 <= sr.w.i2)
+    for (int iv = sr.w.j1; iv <= sr.w.j2; ++iv)
+      std::fill(&wk.level_t(sr.w.i1, iv), &wk.level_t(sr.w.i2, iv) + 1, std::uint8_t{0});
+  for (int yt = RASTER_FIRST; yt <= RASTER_LAST; ++yt)
+    std::fill(&wk.pkmapn(RASTER_FIRST, yt), &wk.pkmapn(RASTER_LAST, yt) + 1, std::uint8_t{0});
   mark_flagged_boxes(ex.u, wk);
   wk.is_local_maximum.start(ex.d, ex.u);
   float ut_row[RASTER_LAST - RASTER_FIRST + 1], vt_row[RASTER_LAST - RASTER_FIRST + 1];
