@@ -240,6 +240,7 @@ struct FindWork {
   FineCounts p, d, q;
   std::vector<std::unique_ptr<ExposureWork>> threads;  // grown to the threads of a call
   std::vector<CandidateLog> candidates{NDIM + 1};      // per exposure 1..NDIM
+  std::vector<int> taking;                             // the exposures searched in the call, in order
   Array2<std::uint8_t> stack_prev{TILE_GRID, TILE_GRID};  // 1 inside the exclusion zones of known stars
   LevelTally tallyy;
   Array2<std::uint8_t> stacka{TILE_GRID, TILE_GRID};      // zones claimed by the new sources of the call

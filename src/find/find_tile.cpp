@@ -371,21 +371,20 @@ void add_candidates(const std::vector<int>& ab, FineCounts& counts) {
   for (std::size_t k = 0; k + 1 < ab.size(); k += 2) counts.add(ab[k], ab[k + 1]);
 }
 
-// Stage 1 over the exposures that take part, spread over the threads; the
-// candidates are then added exposure by exposure and the threads' level
-// counts and coverage summed.
+// Stage 1 over the exposures that take part, spread over the threads: each
+// exposure's candidates into its own log, the level counts and coverage into
+// the tallies of the thread that searched it.
 void search_exposures(int nit, const TileExposures& te, const Array3<float>& psf_n, const Search& sr,
-                      FindWork& wk, FindingMaps& maps) {
-  std::vector<int> taking;
+                      FindWork& wk) {
+  wk.taking.clear();
   for (int n = 1; n <= te.ns; ++n)
-    if (takes_part(te, n, nit)) taking.push_back(n);
-  const int count = static_cast<int>(taking.size());
+    if (takes_part(te, n, nit)) wk.taking.push_back(n);
+  const int count = static_cast<int>(wk.taking.size());
   const int workers = workers_for(count);
   while (static_cast<int>(wk.threads.size()) < workers) wk.threads.push_back(std::make_unique<ExposureWork>());
-  for (int t = 0; t < workers; ++t) {
-    Work& xw = *wk.threads[static_cast<std::size_t>(t)];
-    xw.is_local_maximum.configure(sr.s.hmin);
-    xw.used = false;
+  for (auto& xw : wk.threads) {
+    xw->is_local_maximum.configure(sr.s.hmin);
+    xw->used = false;
   }
   parallel_for(0, count - 1, [&](int k, int worker) {
     Work& xw = *wk.threads[static_cast<std::size_t>(worker)];
@@ -394,26 +393,20 @@ void search_exposures(int nit, const TileExposures& te, const Array3<float>& psf
       xw.stackc.fill(0);
       xw.used = true;
     }
-    const int n = taking[static_cast<std::size_t>(k)];
+    const int n = wk.taking[static_cast<std::size_t>(k)];
     search_exposure(Exposure(te, psf_n, n), sr, wk.stack_prev, xw, wk.candidates[static_cast<std::size_t>(n)]);
   });
-  // The exposures' candidates in exposure order; each kind has its own
-  // counts, cleared of the last call's first.
-  parallel_for(0, 2, [&](int kind, int) {
-    FineCounts& counts = kind == 0 ? wk.p : kind == 1 ? wk.d : wk.q;
-    counts.clear();
-    for (const int n : taking) {
-      const CandidateLog& log = wk.candidates[static_cast<std::size_t>(n)];
-      add_candidates(kind == 0 ? log.p : kind == 1 ? log.d : log.q, counts);
-    }
-  });
+}
+
+// The threads' level counts and coverage, summed (integers: in any order).
+void sum_thread_tallies(const FindWindow& w, FindWork& wk, FindingMaps& maps) {
   wk.tallyy.clear();
-  for (int t = 0; t < workers; ++t) {
-    const Work& xw = *wk.threads[static_cast<std::size_t>(t)];
-    if (!xw.used) continue;
-    wk.tallyy.add(xw.tallyy);
-    for (int iv = sr.w.j1; iv <= sr.w.j2; ++iv)
-      for (int iu = sr.w.i1; iu <= sr.w.i2; ++iu) maps.stackc_t(iu, iv) = static_cast<std::int16_t>(maps.stackc_t(iu, iv) + xw.stackc(iu, iv));
+  for (const auto& xw : wk.threads) {
+    if (!xw->used) continue;
+    wk.tallyy.add(xw->tallyy);
+    for (int iv = w.j1; iv <= w.j2; ++iv)
+      for (int iu = w.i1; iu <= w.i2; ++iu)
+        maps.stackc_t(iu, iv) = static_cast<std::int16_t>(maps.stackc_t(iu, iv) + xw->stackc(iu, iv));
   }
 }
 
@@ -450,7 +443,7 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
 
   // Stage 1: exposures whose finding-mask character is "0" add nothing, not
   // even coverage.
-  search_exposures(nit, te, psf_n, sr, wk, maps);
+  search_exposures(nit, te, psf_n, sr, wk);
   if (joint) {
     // The joint map sums the exposures' terms in exposure order.
     Work& xw = *wk.threads.front();
@@ -462,19 +455,28 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
     finish_joint_map(w, *joint);
   }
 
-  // Stage 2.
-  // The three kinds are spread and binned each on its own, at once.
+  // Stage 2. Each kind on its own, at once: its counts (cleared of the last
+  // call's) take the exposures' candidates in exposure order, are spread and
+  // binned; beside them the threads' tallies are summed.
   struct Kind {
     FineCounts& counts;
+    std::vector<int> CandidateLog::*log;
     int r;
     Array2<std::int16_t>& out;
   };
   const int rq = fine_radius(fs.qsep, 0.5f), rd = fine_radius(fs.dsep, 0.5f), rp = fine_radius(fs.psep, 0.5f);
   // P first: it has the most candidates, so the others share the remaining threads.
-  const std::array<Kind, 3> kinds{Kind{wk.p, rp, maps.stackp_t}, Kind{wk.d, rd, maps.stackd_t},
-                                  Kind{wk.q, rq, maps.stackq_t}};
-  parallel_for(0, 2, [&](int k, int) {
+  const std::array<Kind, 3> kinds{Kind{wk.p, &CandidateLog::p, rp, maps.stackp_t},
+                                  Kind{wk.d, &CandidateLog::d, rd, maps.stackd_t},
+                                  Kind{wk.q, &CandidateLog::q, rq, maps.stackq_t}};
+  parallel_for(0, 3, [&](int k, int) {
+    if (k == 3) {
+      sum_thread_tallies(w, wk, maps);
+      return;
+    }
     const Kind& kind = kinds[static_cast<std::size_t>(k)];
+    kind.counts.clear();
+    for (const int n : wk.taking) add_candidates(wk.candidates[static_cast<std::size_t>(n)].*kind.log, kind.counts);
     spread_tallies(kind.counts, sr.fw, kind.r);
     bin_to_tile(kind.counts, w, wk.bin_seen[static_cast<std::size_t>(k)], wk.bin_points[static_cast<std::size_t>(k)],
                 kind.out);
