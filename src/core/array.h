@@ -123,6 +123,15 @@ class Array3 {
     n3_ = n3;
     v_.assign(static_cast<std::size_t>(n1) * n2 * n3, init);
   }
+  // New extents; the elements are left as the storage holds them (elements
+  // beyond the old size are value-initialised), for a caller that sets them
+  // all itself.
+  void reshape(long n1, long n2, long n3) {
+    n1_ = n1;
+    n2_ = n2;
+    n3_ = n3;
+    v_.resize(static_cast<std::size_t>(n1) * n2 * n3);
+  }
   T& operator()(long i, long j, long k) { return v_[offset(i, j, k)]; }
   const T& operator()(long i, long j, long k) const { return v_[offset(i, j, k)]; }
   // The 2-D plane k (for rasters: one exposure's n1 x n2 image).

@@ -27,6 +27,23 @@ InputFile look_at_file(const std::string& path);
 // Notes that the run reads `path` (once per path; later calls are ignored).
 void note_input_file(const std::string& path);
 
+// While a scope lives, what its thread notes is held in the scope instead of
+// the run's list: files opened side by side are noted afterwards, with
+// note_held(), in the order a serial run would have opened them.
+class HeldInputNotes {
+ public:
+  HeldInputNotes();
+  ~HeldInputNotes();
+  HeldInputNotes(const HeldInputNotes&) = delete;
+  HeldInputNotes& operator=(const HeldInputNotes&) = delete;
+  const std::vector<std::string>& paths() const { return paths_; }
+
+ private:
+  friend void note_input_file(const std::string& path);
+  std::vector<std::string> paths_;
+  HeldInputNotes* outer_;
+};
+
 // Every file noted so far, in the order they were first noted.
 const std::vector<InputFile>& input_files();
 
@@ -57,7 +74,8 @@ struct PendingWrite {
 // naming the file.
 void write_together(const std::vector<PendingWrite>& pieces);
 
-// FNV-1a 64-bit checksum of bytes.
+// 64-bit checksum of bytes (FNV-1a style, a word at a time): it detects a
+// record cut short or overwritten; it is no defence against deliberate change.
 std::uint64_t checksum64(std::string_view bytes);
 
 }  // namespace zeb

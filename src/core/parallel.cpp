@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <mutex>
+#include <stop_token>
 #include <streambuf>
 #include <string>
 #include <thread>
@@ -57,6 +59,69 @@ thread_local std::string* HeldOutput::target = nullptr;
 
 thread_local bool inside_loop = false;
 
+// The run's helper threads, started when a loop first needs them and kept:
+// every loop wakes them instead of starting threads of its own (a run has
+// thousands of loops, many of them a millisecond or less, and a thread that
+// is started anew joins its loop late). A round runs work(0) on the calling
+// thread and work(1..helpers) on the helpers, and ends when every helper it
+// woke has finished.
+class Helpers {
+ public:
+  void run(int workers, const std::function<void(int)>& work) {
+    int helpers = workers - 1;
+    {
+      const std::lock_guard<std::mutex> hold(lock_);
+      try {
+        while (static_cast<int>(threads_.size()) < helpers) {
+          const int worker = static_cast<int>(threads_.size()) + 1;
+          threads_.emplace_back([this, worker](std::stop_token stop) { serve(stop, worker); });
+        }
+      } catch (...) {
+        helpers = static_cast<int>(threads_.size());  // as many as could be started
+      }
+      work_ = &work;
+      wanted_ = helpers;
+      busy_ = helpers;
+      ++round_;
+    }
+    wake_.notify_all();
+    work(0);
+    std::unique_lock<std::mutex> hold(lock_);
+    done_.wait(hold, [this] { return busy_ == 0; });
+    work_ = nullptr;
+  }
+
+ private:
+  void serve(std::stop_token stop, int worker) {
+    long seen = 0;
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      if (!wake_.wait(hold, stop, [&] { return round_ != seen; })) return;  // the run is ending
+      seen = round_;
+      if (worker > wanted_) continue;
+      const std::function<void(int)>* work = work_;
+      hold.unlock();
+      (*work)(worker);
+      hold.lock();
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable_any wake_;
+  std::condition_variable done_;
+  const std::function<void(int)>* work_ = nullptr;
+  long round_ = 0;
+  int wanted_ = 0;  // helpers taking part in the current round
+  int busy_ = 0;    // of those, the ones still working
+  std::vector<std::jthread> threads_;  // last: joined while the rest still exists
+};
+
+Helpers& helpers() {
+  static Helpers all;
+  return all;
+}
+
 }  // namespace
 
 int thread_count() {
@@ -85,7 +150,7 @@ void parallel_for(int first, int last, const std::function<void(int i, int worke
   std::vector<std::exception_ptr> errors(static_cast<std::size_t>(items));
   std::atomic<int> next{0};
   std::atomic<int> failed{items};  // lowest failing index so far (items: none)
-  auto work = [&](int worker) {
+  const std::function<void(int)> work = [&](int worker) {
     inside_loop = true;
     for (;;) {
       const int k = next.fetch_add(1);
@@ -108,16 +173,7 @@ void parallel_for(int first, int last, const std::function<void(int i, int worke
   std::cout.flush();
   HeldOutput held;
   std::streambuf* const out = std::cout.rdbuf(&held);
-  {
-    std::vector<std::jthread> threads;
-    threads.reserve(static_cast<std::size_t>(workers - 1));
-    try {
-      for (int t = 1; t < workers; ++t) threads.emplace_back(work, t);
-    } catch (...) {
-      // No thread could be started: the remaining items run on this one.
-    }
-    work(0);
-  }
+  helpers().run(workers, work);
   std::cout.rdbuf(out);
 
   const int stop = failed.load();

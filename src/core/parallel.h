@@ -38,18 +38,23 @@ void parallel_for(int first, int last, const std::function<void(int i, int worke
 
 namespace zeb {
 
-// One T for each worker of a loop over `items` indices, built with the
-// given arguments: the per-thread working storage of that loop.
+// One T for each worker of the loops of one site, the per-thread working
+// storage of those loops, kept from call to call: a site (a function of the
+// tile loop, called again in every iteration of every tile) reuses its
+// workers' storage instead of allocating and clearing it anew. fit() makes
+// room for the workers of a loop over `items` and refits each with
+// T::fit(args...) (storage grows, never shrinks). A site's loops never run
+// at the same time, so one instance serves the site.
 template <typename T>
 class PerWorker {
  public:
   template <typename... A>
-  explicit PerWorker(int items, const A&... args) {
+  void fit(int items, const A&... args) {
     const int n = workers_for(items);
-    for (int w = 0; w < n; ++w) all_.push_back(std::make_unique<T>(args...));
+    while (static_cast<int>(all_.size()) < n) all_.push_back(std::make_unique<T>(args...));
+    for (int w = 0; w < n; ++w) all_[static_cast<std::size_t>(w)]->fit(args...);
   }
   T& operator[](int worker) { return *all_[static_cast<std::size_t>(worker)]; }
-  int size() const { return static_cast<int>(all_.size()); }
 
  private:
   std::vector<std::unique_ptr<T>> all_;

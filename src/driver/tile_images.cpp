@@ -35,10 +35,10 @@ void make_local_psfs(const TileExposures& te, const FilterSlots& filters, Array3
   psf_n.resize(PSF_NPIX, PSF_NPIX, te.ns);
   get_psfloc_ns(te.ns, te.itil_n, te.jtil_n, te.fff_n, te.kkk_n, filters.psf_f, psf_n, te.filepsf_n, verbose);
   psf_eval.resize(static_cast<std::size_t>(te.ns));
-  for (int n = 1; n <= te.ns; ++n) {
+  parallel_for(1, te.ns, [&](int n, int) {
     psf_taper(psf_n.plane(n), 6.0f, 11.0f);
     psf_eval[static_cast<std::size_t>(n - 1)].assign(psf_n.plane(n));
-  }
+  });
 }
 
 void hold_exposures(TileExposures& te) {
@@ -71,10 +71,9 @@ void model_and_subtract_all(TileExposures& te, std::span<const LocalPsf> psfs, c
 }
 
 void stack_values_and_masks(const TileExposures& te, TileStacks& s, const StackWindow& window) {
-  stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixv_n, te.pixe_n, te.pixu_n, s.stackv_tf, &s.stackn_tf,
-             STACK_CLIP, window);
-  stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixm_n, te.pixe_n, te.pixu_n, s.stackm_tf, nullptr,
-             STACK_NO_CLIP, window);
+  const StackJob jobs[] = {{te.pixv_n, s.stackv_tf, &s.stackn_tf, STACK_CLIP},
+                           {te.pixm_n, s.stackm_tf, nullptr, STACK_NO_CLIP}};
+  stack_tiles(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixe_n, te.pixu_n, jobs, window);
 }
 
 void stack_residuals(const TileExposures& te, TileStacks& s) {
@@ -82,11 +81,12 @@ void stack_residuals(const TileExposures& te, TileStacks& s) {
              STACK_CLIP);
 }
 
-void stack_model(const TileExposures& te, TileStacks& s) {
+void stack_residuals_and_model(const TileExposures& te, TileStacks& s) {
   // The model has no noise and no cosmic rays: clipping could only drop
   // exposures whose PSF differs, so its stack is the plain weighted mean.
-  stack_tile(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixf_n, te.pixe_n, te.pixu_n, s.stackf_tf, nullptr,
-             STACK_NO_CLIP);
+  const StackJob jobs[] = {{te.pixd_n, s.stacks_tf, &s.stackp_tf, STACK_CLIP},
+                           {te.pixf_n, s.stackf_tf, nullptr, STACK_NO_CLIP}};
+  stack_tiles(te.ns, te.fff_n, te.xtab_n, te.ytab_n, te.pixe_n, te.pixu_n, jobs);
 }
 
 ArtLevels add_art_to_tile(TileExposures& te, std::span<const LocalPsf> psfs, double ug, double vg,

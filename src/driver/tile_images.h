@@ -48,7 +48,7 @@ void model_and_subtract_all(TileExposures& te, std::span<const LocalPsf> psfs, c
 // the grid; S and F follow the current model and cover the whole grid.
 void stack_values_and_masks(const TileExposures& te, TileStacks& stacks, const StackWindow& window = {});
 void stack_residuals(const TileExposures& te, TileStacks& stacks);
-void stack_model(const TileExposures& te, TileStacks& stacks);
+void stack_residuals_and_model(const TileExposures& te, TileStacks& stacks);
 
 // Adds an artificial star at tile-grid position (ug, vg) to every exposure.
 ArtLevels add_art_to_tile(TileExposures& te, std::span<const LocalPsf> psfs, double ug, double vg,

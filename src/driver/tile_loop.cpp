@@ -176,8 +176,7 @@ void final_residual_and_stacks(Tile& tile, const Settings& st, int fs, Catalogue
   if (verbose) write_list(std::cout, "ZEB: MOD2_TILE...  1...Ns: ", ns);
   model_and_subtract_all(tile.exposures, tile.psf_eval, local, tile.ls);
   write_list(std::cout, "ZEB: STAK_TILE...  1...Ns: ", ns);
-  stack_residuals(tile.exposures, *tile.stacks);
-  stack_model(tile.exposures, *tile.stacks);
+  stack_residuals_and_model(tile.exposures, *tile.stacks);
   if (st.show_tile) {
     write_list(std::cout, "ZEB: SHOW_TILE...  1...Ns: ", ns);
     show_final_images(tile, fs);
@@ -327,7 +326,7 @@ PassPart art_pass_part(const Settings& st, const TileRange& r, const SpatialHash
 // with the master entries it wrote in `done`.
 bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& hash_art, const TileRange& range,
               int it, int jt, ArtRange& last_range, PassPart& part, CatalogueLogs& logs, Mosaics* mosaics,
-              FindWorkspace& find_work, FinishedTile& done) {
+              FindWorkspace& find_work, TileExposures& rasters, FinishedTile& done) {
   const Settings& st = run.settings;
   const bool verbose = st.verbose != 0;
   // Tile indices address the 99 x 99 hash grid.
@@ -341,6 +340,15 @@ bool run_tile(RunState& run, const SpatialHash& hash_000, const SpatialHash& has
   if (part.done()) return false;  // the run's part has no pass left
   Tile tile;
   tile.find_work = &find_work;
+  // The tile works in the run's rasters and gives them back when it ends.
+  struct RasterLoan {
+    TileExposures& tile;
+    TileExposures& run;
+    RasterLoan(TileExposures& t, TileExposures& r) : tile(t), run(r) { tile.swap_rasters(run); }
+    ~RasterLoan() { tile.swap_rasters(run); }
+    RasterLoan(const RasterLoan&) = delete;
+    RasterLoan& operator=(const RasterLoan&) = delete;
+  } loan(tile.exposures, rasters);
   tile.limits = tile_limits(it, jt);
   const TileLimits& t = tile.limits;
   if (verbose) print_tile_banner(range, t, run.master, run.art.narts);
@@ -446,6 +454,7 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
   // line of a tile's exposures shows it before the tile sets its own.
   ArtRange last_range;
   FindWorkspace find_work;  // the working maps of finding, for every search of the run
+  TileExposures rasters;    // the rasters every tile of the run works in
   for (int jt = std::max(range.jtmin, start.jt); jt <= range.jtmax; ++jt) {
     const bool resumed_row = jt == start.jt;
     const int vref_t = (jt - 1) * 120 + 76;
@@ -455,7 +464,7 @@ void run_tile_loop(RunState& run, const SpatialHash& hash_000, const SpatialHash
     for (int it = resumed_row ? std::max(range.itmin, start.next_it) : range.itmin; it <= range.itmax; ++it) {
       FinishedTile done;
       const bool worked =
-          run_tile(run, hash_000, hash_art, range, it, jt, last_range, part, logs, mosaics, find_work, done);
+          run_tile(run, hash_000, hash_art, range, it, jt, last_range, part, logs, mosaics, find_work, rasters, done);
       logs.flush();  // the tile's records reach the files together
       if (worked && observer) observer->tile_finished(done);
       if (reported(it, jt)) progress->tile_done(it, jt, logs.stars());

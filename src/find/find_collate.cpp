@@ -1,9 +1,12 @@
 // Stages 2 and 3 of find_tile: spreading the candidate tallies, binning them
 // onto the tile grid, collating new sources and the level map.
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "find/find_internal.h"
 #include "find/find_tile.h"
@@ -16,7 +19,12 @@ namespace find_detail {
 void spread_tallies(FineCounts& counts, const FineWindow& fw, int r) {
   counts.spread_r = r;
   if (r < 0) return;
+  // The disc row by row: offsets dx = -half..half of row dy (the disc is
+  // symmetric and each of its rows one run of pixels).
   const std::vector<Offset> disc = disc_offsets(r);
+  std::vector<int> half(static_cast<std::size_t>(r) + 1, -1);
+  for (const Offset& o : disc)
+    if (o.dy >= 0) half[static_cast<std::size_t>(o.dy)] = std::max(half[static_cast<std::size_t>(o.dy)], o.dx);
   // Tallies this close to the edge of the fine grid are not spread.
   const int alo = std::max(6, fw.a1 - 8), ahi = std::min(FINE_GRID - 5, fw.a2 + 8);
   const int blo = std::max(6, fw.b1 - 8), bhi = std::min(FINE_GRID - 5, fw.b2 + 8);
@@ -24,11 +32,13 @@ void spread_tallies(FineCounts& counts, const FineWindow& fw, int r) {
     const int a = counts.marked_a[k], b = counts.marked_b[k];
     if (a < alo || a > ahi || b < blo || b > bhi) continue;
     const int t = counts.tally(a, b);
-    for (const Offset& o : disc) {
-      const int at = a + o.dx, bt = b + o.dy;
-      if (!fw.contains(at, bt)) continue;
-      std::int16_t& s = counts.spread(at, bt);
-      s = static_cast<std::int16_t>(std::min<int>(s + t, COUNT_MAX));
+    // Saturating sums of non-negative counts do not depend on their order.
+    for (int bt = std::max(b - r, fw.b1); bt <= std::min(b + r, fw.b2); ++bt) {
+      const int h = half[static_cast<std::size_t>(std::abs(bt - b))];
+      const int from = std::max(a - h, fw.a1), to = std::min(a + h, fw.a2);
+      if (from > to) continue;
+      std::int16_t* row = &counts.spread(from, bt);
+      for (int q = 0; q <= to - from; ++q) row[q] = static_cast<std::int16_t>(std::min<int>(row[q] + t, COUNT_MAX));
     }
   }
 }
@@ -120,21 +130,58 @@ void append_source(int nit, int criterion, double u, double v, int iu, int iv, c
   local.pmin_l(l) = std::max(preq_n(c), s.pmin);
 }
 
+namespace {
+
+// The Q, D and P requirements of the call (each at least its iteration's
+// minimum) for every coverage a point can have, looked up instead of worked
+// out point by point.
+class Requirements {
+ public:
+  explicit Requirements(const FindSettings& s) : s_(s) {
+    for (int c = 0; c <= NDIM; ++c) {
+      q_[static_cast<std::size_t>(c)] = std::max(qreq_n(c), s.qmin);
+      d_[static_cast<std::size_t>(c)] = std::max(dreq_n(c), s.dmin);
+      p_[static_cast<std::size_t>(c)] = std::max(preq_n(c), s.pmin);
+    }
+  }
+  int q(int c) const { return in_table(c) ? q_[static_cast<std::size_t>(c)] : std::max(qreq_n(c), s_.qmin); }
+  int d(int c) const { return in_table(c) ? d_[static_cast<std::size_t>(c)] : std::max(dreq_n(c), s_.dmin); }
+  int p(int c) const { return in_table(c) ? p_[static_cast<std::size_t>(c)] : std::max(preq_n(c), s_.pmin); }
+
+ private:
+  static bool in_table(int c) { return c >= 0 && c <= NDIM; }
+  FindSettings s_;
+  std::array<int, NDIM + 1> q_{}, d_{}, p_{};
+};
+
+}  // namespace
+
 int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const FineCounts& p, const FineCounts& d,
-                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka, LocalList& local,
-                    int& ls) {
+                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka,
+                    Array2<std::uint8_t>& reaching, LocalList& local, int& ls) {
   stacka.fill(0);
   const int rc = claim_radius(s);
   const int rq = fine_radius(s.qsep, 0.5f), rd = fine_radius(s.dsep, 0.5f), rp = fine_radius(s.psep, 0.5f);
+  const Requirements req(s);
+  const int iu1 = std::max(4, w.i1), iu2 = std::min(TILE_GRID - 3, w.i2);
+  const int iv1 = std::max(4, w.j1), iv2 = std::min(TILE_GRID - 3, w.j2);
+  // Only a point where a count reaches its requirement can become a source:
+  // those points are marked first, side by side, in the order of the scan
+  // below (iv fastest), so that the scan passes the others at a glance.
+  parallel_for(iu1, iu2, [&](int iu, int) {
+    for (int iv = iv1; iv <= iv2; ++iv) {
+      const int c = maps.stackc_t(iu, iv);
+      reaching(iv, iu) = maps.stackq_t(iu, iv) >= req.q(c) || maps.stackd_t(iu, iv) >= req.d(c) ||
+                         maps.stackp_t(iu, iv) >= req.p(c);
+    }
+  });
   int news = 0;
   // The scan order decides between nearby peaks: the first found claims its zone.
-  for (int iu = std::max(4, w.i1); iu <= std::min(TILE_GRID - 3, w.i2); ++iu) {
-    for (int iv = std::max(4, w.j1); iv <= std::min(TILE_GRID - 3, w.j2); ++iv) {
-      if (stacka(iu, iv)) continue;
+  for (int iu = iu1; iu <= iu2; ++iu) {
+    for (int iv = iv1; iv <= iv2; ++iv) {
+      if (!reaching(iv, iu) || stacka(iu, iv)) continue;
       const int c = maps.stackc_t(iu, iv);
-      const int qreq = std::max(qreq_n(c), s.qmin);
-      const int dreq = std::max(dreq_n(c), s.dmin);
-      const int preq = std::max(preq_n(c), s.pmin);
+      const int qreq = req.q(c), dreq = req.d(c), preq = req.p(c);
       const int qc = maps.stackq_t(iu, iv), dc = maps.stackd_t(iu, iv), pc = maps.stackp_t(iu, iv);
       const int a = 4 * (iu - 1) + 1, b = 4 * (iv - 1) + 1;
       int criterion = 0;
@@ -160,9 +207,11 @@ int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const F
 }
 
 void fill_level_map(const FindSettings& s, const LevelTally& tallyy, FindingMaps& maps) {
-  for (int iv = 1; iv <= TILE_GRID; ++iv) {
+  const Requirements req(s);
+  // Every point on its own: rows go to the threads.
+  parallel_for(1, TILE_GRID, [&](int iv, int) {
     for (int iu = 1; iu <= TILE_GRID; ++iu) {
-      const int preq = std::max(preq_n(maps.stackc_t(iu, iv)), s.pmin);
+      const int preq = req.p(maps.stackc_t(iu, iv));
       // The highest level k that at least Preq exposures reached (level k or above).
       int level = 0, reached = 0;
       for (int k = 7; k >= 1; --k) {
@@ -174,7 +223,7 @@ void fill_level_map(const FindSettings& s, const LevelTally& tallyy, FindingMaps
       }
       maps.stacky_t(iu, iv) = static_cast<std::int16_t>(level);
     }
-  }
+  });
 }
 
 }  // namespace find_detail

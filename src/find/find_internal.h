@@ -240,9 +240,11 @@ struct FindWork {
   FineCounts p, d, q;
   std::vector<std::unique_ptr<ExposureWork>> threads;  // grown to the threads of a call
   std::vector<CandidateLog> candidates{NDIM + 1};      // per exposure 1..NDIM
+  std::vector<int> taking;                             // the exposures searched in the call, in order
   Array2<std::uint8_t> stack_prev{TILE_GRID, TILE_GRID};  // 1 inside the exclusion zones of known stars
   LevelTally tallyy;
   Array2<std::uint8_t> stacka{TILE_GRID, TILE_GRID};      // zones claimed by the new sources of the call
+  Array2<std::uint8_t> reaching{TILE_GRID, TILE_GRID};    // (iv, iu): a count reaches its requirement there
   // Scratch space of binning, one for each of the kinds P, D, Q (binned at once).
   std::array<Array2<std::uint8_t>, 3> bin_seen{Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
                                                Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
@@ -293,7 +295,8 @@ void append_source(int nit, int criterion, double u, double v, int iu, int iv, c
 // a source at the tally centroid for each, and claims a zone around it.
 // Returns the number of sources appended.
 int collate_sources(int nit, const FindSettings& s, const FindWindow& w, const FineCounts& p, const FineCounts& d,
-                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka, LocalList& local,
+                    const FineCounts& q, const FindingMaps& maps, Array2<std::uint8_t>& stacka,
+                    Array2<std::uint8_t>& reaching, LocalList& local,
                     int& ls);
 
 // Stage 3, step 3: stacky_t over the whole tile grid.

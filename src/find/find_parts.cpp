@@ -117,6 +117,34 @@ int dreq_n(int c) {
 // ---------------------------------------------------------------------------
 // Line fit and PSF refinement.
 
+namespace {
+
+// The parts of a line fit from its weighted sums, dn = s sxx - sx^2 being
+// the spread in x. The correlation: t = (s syy - sy^2) dn = 0 means no spread
+// in x or in y, and the correlation is then taken as 0 (a division by zero
+// would give an infinite or undefined one).
+float line_correlation(float s, float sx, float sy, float sxy, float syy_spread, float dn) {
+  const float t = syy_spread * dn;
+  return t > 0.0f ? (s * sxy - sx * sy) / std::sqrt(t) : 0.0f;
+}
+// The line itself: without spread in x it is undefined, and a and b stay 0
+// rather than becoming infinities.
+void line_coefficients(float s, float sx, float sy, float sxx, float sxy, float dn, LineFit& fit) {
+  if (dn == 0.0f) return;
+  fit.a = (sxx * sy - sx * sxy) / dn;
+  fit.b = (s * sxy - sx * sy) / dn;
+}
+
+LineFit line_from_sums(float s, float sx, float sy, float sxx, float sxy, float syy) {
+  LineFit fit;
+  const float dn = s * sxx - sx * sx;
+  line_coefficients(s, sx, sy, sxx, sxy, dn, fit);
+  fit.r = line_correlation(s, sx, sy, sxy, s * syy - sy * sy, dn);
+  return fit;
+}
+
+}  // namespace
+
 LineFit linfitw(const float* x, const float* y, const float* w, int n) {
   float s = 0.0f, sx = 0.0f, sy = 0.0f, sxx = 0.0f, sxy = 0.0f, syy = 0.0f;
   for (int k = 0; k < n; ++k) {
@@ -127,30 +155,44 @@ LineFit linfitw(const float* x, const float* y, const float* w, int n) {
     sxy += w[k] * x[k] * y[k];
     syy += w[k] * y[k] * y[k];
   }
-  LineFit fit;
-  const float dn = s * sxx - sx * sx;
-  // Without spread in x the line is undefined; a and b stay 0 rather than
-  // becoming infinities.
-  if (dn != 0.0f) {
-    fit.a = (sxx * sy - sx * sxy) / dn;
-    fit.b = (s * sxy - sx * sy) / dn;
-  }
-  // t = 0 means no spread in x or in y: the correlation is undefined and is
-  // taken as 0 (a division by zero would give an infinite or undefined one).
-  const float t = (s * syy - sy * sy) * dn;
-  if (t > 0.0f) fit.r = (s * sxy - sx * sy) / std::sqrt(t);
-  return fit;
+  return line_from_sums(s, sx, sy, sxx, sxy, syy);
 }
 
 namespace {
 constexpr float RMS_CAP = 9.99f;
 }
 
+QoptKernels::QoptKernels(View2<const float> psf) {
+  for (int ox = -2, o = 0; ox <= 2; ++ox)
+    for (int oy = -2; oy <= 2; ++oy, ++o) {
+      float* mo = m[o];
+      int k = 0;
+      for (int kx = -2; kx <= 2; ++kx)
+        for (int ky = -2; ky <= 2; ++ky, ++k) mo[k] = psf(PSF_CENTRE + 4 * kx + ox, PSF_CENTRE + 4 * ky + oy);
+      // linfitw's sums of x and x^2 with unit weights: w x = x and (w x) x = x x exactly.
+      float s1 = 0.0f, s2 = 0.0f;
+      for (k = 0; k < TAPS; ++k) {
+        s1 += mo[k];
+        s2 += mo[k] * mo[k];
+      }
+      sx[o] = s1;
+      sxx[o] = s2;
+      dn[o] = static_cast<float>(TAPS) * s2 - s1 * s1;  // s = 25, the sum of 25 unit weights
+    }
+}
+
 QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e, View2<const float> psf) {
+  return find_qopt(xt, yt, d, e, QoptKernels(psf));
+}
+
+// The line fit of linfitw with unit weights, its PSF-only sums taken from the
+// kernels: each sum is the one linfitw accumulates, in the same order, so the
+// results are the same bit for bit.
+QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e, const QoptKernels& kernels) {
   QoptResult res;
   if (xt < 4 || xt > 297 || yt < 4 || yt > 297) return res;
-  float m[25], dk[25], ek[25];
-  static constexpr float ones[25] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  constexpr int TAPS = QoptKernels::TAPS;
+  float dk[TAPS], ek[TAPS];
   // The data do not depend on the trial offset.
   int k = 0;
   for (int kx = -2; kx <= 2; ++kx)
@@ -158,26 +200,43 @@ QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e,
       dk[k] = d(xt + kx, yt + ky);
       ek[k] = e(xt + kx, yt + ky);
     }
-  for (int ox = -2; ox <= 2; ++ox) {
-    for (int oy = -2; oy <= 2; ++oy) {
-      k = 0;
-      for (int kx = -2; kx <= 2; ++kx)
-        for (int ky = -2; ky <= 2; ++ky, ++k) m[k] = psf(PSF_CENTRE + 4 * kx + ox, PSF_CENTRE + 4 * ky + oy);
-      const LineFit fit = linfitw(m, dk, ones, 25);
-      if (!(fit.r > res.q)) continue;
-      res.q = fit.r;
+  float s = 0.0f, sy = 0.0f, syy = 0.0f;
+  for (k = 0; k < TAPS; ++k) {
+    s += 1.0f;
+    sy += dk[k];
+    syy += dk[k] * dk[k];
+  }
+  // The line itself is worked out only for an offset whose correlation is
+  // the best so far.
+  const float syy_spread = s * syy - sy * sy;
+  int best = -1;
+  for (int ox = -2, o = 0; ox <= 2; ++ox) {
+    for (int oy = -2; oy <= 2; ++oy, ++o) {
+      const float* m = kernels.m[o];
+      float sxy = 0.0f;
+      for (k = 0; k < TAPS; ++k) sxy += m[k] * dk[k];
+      const float r = line_correlation(s, kernels.sx[o], sy, sxy, syy_spread, kernels.dn[o]);
+      if (!(r > res.q)) continue;
+      LineFit fit;
+      line_coefficients(s, kernels.sx[o], sy, kernels.sxx[o], sxy, kernels.dn[o], fit);
+      best = o;
+      res.q = r;
       res.xq = static_cast<float>(xt) - static_cast<float>(ox) / 4.0f;
       res.yq = static_cast<float>(yt) - static_cast<float>(oy) / 4.0f;
       res.sky = fit.a;
       res.flux = fit.b;
-      float chi2 = 0.0f;
-      for (int j = 0; j < 25; ++j) {
-        const float z = (dk[j] - fit.b * m[j] - fit.a) / ek[j];
-        chi2 += z * z;
-      }
-      const float rms = std::sqrt(chi2 / 23.0f);
-      res.rms = rms < RMS_CAP ? rms : RMS_CAP;  // also caps a scatter that is not a number
     }
+  }
+  // The scatter about the line of the offset kept.
+  if (best >= 0) {
+    const float* m = kernels.m[best];
+    float chi2 = 0.0f;
+    for (int j = 0; j < TAPS; ++j) {
+      const float z = (dk[j] - res.flux * m[j] - res.sky) / ek[j];
+      chi2 += z * z;
+    }
+    const float rms = std::sqrt(chi2 / 23.0f);
+    res.rms = rms < RMS_CAP ? rms : RMS_CAP;  // also caps a scatter that is not a number
   }
   return res;
 }

@@ -45,7 +45,9 @@ struct Search {
   FineWindow fw;
   std::vector<Offset> wing;  // negative-wing neighbourhood
   int level_r = 0;           // level-map radius, fine pixels
-  double level_r2 = 0.0;     // its squared limit (R + 0.5)^2
+  // Half-width of the level-map disc's row dy = 0..level_r: the largest
+  // integer dx with dx^2 + dy^2 <= (R + 0.5)^2.
+  std::vector<int> level_half_width;
 };
 
 Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
@@ -58,7 +60,12 @@ Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
     for (int dx = -4; dx <= 4; ++dx)
       if (dx * dx + dy * dy <= 20) sr.wing.push_back({dx, dy});  // dx^2 + dy^2 <= 20.25
   sr.level_r = fine_radius(s.psep, 1.0f);
-  sr.level_r2 = (sr.level_r + 0.5) * (sr.level_r + 0.5);
+  const double r2 = (sr.level_r + 0.5) * (sr.level_r + 0.5);
+  for (int dy = 0; dy <= sr.level_r; ++dy) {
+    int dx = sr.level_r;
+    while (static_cast<double>(dx) * dx + static_cast<double>(dy) * dy > r2) --dx;
+    sr.level_half_width.push_back(dx);
+  }
   return sr;
 }
 
@@ -68,6 +75,7 @@ struct Exposure {
   View2<const std::uint8_t> u;
   TabView utab, vtab, xtab, ytab;
   float msk = 0.0f, oth = 0.0f;
+  QoptKernels qopt;
 
   Exposure(const TileExposures& te, const Array3<float>& psf_n, int n)
       : d(te.pixd_n.plane(n)),
@@ -81,7 +89,8 @@ struct Exposure {
         xtab(tab_of(te.xtab_n, n)),
         ytab(tab_of(te.ytab_n, n)),
         msk(te.msk_n(n)),
-        oth(te.oth_n(n)) {}
+        oth(te.oth_n(n)),
+        qopt(psf) {}
 };
 
 }  // namespace
@@ -115,13 +124,22 @@ namespace {
 // flagged5(x, y) := 1 when a pixel of the 5 x 5 box around (x, y) has a
 // non-zero flag (x, y in 3..299), done as a row pass and a column pass.
 void mark_flagged_boxes(View2<const std::uint8_t> u, Work& wk) {
-  for (int y = 1; y <= TILE_GRID; ++y)
-    for (int x = 3; x <= TILE_GRID - 2; ++x)
-      wk.flag_rows(x, y) = (u(x - 2, y) | u(x - 1, y) | u(x, y) | u(x + 1, y) | u(x + 2, y)) != 0;
-  for (int y = 3; y <= TILE_GRID - 2; ++y)
-    for (int x = 3; x <= TILE_GRID - 2; ++x)
-      wk.flagged5(x, y) = (wk.flag_rows(x, y - 2) | wk.flag_rows(x, y - 1) | wk.flag_rows(x, y) |
-                           wk.flag_rows(x, y + 1) | wk.flag_rows(x, y + 2));
+  // Whole rows through plain pointers (element k is pixel x = k + 1), so that
+  // many pixels go at a time.
+  for (int y = 1; y <= TILE_GRID; ++y) {
+    const std::uint8_t* in = &u(1, y);
+    std::uint8_t* out = &wk.flag_rows(1, y);
+    for (int k = 2; k <= TILE_GRID - 3; ++k) out[k] = (in[k - 2] | in[k - 1] | in[k] | in[k + 1] | in[k + 2]) != 0;
+  }
+  for (int y = 3; y <= TILE_GRID - 2; ++y) {
+    const std::uint8_t* r0 = &wk.flag_rows(1, y - 2);
+    const std::uint8_t* r1 = &wk.flag_rows(1, y - 1);
+    const std::uint8_t* r2 = &wk.flag_rows(1, y);
+    const std::uint8_t* r3 = &wk.flag_rows(1, y + 1);
+    const std::uint8_t* r4 = &wk.flag_rows(1, y + 2);
+    std::uint8_t* out = &wk.flagged5(1, y);
+    for (int k = 2; k <= TILE_GRID - 3; ++k) out[k] = r0[k] | r1[k] | r2[k] | r3[k] | r4[k];
+  }
 }
 
 bool has_negative_wing(const Exposure& ex, const Search& sr, int xt, int yt) {
@@ -171,12 +189,11 @@ bool is_significant(View2<const float> d, int xt, int yt, float best, float ssig
 
 // Stage 1, steps 1 to 11 for raster pixel (xt, yt): the level it reaches and
 // its fine-grid position (a, b) (meaningful from level 1 on).
+// (ut, vt) is the pixel's tile-grid position.
 int pixel_level(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>& stack_prev, Work& wk, int xt,
-                int yt, int& a, int& b) {
+                int yt, float ut, float vt, int& a, int& b) {
   const FindWindow& w = sr.w;
-  const float ut = ut_txy(static_cast<float>(xt), static_cast<float>(yt), ex.utab, ex.vtab);
   if (!(static_cast<float>(w.i1) < ut && ut < static_cast<float>(w.i2))) return 0;
-  const float vt = vt_txy(static_cast<float>(xt), static_cast<float>(yt), ex.utab, ex.vtab);
   if (!(static_cast<float>(w.j1) < vt && vt < static_cast<float>(w.j2))) return 0;
   const int iu = static_cast<int>(ut + 0.5f);
   const int iv = static_cast<int>(vt + 0.5f);
@@ -204,7 +221,7 @@ int pixel_level(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>
 void add_candidate(const Exposure& ex, const Search& sr, CandidateLog& log, int xt, int yt, int a, int b) {
   log.p.push_back(a);
   log.p.push_back(b);
-  const QoptResult qr = find_qopt(xt, yt, ex.d, ex.e, ex.psf);
+  const QoptResult qr = find_qopt(xt, yt, ex.d, ex.e, ex.qopt);
   // No trial correlated positively: there is no refined position (find_qopt
   // leaves the raster corner (0, 0)), so the candidate counts for P only.
   // Tallying the corner's position would put a D count where no peak is.
@@ -237,15 +254,14 @@ void raise_level_map(const Search& sr, Work& wk, int a, int b, int level) {
   const int r = sr.level_r;
   if (r < 0) return;
   const FineWindow& fw = sr.fw;
-  const int alo = first_grid_point_from(std::max(a - r, fw.a1)), ahi = std::min(a + r, fw.a2);
   const int blo = first_grid_point_from(std::max(b - r, fw.b1)), bhi = std::min(b + r, fw.b2);
   const auto lv = static_cast<std::uint8_t>(level);
   for (int bt = blo; bt <= bhi; bt += 4) {
-    const double dy = bt - b;
+    const int hw = sr.level_half_width[static_cast<std::size_t>(std::abs(bt - b))];
+    const int alo = first_grid_point_from(std::max(a - hw, fw.a1)), ahi = std::min(a + hw, fw.a2);
+    const int row = (bt - 1) / 4 + 1;
     for (int at = alo; at <= ahi; at += 4) {
-      const double dx = at - a;
-      if (dx * dx + dy * dy > sr.level_r2) continue;
-      std::uint8_t& cell = wk.level_t((at - 1) / 4 + 1, (bt - 1) / 4 + 1);
+      std::uint8_t& cell = wk.level_t((at - 1) / 4 + 1, row);
       if (cell < lv) cell = lv;
     }
   }
@@ -254,10 +270,14 @@ void raise_level_map(const Search& sr, Work& wk, int a, int b, int level) {
 // Stage 1, step 3: every window point that maps onto a usable raster pixel
 // of this exposure is covered once more.
 void add_coverage(const Exposure& ex, const FindWindow& w, const Work& wk, Array2<std::int16_t>& stackc_t) {
+  float x_row[TILE_GRID], y_row[TILE_GRID];
   for (int iv = w.j1; iv <= w.j2; ++iv) {
+    const TableAxis& av = pixel_axis(iv);
+    rtab_row(ex.xtab, av, w.i1, w.i2, x_row);
+    rtab_row(ex.ytab, av, w.i1, w.i2, y_row);
     for (int iu = w.i1; iu <= w.i2; ++iu) {
-      const float fx = xt_tuv(static_cast<float>(iu), static_cast<float>(iv), ex.xtab, ex.ytab) + 0.5f;
-      const float fy = yt_tuv(static_cast<float>(iu), static_cast<float>(iv), ex.xtab, ex.ytab) + 0.5f;
+      const float fx = x_row[iu - w.i1] + 0.5f;
+      const float fy = y_row[iu - w.i1] + 0.5f;
       // trunc(x + 0.5) within 1..301.
       if (!(fx >= 1.0f && fx < 302.0f && fy >= 1.0f && fy < 302.0f)) continue;
       if (wk.pkmapn(static_cast<int>(fx), static_cast<int>(fy))) ++stackc_t(iu, iv);
@@ -270,14 +290,25 @@ void add_coverage(const Exposure& ex, const FindWindow& w, const Work& wk, Array
 void search_exposure(const Exposure& ex, const Search& sr, const Array2<std::uint8_t>& stack_prev, Work& wk,
                      CandidateLog& log) {
   log.clear();
-  wk.level_t.fill(0);
-  wk.pkmapn.fill(0);
+  // Cleared where a search writes them: the level map over the window (the
+  // only cells it raises and reads), the usable-pixel map over the searched
+  // pixels (the rest of it is never set, so it stays 0).
+  if (sr.w.i1 <= sr.w.i2)
+    for (int iv = sr.w.j1; iv <= sr.w.j2; ++iv)
+      std::fill(&wk.level_t(sr.w.i1, iv), &wk.level_t(sr.w.i2, iv) + 1, std::uint8_t{0});
+  for (int yt = RASTER_FIRST; yt <= RASTER_LAST; ++yt)
+    std::fill(&wk.pkmapn(RASTER_FIRST, yt), &wk.pkmapn(RASTER_LAST, yt) + 1, std::uint8_t{0});
   mark_flagged_boxes(ex.u, wk);
   wk.is_local_maximum.start(ex.d, ex.u);
+  float ut_row[RASTER_LAST - RASTER_FIRST + 1], vt_row[RASTER_LAST - RASTER_FIRST + 1];
   for (int yt = RASTER_FIRST; yt <= RASTER_LAST; ++yt) {
+    const TableAxis& ay = pixel_axis(yt);
+    rtab_row(ex.utab, ay, RASTER_FIRST, RASTER_LAST, ut_row);
+    rtab_row(ex.vtab, ay, RASTER_FIRST, RASTER_LAST, vt_row);
     for (int xt = RASTER_FIRST; xt <= RASTER_LAST; ++xt) {
       int a = 1, b = 1;
-      const int level = pixel_level(ex, sr, stack_prev, wk, xt, yt, a, b);
+      const int level = pixel_level(ex, sr, stack_prev, wk, xt, yt, ut_row[xt - RASTER_FIRST],
+                                    vt_row[xt - RASTER_FIRST], a, b);
       if (level == 0) continue;  // level 0 raises nothing
       if (level == LEVEL_SIGNIFICANT) add_candidate(ex, sr, log, xt, yt, a, b);
       raise_level_map(sr, wk, a, b, level);
@@ -335,35 +366,25 @@ void check_inputs(const TileExposures& te, const Array3<float>& psf_n, int ls) {
   }
 }
 
-void clear_work(FindWork& wk) {
-  wk.p.clear();
-  wk.d.clear();
-  wk.q.clear();
-  wk.tallyy.clear();
+// Candidates (a, b pairs) into fine counts.
+void add_candidates(const std::vector<int>& ab, FineCounts& counts) {
+  for (std::size_t k = 0; k + 1 < ab.size(); k += 2) counts.add(ab[k], ab[k + 1]);
 }
 
-// The exposures' candidates, in exposure order, into the fine counts.
-void add_candidates(const CandidateLog& log, FindWork& wk) {
-  for (std::size_t k = 0; k + 1 < log.p.size(); k += 2) wk.p.add(log.p[k], log.p[k + 1]);
-  for (std::size_t k = 0; k + 1 < log.d.size(); k += 2) wk.d.add(log.d[k], log.d[k + 1]);
-  for (std::size_t k = 0; k + 1 < log.q.size(); k += 2) wk.q.add(log.q[k], log.q[k + 1]);
-}
-
-// Stage 1 over the exposures that take part, spread over the threads; the
-// candidates are then added exposure by exposure and the threads' level
-// counts and coverage summed.
+// Stage 1 over the exposures that take part, spread over the threads: each
+// exposure's candidates into its own log, the level counts and coverage into
+// the tallies of the thread that searched it.
 void search_exposures(int nit, const TileExposures& te, const Array3<float>& psf_n, const Search& sr,
-                      FindWork& wk, FindingMaps& maps) {
-  std::vector<int> taking;
+                      FindWork& wk) {
+  wk.taking.clear();
   for (int n = 1; n <= te.ns; ++n)
-    if (takes_part(te, n, nit)) taking.push_back(n);
-  const int count = static_cast<int>(taking.size());
+    if (takes_part(te, n, nit)) wk.taking.push_back(n);
+  const int count = static_cast<int>(wk.taking.size());
   const int workers = workers_for(count);
   while (static_cast<int>(wk.threads.size()) < workers) wk.threads.push_back(std::make_unique<ExposureWork>());
-  for (int t = 0; t < workers; ++t) {
-    Work& xw = *wk.threads[static_cast<std::size_t>(t)];
-    xw.is_local_maximum.configure(sr.s.hmin);
-    xw.used = false;
+  for (auto& xw : wk.threads) {
+    xw->is_local_maximum.configure(sr.s.hmin);
+    xw->used = false;
   }
   parallel_for(0, count - 1, [&](int k, int worker) {
     Work& xw = *wk.threads[static_cast<std::size_t>(worker)];
@@ -372,16 +393,20 @@ void search_exposures(int nit, const TileExposures& te, const Array3<float>& psf
       xw.stackc.fill(0);
       xw.used = true;
     }
-    const int n = taking[static_cast<std::size_t>(k)];
+    const int n = wk.taking[static_cast<std::size_t>(k)];
     search_exposure(Exposure(te, psf_n, n), sr, wk.stack_prev, xw, wk.candidates[static_cast<std::size_t>(n)]);
   });
-  for (const int n : taking) add_candidates(wk.candidates[static_cast<std::size_t>(n)], wk);
-  for (int t = 0; t < workers; ++t) {
-    const Work& xw = *wk.threads[static_cast<std::size_t>(t)];
-    if (!xw.used) continue;
-    wk.tallyy.add(xw.tallyy);
-    for (int iv = sr.w.j1; iv <= sr.w.j2; ++iv)
-      for (int iu = sr.w.i1; iu <= sr.w.i2; ++iu) maps.stackc_t(iu, iv) = static_cast<std::int16_t>(maps.stackc_t(iu, iv) + xw.stackc(iu, iv));
+}
+
+// The threads' level counts and coverage, summed (integers: in any order).
+void sum_thread_tallies(const FindWindow& w, FindWork& wk, FindingMaps& maps) {
+  wk.tallyy.clear();
+  for (const auto& xw : wk.threads) {
+    if (!xw->used) continue;
+    wk.tallyy.add(xw->tallyy);
+    for (int iv = w.j1; iv <= w.j2; ++iv)
+      for (int iu = w.i1; iu <= w.i2; ++iu)
+        maps.stackc_t(iu, iv) = static_cast<std::int16_t>(maps.stackc_t(iu, iv) + xw->stackc(iu, iv));
   }
 }
 
@@ -403,7 +428,6 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
   const FindWindow w = clip_window(window);
   const Search sr = make_search(nit, fs, w);
   FindWork& wk = *workspace.work_;
-  clear_work(wk);
 
   // Stage 0.
   wk.stack_prev.fill(0);
@@ -419,7 +443,7 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
 
   // Stage 1: exposures whose finding-mask character is "0" add nothing, not
   // even coverage.
-  search_exposures(nit, te, psf_n, sr, wk, maps);
+  search_exposures(nit, te, psf_n, sr, wk);
   if (joint) {
     // The joint map sums the exposures' terms in exposure order.
     Work& xw = *wk.threads.front();
@@ -431,18 +455,28 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
     finish_joint_map(w, *joint);
   }
 
-  // Stage 2.
-  // The three kinds are spread and binned each on its own, at once.
+  // Stage 2. Each kind on its own, at once: its counts (cleared of the last
+  // call's) take the exposures' candidates in exposure order, are spread and
+  // binned; beside them the threads' tallies are summed.
   struct Kind {
     FineCounts& counts;
+    std::vector<int> CandidateLog::*log;
     int r;
     Array2<std::int16_t>& out;
   };
   const int rq = fine_radius(fs.qsep, 0.5f), rd = fine_radius(fs.dsep, 0.5f), rp = fine_radius(fs.psep, 0.5f);
-  const std::array<Kind, 3> kinds{Kind{wk.q, rq, maps.stackq_t}, Kind{wk.d, rd, maps.stackd_t},
-                                  Kind{wk.p, rp, maps.stackp_t}};
-  parallel_for(0, 2, [&](int k, int) {
+  // P first: it has the most candidates, so the others share the remaining threads.
+  const std::array<Kind, 3> kinds{Kind{wk.p, &CandidateLog::p, rp, maps.stackp_t},
+                                  Kind{wk.d, &CandidateLog::d, rd, maps.stackd_t},
+                                  Kind{wk.q, &CandidateLog::q, rq, maps.stackq_t}};
+  parallel_for(0, 3, [&](int k, int) {
+    if (k == 3) {
+      sum_thread_tallies(w, wk, maps);
+      return;
+    }
     const Kind& kind = kinds[static_cast<std::size_t>(k)];
+    kind.counts.clear();
+    for (const int n : wk.taking) add_candidates(wk.candidates[static_cast<std::size_t>(n)].*kind.log, kind.counts);
     spread_tallies(kind.counts, sr.fw, kind.r);
     bin_to_tile(kind.counts, w, wk.bin_seen[static_cast<std::size_t>(k)], wk.bin_points[static_cast<std::size_t>(k)],
                 kind.out);
@@ -451,7 +485,7 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
 
   // Stage 3.
   const int first_new = ls + 1;
-  int news = collate_sources(nit, fs, w, wk.p, wk.d, wk.q, maps, wk.stacka, local, ls);
+  int news = collate_sources(nit, fs, w, wk.p, wk.d, wk.q, maps, wk.stacka, wk.reaching, local, ls);
   if (joint) {
     // J takes only what the other criteria left, away from the stars they
     // found in this call as from every known star.

@@ -152,6 +152,18 @@ struct QoptResult {
 };
 QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e, View2<const float> psf);
 
+// The PSF side of find_qopt for one PSF, worked out once for all the
+// candidates of an exposure: the 5 x 5 PSF samples of each trial offset and
+// the line fit's sums over them (the same values find_qopt would sum for every
+// candidate, summed in the same order).
+struct QoptKernels {
+  static constexpr int OFFSETS = 25, TAPS = 25;
+  float m[OFFSETS][TAPS];
+  float sx[OFFSETS], sxx[OFFSETS], dn[OFFSETS];
+  explicit QoptKernels(View2<const float> psf);
+};
+QoptResult find_qopt(int xt, int yt, View2<const float> d, View2<const float> e, const QoptKernels& kernels);
+
 // Centroid, in tile-grid coordinates, of the tallies t (fine grid) within
 // radius r of every fine pixel around tile-grid point (iu, iv) (fine point
 // (a, b)) whose spread value k reaches the count m(iu, iv). When no tally is

@@ -203,6 +203,25 @@ struct FitsCarryOver {
 
 // The tables as the last reader left them.
 FitsCarryOver& fits_carry_over();
+
+// While a scope lives, the readers of its thread fill `tables` instead of the
+// run's tables: exposures read side by side each keep their own, and the
+// caller hands the run the tables of the exposure read last in the serial
+// order. used() tells whether anything touched them.
+class CarryOverScope {
+ public:
+  explicit CarryOverScope(FitsCarryOver& tables);
+  ~CarryOverScope();
+  CarryOverScope(const CarryOverScope&) = delete;
+  CarryOverScope& operator=(const CarryOverScope&) = delete;
+  bool used() const { return used_; }
+
+ private:
+  friend FitsCarryOver& fits_carry_over();
+  FitsCarryOver& tables_;
+  CarryOverScope* outer_;
+  bool used_ = false;
+};
 // The entry of `hdr` for a keyword of hdr_keywords() (empty string otherwise).
 std::string hdr_entry(std::string_view keyword);
 // Blanks every entry of both tables (also the state at program start).

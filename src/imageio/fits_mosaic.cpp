@@ -1,6 +1,7 @@
 // Mosaic files: creation with every pixel blank, and strip writes that update a
 // window in place, record by record.
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
 #include "core/file_check.h"
@@ -38,8 +39,17 @@ void create_blank_mosaic(const char* routine, const std::string& name, const Hea
   }
   file->write(1, header.record());
   DataUnitWriter data(*file, 2);
+  // Every pixel is the same: one blank is packed and copied, many pixels at
+  // a time.
+  unsigned char blank[8] = {};
+  pack_blank(blank);
+  constexpr long long kChunkPixels = 16384;
   const long long npix = static_cast<long long>(nx) * ny;
-  for (long long k = 0; k < npix; ++k) pack_blank(data.next(bytes_per_pixel));
+  for (long long k = 0; k < npix; k += kChunkPixels) {
+    const long long n = std::min(kChunkPixels, npix - k);
+    unsigned char* p = data.next(static_cast<std::size_t>(n) * bytes_per_pixel);
+    for (long long q = 0; q < n; ++q) std::memcpy(p + q * static_cast<long long>(bytes_per_pixel), blank, bytes_per_pixel);
+  }
   data.finish();
 }
 

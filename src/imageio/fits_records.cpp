@@ -285,7 +285,21 @@ void copy_into(std::array<std::string, N>& table, const std::array<std::string_v
 
 }  // namespace
 
+namespace {
+// Where this thread's readers put the tables (see CarryOverScope).
+thread_local CarryOverScope* carry_over_scope = nullptr;
+}  // namespace
+
+CarryOverScope::CarryOverScope(FitsCarryOver& tables) : tables_(tables), outer_(carry_over_scope) {
+  carry_over_scope = this;
+}
+CarryOverScope::~CarryOverScope() { carry_over_scope = outer_; }
+
 FitsCarryOver& fits_carry_over() {
+  if (carry_over_scope) {
+    carry_over_scope->used_ = true;
+    return carry_over_scope->tables_;
+  }
   static FitsCarryOver tables = blank_tables();
   return tables;
 }

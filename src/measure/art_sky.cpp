@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "measure/noise.h"
 #include "core/robust_stats.h"
@@ -183,25 +184,29 @@ void rmssky_xyz_tile(int ls, std::span<const float> u0_l, std::span<const float>
     write_list(std::cout, "rmssky_xyz_tile: Ls: ", ls, " does not fit the star or result arrays");
     stop_run("rmssky_xyz_tile: Ls beyond the arrays");
   }
-  float skies[NDIM], scats[NDIM];
-  for (int l = 1; l <= ls; ++l) {
-    const float u = u0_l[static_cast<std::size_t>(l - 1)], v = v0_l[static_cast<std::size_t>(l - 1)];
-    for (int f = 1; f <= FDIM; ++f) {
-      int k = 0;
-      for (int n = 1; n <= ns; ++n) {
-        if (filter_of(fff_n, n, "rmssky_xyz_tile") != f) continue;
-        const TabView xtab = tab_of(xtab_n, n), ytab = tab_of(ytab_n, n);
-        const float x = xt_tuv(u, v, xtab, ytab), y = yt_tuv(u, v, xtab, ytab);
-        if (annulus_sky(pixv_n.plane(n), pixu_n.plane(n), x, y, skies[k], scats[k])) ++k;
+  // Every star's sky is its own: blocks of stars go to the threads.
+  constexpr int BLOCK = 32;
+  parallel_for(0, (ls - 1) / BLOCK, [&](int block, int) {
+    float skies[NDIM], scats[NDIM];
+    for (int l = block * BLOCK + 1; l <= std::min(ls, (block + 1) * BLOCK); ++l) {
+      const float u = u0_l[static_cast<std::size_t>(l - 1)], v = v0_l[static_cast<std::size_t>(l - 1)];
+      for (int f = 1; f <= FDIM; ++f) {
+        int k = 0;
+        for (int n = 1; n <= ns; ++n) {
+          if (filter_of(fff_n, n, "rmssky_xyz_tile") != f) continue;
+          const TabView xtab = tab_of(xtab_n, n), ytab = tab_of(ytab_n, n);
+          const float x = xt_tuv(u, v, xtab, ytab), y = yt_tuv(u, v, xtab, ytab);
+          if (annulus_sky(pixv_n.plane(n), pixu_n.plane(n), x, y, skies[k], scats[k])) ++k;
+        }
+        float mean = 0.0f, sigma = 0.0f;
+        int used = 0;
+        barsig(std::span<const float>(skies, static_cast<std::size_t>(k)), k, mean, sigma, used);
+        sky(l, f) = mean;
+        barsig(std::span<const float>(scats, static_cast<std::size_t>(k)), k, mean, sigma, used);
+        scatter(l, f) = mean;
       }
-      float mean = 0.0f, sigma = 0.0f;
-      int used = 0;
-      barsig(std::span<const float>(skies, static_cast<std::size_t>(k)), k, mean, sigma, used);
-      sky(l, f) = mean;
-      barsig(std::span<const float>(scats, static_cast<std::size_t>(k)), k, mean, sigma, used);
-      scatter(l, f) = mean;
     }
-  }
+  });
 }
 
 }  // namespace zeb

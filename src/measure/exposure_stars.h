@@ -79,6 +79,11 @@ struct Predictions {
   std::vector<float> x0, y0, zi;
   std::vector<int> i0, j0;
   explicit Predictions(int ls) : x0(ls), y0(ls), zi(ls), i0(ls), j0(ls) {}
+  void resize(int ls) {
+    for (auto* v : {&x0, &y0, &zi}) v->resize(static_cast<std::size_t>(ls));
+    i0.resize(static_cast<std::size_t>(ls));
+    j0.resize(static_cast<std::size_t>(ls));
+  }
 };
 
 // Maps (u0_l, v0_l) of stars 1..ls into the exposure raster, with the fluxes

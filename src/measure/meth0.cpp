@@ -32,6 +32,12 @@ constexpr int FIT_BOX_MAX = (2 * RAP_MAX + 1) * (2 * RAP_MAX + 1);
 // star or per pixel.
 struct Workspace {
   explicit Workspace(int ls) : pred(ls), grid(ls), model(RASTER, RASTER) { candidates.reserve(ls); }
+  // Refitted to a call's star count; everything is rewritten before it is read.
+  void fit(int ls) {
+    pred.resize(ls);
+    grid.reserve(ls);
+    candidates.reserve(static_cast<std::size_t>(ls));
+  }
   Predictions pred;
   NeighbourGrid grid;
   Array2<float> model;
@@ -101,6 +107,7 @@ void prepare_box(Workspace& ws, int l, int half, const ExposureViews& ev, const 
   PreparedBox& box = ws.box;
   const int i0 = pr.i0[l], j0 = pr.j0[l];
   box.reset(i0, j0, half);
+  const PsfPhase own(pr.x0[l], pr.y0[l]);
   for (int j = j0 - half; j <= j0 + half; ++j) {
     for (int i = i0 - half; i <= i0 + half; ++i) {
       // The 7 x 7 core was checked already; beyond it a pixel enters when it
@@ -109,17 +116,17 @@ void prepare_box(Workspace& ws, int l, int half, const ExposureViews& ev, const 
       box.set_usable(i, j);
       const float pe = ev.pixe(i, j), pm = ev.pixm(i, j);
       box.e(i, j) = std::sqrt(pe * pe + pm * pm);
-      box.w(i, j) = rpsf_phot(static_cast<float>(i) - pr.x0[l], static_cast<float>(j) - pr.y0[l], psf);
+      box.w(i, j) = own.at(i, j, psf);
     }
   }
   for (const int k : ws.candidates) {
     if (pr.zi[k] == 0.0f) continue;
     const int ilo = std::max(i0 - half, pr.i0[k] - PSF_REACH), ihi = std::min(i0 + half, pr.i0[k] + PSF_REACH);
     const int jlo = std::max(j0 - half, pr.j0[k] - PSF_REACH), jhi = std::min(j0 + half, pr.j0[k] + PSF_REACH);
+    const PsfPhase neighbour(pr.x0[k], pr.y0[k]);
     for (int j = jlo; j <= jhi; ++j)
       for (int i = ilo; i <= ihi; ++i)
-        if (box.usable(i, j))
-          box.nb(i, j) += pr.zi[k] * rpsf_phot(static_cast<float>(i) - pr.x0[k], static_cast<float>(j) - pr.y0[k], psf);
+        if (box.usable(i, j)) box.nb(i, j) += pr.zi[k] * neighbour.at(i, j, psf);
   }
   for (int j = j0 - half; j <= j0 + half; ++j)
     for (int i = i0 - half; i <= i0 + half; ++i)
@@ -244,7 +251,9 @@ bool near_close_neighbour(float tx, float ty, std::span<const Point2> close) {
 // offsets, P - sa and the normalised weights.
 struct FitPixels {
   int n = 0;
-  std::array<float, FIT_BOX_MAX> fi, fj, d, w;
+  std::array<int, FIT_BOX_MAX> i, j;
+  std::array<float, FIT_BOX_MAX> d, w;
+  double spw = 0.0;  // sum (P - sa) W, the same for every trial
 };
 
 void collect_fit_pixels(const PreparedBox& box, int ic, int jc, int h, float sa, FitPixels& fp) {
@@ -252,11 +261,13 @@ void collect_fit_pixels(const PreparedBox& box, int ic, int jc, int h, float sa,
   for (int j = jc - h; j <= jc + h; ++j)
     for (int i = ic - h; i <= ic + h; ++i) {
       const std::size_t k = static_cast<std::size_t>(fp.n++);
-      fp.fi[k] = static_cast<float>(i);
-      fp.fj[k] = static_cast<float>(j);
+      fp.i[k] = i;
+      fp.j[k] = j;
       fp.d[k] = box.p(i, j) - sa;
       fp.w[k] = box.w(i, j);
     }
+  fp.spw = 0.0;
+  for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k) fp.spw += static_cast<double>(fp.d[k]) * fp.w[k];
 }
 
 // Flux and residual of one trial position over the fit box: t = sum (P - sa) W
@@ -267,15 +278,14 @@ struct Trial {
 };
 
 Trial evaluate_trial(const FitPixels& fp, float tx, float ty, const LocalPsf& psf, std::array<float, FIT_BOX_MAX>& p) {
-  double spw = 0.0, sppw = 0.0;
+  double sppw = 0.0;
+  const PsfPhase phase(tx, ty);
   for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k) {
-    p[k] = rpsf_phot(fp.fi[k] - tx, fp.fj[k] - ty, psf);
-    const double w = fp.w[k];
-    spw += static_cast<double>(fp.d[k]) * w;
-    sppw += static_cast<double>(p[k]) * w;
+    p[k] = phase.at(fp.i[k], fp.j[k], psf);
+    sppw += static_cast<double>(p[k]) * fp.w[k];
   }
   Trial tr;
-  tr.t = spw / sppw;
+  tr.t = fp.spw / sppw;
   for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k)
     tr.r += std::fabs(static_cast<double>(fp.d[k]) - p[k] * tr.t) * fp.w[k];
   return tr;
@@ -477,10 +487,12 @@ FluxAverage barsig_1dw_rej(const float* z, double* w, int n, double k) {
   return barsig_1dwx(z, w, n, -1);
 }
 
-void find_avg_xy(int ls, int ns, const LocalExposureResults& ln, LocalList& local) {
+namespace {
+
+void find_avg_xy_of(int first, int last, int ns, const LocalExposureResults& ln, LocalList& local) {
   std::array<float, NDIM> u{}, v{};
   std::array<double, NDIM> w{};
-  for (int l = 1; l <= ls; ++l) {
+  for (int l = first; l <= last; ++l) {
     int f = 0;
     for (int n = 1; n <= ns; ++n) {
       if (ln.gp0_ln(l, n) != 1 || !(ln.z0_ln(l, n) > 0.0f)) continue;
@@ -497,6 +509,17 @@ void find_avg_xy(int ls, int ns, const LocalExposureResults& ln, LocalList& loca
       local.sv0_l(l) = avg.sv;
     }
   }
+}
+
+}  // namespace
+
+void find_avg_xy(int ls, int ns, const LocalExposureResults& ln, LocalList& local) {
+  // Each star's average is its own: blocks of stars go to the threads.
+  constexpr int BLOCK = 64;
+  parallel_for(0, (ls - 1) / BLOCK, [&](int block, int) {
+    const int first = block * BLOCK + 1, last = std::min(ls, first + BLOCK - 1);
+    find_avg_xy_of(first, last, ns, ln, local);
+  });
 }
 
 void find_avg_z_f(int ls, int ns, const Array1<int>& fff_n, const LocalExposureResults& ln, LocalList& local) {
@@ -541,7 +564,8 @@ void meth0_xyz_tile(int ls, LocalList& local, LocalExposureResults& ln, const Ti
   // a box beyond 12 pixels would only add pixels the PSF does not reach.
   check_tile_inputs("meth0_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   const int ns = te.ns;
-  PerWorker<Workspace> work(ns, ls);
+  static PerWorker<Workspace> work;
+  work.fit(ns, ls);
   // The predictions of an exposure are made when its turn comes; nothing of the
   // list changes before all exposures are measured, so they are those the list
   // had on entry, and the exposures are measured independently (each writes

@@ -35,6 +35,12 @@ struct Workspace {
   explicit Workspace(int ls) : pred(ls), grid(ls), model(RASTER, RASTER), resid(RASTER, RASTER) {
     candidates.reserve(static_cast<std::size_t>(ls));
   }
+  // Refitted to a call's star count; everything is rewritten before it is read.
+  void fit(int ls) {
+    pred.resize(ls);
+    grid.reserve(ls);
+    candidates.reserve(static_cast<std::size_t>(ls));
+  }
   Predictions pred;
   NeighbourGrid grid;
   Array2<float> model, resid;
@@ -80,9 +86,9 @@ void fill_neighbours(Workspace& ws, int l, const LocalPsf& psf) {
                  static_cast<float>(jc) + reach, l, pr.x0.data(), pr.y0.data(), ws.candidates);
   for (const int k : ws.candidates) {
     if (!(pr.zi[k] > 0.0f)) continue;
+    const PsfPhase phase(pr.x0[k], pr.y0[k]);
     for (int j = jc - half; j <= jc + half; ++j)
-      for (int i = ic - half; i <= ic + half; ++i)
-        nb(i, j) += pr.zi[k] * rpsf_phot(static_cast<float>(i) - pr.x0[k], static_cast<float>(j) - pr.y0[k], psf);
+      for (int i = ic - half; i <= ic + half; ++i) nb(i, j) += pr.zi[k] * phase.at(i, j, psf);
   }
 }
 
@@ -133,7 +139,7 @@ void measure_star(Workspace& ws, int l, int n, LocalExposureResults& ln, const E
 // normalised weights, noise and neighbours.
 struct FitPixels {
   int n = 0;
-  std::array<float, FIT_BOX_MAX> fi, fj, d, w, e, nb;
+  std::array<float, FIT_BOX_MAX> d, w, e, nb;
   std::array<int, FIT_BOX_MAX> i, j;
 };
 
@@ -147,8 +153,9 @@ Trial evaluate_trial(const FitPixels& fp, double sum_d, float tx, float ty, cons
   Trial tr;
   double sum_p = 0.0;
   const auto count = static_cast<std::size_t>(fp.n);
+  const PsfPhase phase(tx, ty);
   for (std::size_t k = 0; k < count; ++k) {
-    p[k] = rpsf_phot(fp.fi[k] - tx, fp.fj[k] - ty, psf);
+    p[k] = phase.at(fp.i[k], fp.j[k], psf);
     sum_p += p[k];
   }
   // A trial point where the PSF puts no light into the box has no flux.
@@ -238,8 +245,6 @@ Meth1Fit meth1_find_xyz(int ic, int jc, float sky, float sky_scatter, int r, Vie
       const auto k = static_cast<std::size_t>(fp.n++);
       fp.i[k] = i;
       fp.j[k] = j;
-      fp.fi[k] = static_cast<float>(i);
-      fp.fj[k] = static_cast<float>(j);
       fp.d[k] = d;
       fp.e[k] = s2;
       fp.nb[k] = nv;
@@ -287,8 +292,9 @@ Meth1Fit meth1_find_xyz(int ic, int jc, float sky, float sky_scatter, int r, Vie
 
   // PSF at the kept point, for q and o (and the dump).
   double sum_p = 0.0, sum_pd = 0.0, sum_dd = 0.0, sum_pp = 0.0, sum_nb = 0.0;
+  const PsfPhase kept_phase(kx, ky);
   for (std::size_t k = 0; k < static_cast<std::size_t>(fp.n); ++k) {
-    p[k] = rpsf_phot(fp.fi[k] - kx, fp.fj[k] - ky, psf);
+    p[k] = kept_phase.at(fp.i[k], fp.j[k], psf);
     sum_p += p[k];
     sum_pd += static_cast<double>(p[k]) * fp.d[k];
     sum_dd += static_cast<double>(fp.d[k]) * fp.d[k];
@@ -398,7 +404,8 @@ void meth1_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
   check_tile_inputs("meth1_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   if (verbose) write_list(std::cout, "ENTERED meth1_xyz_tile...");
   // The exposures are measured independently: each writes only its own results.
-  PerWorker<Workspace> work(te.ns, ls);
+  static PerWorker<Workspace> work;
+  work.fit(te.ns, ls);
   if (verbose) write_list(std::cout, "Go thru images one by one...");
   parallel_for(1, te.ns, [&](int n, int worker) {
     Workspace& ws = work[worker];

@@ -34,6 +34,12 @@ struct Workspace {
       : pred(ls), grid(ls), model(RASTER, RASTER), residual(RASTER, RASTER), neighbours(RASTER, RASTER) {
     candidates.reserve(static_cast<std::size_t>(ls));
   }
+  // Refitted to a call's star count; everything is rewritten before it is read.
+  void fit(int ls) {
+    pred.resize(ls);
+    grid.reserve(ls);
+    candidates.reserve(static_cast<std::size_t>(ls));
+  }
   Predictions pred;  // raster position and modelling flux of star L (element L - 1)
   NeighbourGrid grid;
   std::vector<int> candidates;
@@ -91,10 +97,9 @@ void fill_neighbours(Workspace& ws, int l, int ic, int jc, int half, const Local
   for (const int k : ws.candidates) {
     const float zk = pr.zi[static_cast<std::size_t>(k)];
     if (zk == 0.0f) continue;
-    const float xk = pr.x0[static_cast<std::size_t>(k)], yk = pr.y0[static_cast<std::size_t>(k)];
+    const PsfPhase phase(pr.x0[static_cast<std::size_t>(k)], pr.y0[static_cast<std::size_t>(k)]);
     for (int j = jc - half; j <= jc + half; ++j)
-      for (int i = ic - half; i <= ic + half; ++i)
-        ws.neighbours(i, j) += zk * rpsf_phot(static_cast<float>(i) - xk, static_cast<float>(j) - yk, psf);
+      for (int i = ic - half; i <= ic + half; ++i) ws.neighbours(i, j) += zk * phase.at(i, j, psf);
   }
 }
 
@@ -230,7 +235,8 @@ void meth2_xyz_tile(int ls, const LocalList& local, LocalExposureResults& ln, co
   check_tile_inputs("meth2_xyz_tile", ls, ln, te, psf_n, RAP_MIN, RAP_MAX);
   Meth2Ln out = meth2_ln(ln, mode);
   // The exposures are measured independently: each writes only its own results.
-  PerWorker<Workspace> work(te.ns, ls);
+  static PerWorker<Workspace> work;
+  work.fit(te.ns, ls);
   parallel_for(1, te.ns, [&](int n, int worker) {
     Workspace& ws = work[worker];
     const ExposureViews ev = views_of(te, n);

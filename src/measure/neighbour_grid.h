@@ -14,6 +14,10 @@ namespace zeb {
 class NeighbourGrid {
  public:
   explicit NeighbourGrid(int ls) : start_(NCELL * NCELL + 1), fill_(NCELL * NCELL), members_(ls) {}
+  // Room for ls stars.
+  void reserve(int ls) {
+    if (static_cast<std::size_t>(ls) > members_.size()) members_.resize(static_cast<std::size_t>(ls));
+  }
 
   // Indexes stars 0..ls-1 at (x[l], y[l]); ls must not exceed the capacity.
   void build(const float* x, const float* y, int ls) {

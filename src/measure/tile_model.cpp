@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <string>
 
 #include "core/fortran_format.h"
 #include "core/limits.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 
 namespace zeb {
@@ -25,10 +28,10 @@ void check_span(std::span<const float> s, int ls, const char* what, const std::s
 void add_star_model(float x, float y, float z, const LocalPsf& psf, View2<float> model) {
   const PixelRange ri = raster_window(x - MODEL_WINDOW_LO, x + MODEL_WINDOW_HI);
   const PixelRange rj = raster_window(y - MODEL_WINDOW_LO, y + MODEL_WINDOW_HI);
+  const PsfPhase phase(x, y);
   for (int j = rj.first; j <= rj.last; ++j) {
-    const float dy = static_cast<float>(j) - y;
     float* row = &model(1, j);  // row[i - 1] is pixel (i, j)
-    for (int i = ri.first; i <= ri.last; ++i) row[i - 1] += z * rpsf_phot(static_cast<float>(i) - x, dy, psf);
+    for (int i = ri.first; i <= ri.last; ++i) row[i - 1] += z * phase.at(i, j, psf);
   }
 }
 
@@ -77,22 +80,49 @@ void sub_tile(View2<const float> pix, View2<const float> model, View2<float> res
   const float* m = model.data();
   const std::uint8_t* u = mask.data();
   float* r = residual.data();
-  for (long k = 0; k < n; ++k) r[k] = u[k] != 0 ? 0.0f : p[k] - m[k];
+  // r = p - m where the mask is 0, else +0: written as a bit mask so that the
+  // compiler does many pixels at a time (the same values as the branch).
+  for (long k = 0; k < n; ++k) {
+    const float d = p[k] - m[k];
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &d, sizeof bits);
+    bits &= 0u - static_cast<std::uint32_t>(u[k] == 0);
+    std::memcpy(&r[k], &bits, sizeof bits);
+  }
 }
 
-void hold_pixv(int ns, const Array3<float>& from, Array3<float>& to) {
+namespace {
+
+void shape_like(const Array3<float>& from, Array3<float>& to) {
   if (to.n1() != from.n1() || to.n2() != from.n2() || to.n3() != from.n3()) to.resize(from.n1(), from.n2(), from.n3());
-  const long per = from.n1() * from.n2();
-  const long n = per * std::min<long>(ns, from.n3());
-  std::copy(from.data(), from.data() + n, to.data());
+}
+
+// Exposures 1..min(ns, planes) of `from`, one plane at a time on the threads.
+template <typename Body>
+void for_each_plane(int ns, const Array3<float>& from, const Body& body) {
+  parallel_for(1, static_cast<int>(std::min<long>(ns, from.n3())), [&](int k, int) { body(k); });
+}
+
+void copy_plane(const Array3<float>& from, Array3<float>& to, int k) {
+  const View2<const float> a = from.plane(k);
+  std::copy(a.data(), a.data() + a.size(), to.plane(k).data());
+}
+
+}  // namespace
+
+void hold_pixv(int ns, const Array3<float>& from, Array3<float>& to) {
+  shape_like(from, to);
+  for_each_plane(ns, from, [&](int k) { copy_plane(from, to, k); });
 }
 
 void init_pixsub(int ns, const Array3<float>& pixv_n, Array3<float>& pixd_n, Array3<float>& pixf_n) {
-  hold_pixv(ns, pixv_n, pixd_n);
-  const long n = pixv_n.n1() * pixv_n.n2() * std::min<long>(ns, pixv_n.n3());
-  if (pixf_n.n1() != pixv_n.n1() || pixf_n.n2() != pixv_n.n2() || pixf_n.n3() != pixv_n.n3())
-    pixf_n.resize(pixv_n.n1(), pixv_n.n2(), pixv_n.n3());
-  std::fill(pixf_n.data(), pixf_n.data() + n, 0.0f);
+  shape_like(pixv_n, pixd_n);
+  shape_like(pixv_n, pixf_n);
+  for_each_plane(ns, pixv_n, [&](int k) {
+    copy_plane(pixv_n, pixd_n, k);
+    const View2<float> f = pixf_n.plane(k);
+    std::fill(f.data(), f.data() + f.size(), 0.0f);
+  });
 }
 
 }  // namespace zeb

@@ -83,7 +83,14 @@ void init_stacku(Array2<std::uint8_t>& stacktu) {
 void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, const Array3<float>& ytab_n,
                 const Array3<float>& values, const Array3<float>& pixe_n, const Array3<std::uint8_t>& pixu_n,
                 Array3<float>& stack, Array3<std::int16_t>* counts, float k, const StackWindow& window) {
-  check_stack_arguments(ns, fff_n, values, pixe_n, pixu_n, stack, counts);
+  const StackJob job{values, stack, counts, k};
+  stack_tiles(ns, fff_n, xtab_n, ytab_n, pixe_n, pixu_n, std::span<const StackJob>(&job, 1), window);
+}
+
+void stack_tiles(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, const Array3<float>& ytab_n,
+                 const Array3<float>& pixe_n, const Array3<std::uint8_t>& pixu_n, std::span<const StackJob> jobs,
+                 const StackWindow& window) {
+  for (const StackJob& job : jobs) check_stack_arguments(ns, fff_n, job.values, pixe_n, pixu_n, job.stack, job.counts);
   const int i1 = std::max(window.i1, 1), i2 = std::min(window.i2, TILE_GRID);
   const int j1 = std::max(window.j1, 1), j2 = std::min(window.j2, TILE_GRID);
   int of_filter[NDIM];
@@ -93,36 +100,55 @@ void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, c
       if (fff_n(n) == f) of_filter[nf++] = n;
     // Every point of the stack is combined on its own: rows go to the threads.
     parallel_for(j1, j2, [&](int j, int) {
+      // The exposures that offer a sample at the point: exposure, pixel, weight.
+      int taken_n[NDIM], taken_x[NDIM], taken_y[NDIM];
+      float taken_w[NDIM];
       float x[NDIM], w[NDIM];
+      // The raster position of the row's points in each exposure.
+      float x_rows[NDIM][TILE_GRID], y_rows[NDIM][TILE_GRID];
+      const TableAxis& aj = pixel_axis(j);
+      for (int q = 0; q < nf; ++q) {
+        rtab_row(tab_of(xtab_n, of_filter[q]), aj, i1, i2, x_rows[q]);
+        rtab_row(tab_of(ytab_n, of_filter[q]), aj, i1, i2, y_rows[q]);
+      }
       for (int i = i1; i <= i2; ++i) {
-        int samples = 0, flagged = 0;
+        int taken = 0, flagged = 0;
         for (int q = 0; q < nf; ++q) {
           const int n = of_filter[q];
-          const TabView xtab = tab_of(xtab_n, n), ytab = tab_of(ytab_n, n);
-          const int ix = inner_pixel(xt_tuv(static_cast<float>(i), static_cast<float>(j), xtab, ytab));
+          const int ix = inner_pixel(x_rows[q][i - i1]);
           if (ix == 0) continue;
-          const int iy = inner_pixel(yt_tuv(static_cast<float>(i), static_cast<float>(j), xtab, ytab));
+          const int iy = inner_pixel(y_rows[q][i - i1]);
           if (iy == 0) continue;
           const Around around = flags_around(pixu_n.plane(n), ix, iy);
           if (around == Around::Flagged) ++flagged;
           if (around != Around::Clear) continue;
-          const float value = values(ix, iy, n);
-          const float weight = sample_weight(pixe_n(ix, iy, n));
-          // A value or weight that is not a number says nothing about the point.
-          if (!std::isfinite(value) || std::isnan(weight)) continue;
-          x[samples] = value;
-          w[samples] = weight;
-          ++samples;
+          taken_n[taken] = n;
+          taken_x[taken] = ix;
+          taken_y[taken] = iy;
+          taken_w[taken] = sample_weight(pixe_n(ix, iy, n));
+          ++taken;
         }
-        // barsig_sns replaces barsigw's result for small samples, so barsigw
-        // is not run for them.
-        const RobustMean r = (samples < kSmallSample && k < kSmallSampleMaxClip) ? barsig_sns(x, samples)
-                                                                                 : barsigw(x, w, samples, k);
-        float v = r.mean;
-        if (r.used == 0 && flagged > 0) v = STACK_FLAGGED;
-        if (!(v > kLowestValue)) v = 0.0f;
-        stack(i, j, f) = v;
-        if (counts) (*counts)(i, j, f) = static_cast<std::int16_t>(r.used);
+        for (const StackJob& job : jobs) {
+          int samples = 0;
+          for (int t = 0; t < taken; ++t) {
+            const float value = job.values(taken_x[t], taken_y[t], taken_n[t]);
+            // A value or weight that is not a number says nothing about the point.
+            if (!std::isfinite(value) || std::isnan(taken_w[t])) continue;
+            x[samples] = value;
+            w[samples] = taken_w[t];
+            ++samples;
+          }
+          // barsig_sns replaces barsigw's result for small samples, so barsigw
+          // is not run for them.
+          const RobustMean r = (samples < kSmallSample && job.k < kSmallSampleMaxClip)
+                                   ? barsig_sns(x, samples)
+                                   : barsigw(x, w, samples, job.k);
+          float v = r.mean;
+          if (r.used == 0 && flagged > 0) v = STACK_FLAGGED;
+          if (!(v > kLowestValue)) v = 0.0f;
+          job.stack(i, j, f) = v;
+          if (job.counts) (*job.counts)(i, j, f) = static_cast<std::int16_t>(r.used);
+        }
       }
     });
   }

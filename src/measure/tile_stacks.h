@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "core/array.h"
 #include "core/limits.h"
@@ -61,5 +62,21 @@ void init_stacku(Array2<std::uint8_t>& stacktu);
 void stack_tile(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, const Array3<float>& ytab_n,
                 const Array3<float>& values, const Array3<float>& pixe_n, const Array3<std::uint8_t>& pixu_n,
                 Array3<float>& stack, Array3<std::int16_t>* counts, float k, const StackWindow& window = {});
+
+// One kind of image to stack: its values, the stack and counts it goes into
+// and its clip factor.
+struct StackJob {
+  const Array3<float>& values;
+  Array3<float>& stack;
+  Array3<std::int16_t>* counts;
+  float k;
+};
+
+// stack_tile for several kinds of image of the same exposures at once: where
+// each grid point falls, its flags and its weights are worked out once for all
+// of them. Each stack is the one stack_tile forms for its kind alone.
+void stack_tiles(int ns, const Array1<int>& fff_n, const Array3<float>& xtab_n, const Array3<float>& ytab_n,
+                 const Array3<float>& pixe_n, const Array3<std::uint8_t>& pixu_n, std::span<const StackJob> jobs,
+                 const StackWindow& window = {});
 
 }  // namespace zeb

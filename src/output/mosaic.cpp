@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "imageio/fits.h"
 
@@ -235,20 +237,24 @@ void paste_into(MosaicStrips& s, const Mosaics& m, std::span<const TileFilterSta
   const bool x1 = s.zoom == 1;
   auto paste_real = x1 ? strip1_update_r4_j2 : strip2_update_r4_j2;
   auto paste_i2 = x1 ? strip1_update_i2_j2 : strip2_update_i2_j2;
+  // Every plane is pasted on its own: the planes go to the threads.
+  std::vector<std::function<void()>> pastes;
   for (int k = 1; k <= m.fs; ++k) {
     const TileFilterStacks& t = stacks[static_cast<std::size_t>(k - 1)];
     const float scl = m.scl_f[static_cast<std::size_t>(k - 1)];
-    paste_real(s.stackv_sf.plane(k), t.stackv, mask, uref_t, scl);
-    paste_real(s.stackd_sf.plane(k), t.stacks, mask, uref_t, scl);
-    paste_real(s.stackm_sf.plane(k), t.stackm, mask, uref_t, scl);
-    paste_i2(s.stackn_sf.plane(k), t.stackn, mask, uref_t);
+    pastes.emplace_back([&, k, scl] { paste_real(s.stackv_sf.plane(k), t.stackv, mask, uref_t, scl); });
+    pastes.emplace_back([&, k, scl] { paste_real(s.stackd_sf.plane(k), t.stacks, mask, uref_t, scl); });
+    pastes.emplace_back([&, k, scl] { paste_real(s.stackm_sf.plane(k), t.stackm, mask, uref_t, scl); });
+    pastes.emplace_back([&, k] { paste_i2(s.stackn_sf.plane(k), t.stackn, mask, uref_t); });
   }
-  if (!maps) return;
-  paste_i2(s.stackp_s.view(), maps->stackpu, mask, uref_t);
-  paste_i2(s.stackd_s.view(), maps->stackdu, mask, uref_t);
-  paste_i2(s.stackq_s.view(), maps->stackqu, mask, uref_t);
-  paste_i2(s.stackc_s.view(), maps->stackcu, mask, uref_t);
-  paste_i2(s.stacky_s.view(), maps->stackyu, mask, uref_t);
+  if (maps) {
+    pastes.emplace_back([&] { paste_i2(s.stackp_s.view(), maps->stackpu, mask, uref_t); });
+    pastes.emplace_back([&] { paste_i2(s.stackd_s.view(), maps->stackdu, mask, uref_t); });
+    pastes.emplace_back([&] { paste_i2(s.stackq_s.view(), maps->stackqu, mask, uref_t); });
+    pastes.emplace_back([&] { paste_i2(s.stackc_s.view(), maps->stackcu, mask, uref_t); });
+    pastes.emplace_back([&] { paste_i2(s.stacky_s.view(), maps->stackyu, mask, uref_t); });
+  }
+  parallel_for(0, static_cast<int>(pastes.size()) - 1, [&](int i, int) { pastes[static_cast<std::size_t>(i)](); });
 }
 
 // Strip rows row_first..row_last of every plane into the mosaic rows of the
@@ -370,12 +376,11 @@ std::string strip_region_bytes(const Mosaics& mosaics, int uref_t) {
   for (const MosaicStrips* s : {mosaics.x1.get(), mosaics.x2.get()}) {
     if (!s) continue;
     const StripRegion g = region_of(*s, uref_t);
+    if (g.c1 < g.c0) continue;
+    // A row of a plane is contiguous: it is copied whole.
+    const std::size_t row_bytes = sizeof(std::int16_t) * static_cast<std::size_t>(g.c1 - g.c0 + 1);
     for (const auto& plane : strip_planes(*s))
-      for (int r = g.r0; r <= g.r1; ++r)
-        for (int c = g.c0; c <= g.c1; ++c) {
-          const std::int16_t v = plane(c, r);
-          out.append(reinterpret_cast<const char*>(&v), sizeof v);
-        }
+      for (int r = g.r0; r <= g.r1; ++r) out.append(reinterpret_cast<const char*>(&plane(g.c0, r)), row_bytes);
   }
   return out;
 }

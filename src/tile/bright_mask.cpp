@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <vector>
 
 #include "core/fortran_format.h"
@@ -285,6 +286,10 @@ MaskTemplates build_mask_templates(const float* halo, const float* spike, const 
 }
 
 std::shared_ptr<const MaskTemplates> mask_templates(int kkk, float angle_a, float angle_b) {
+  // The exposures of a tile are masked side by side: one thread at a time
+  // looks into (and fills) the cache.
+  static std::mutex lock;
+  const std::lock_guard<std::mutex> hold(lock);
   TemplateCache& cache = template_cache();
   for (const auto& e : cache.entries)
     if (e.kkk == kkk && e.angle_a == angle_a && e.angle_b == angle_b) return e.templates;

@@ -1,11 +1,16 @@
 #include "tile/init_tile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <vector>
 
+#include "core/files.h"
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "core/text.h"
+#include "imageio/fits.h"
 #include "tile/exposure_readers.h"
 #include "tile/tile_geometry.h"
 
@@ -40,15 +45,17 @@ void calibrate_and_blank(TileExposures& te, int n) {
   const TabView utab = tab_of(te.utab_n, n), vtab = tab_of(te.vtab_n, n);
   View2<float> v = te.pixv_n.plane(n), e = te.pixe_n.plane(n), m = te.pixm_n.plane(n);
   View2<std::uint8_t> u = te.pixu_n.plane(n);
-  for (int xt = 1; xt <= TILE_GRID; ++xt) {
-    const int x = itil + xt - 151;
-    for (int yt = 1; yt <= TILE_GRID; ++yt) {
-      const int y = jtil + yt - 151;
+  for (int yt = 1; yt <= TILE_GRID; ++yt) {
+    const int y = jtil + yt - 151;
+    const TableAxis& ay = pixel_axis(yt);
+    for (int xt = 1; xt <= TILE_GRID; ++xt) {
+      const int x = itil + xt - 151;
       v(xt, yt) /= p;
       e(xt, yt) /= p;
       bool blank = x < imin || x > imax || y < jmin || y > jmax;
-      const float ut = ut_txy(static_cast<float>(xt), static_cast<float>(yt), utab, vtab);
-      const float vt = vt_txy(static_cast<float>(xt), static_cast<float>(yt), utab, vtab);
+      const TableAxis& ax = pixel_axis(xt);
+      const float ut = rtab_at(ax, ay, utab);
+      const float vt = rtab_at(ax, ay, vtab);
       if (ut < -4.0f || ut > 306.0f || vt < -4.0f || vt > 306.0f) blank = true;
       if (blank) {
         v(xt, yt) = kBlankValue;
@@ -97,23 +104,44 @@ int init_tile_b(int it, int jt, int uref_t, int vref_t, TileExposures& te, const
     write_list(std::cout, "ENTER init_tile_b... Ns: ", ns);
     write_list(std::cout, "init_tile_b... read in Ns: ", ns);
   }
-  for (int n = 1; n <= ns; ++n) {
-    read_tile(te.filepix_n(n), te.kkk_n(n), te.ccc_n(n), te.itil_n(n), te.jtil_n(n), te.pixv_n.plane(n),
-              te.pixe_n.plane(n), te.pixu_n.plane(n), te.sky_n(n));
+  // The exposures are read and calibrated side by side, each into its own
+  // rasters. Their FITS header carry-over tables are kept apart, and the run
+  // gets those of the last exposure whose reader filled them, as if they had
+  // been read one after the other.
+  // The files each opened are noted for the run in that order too.
+  std::vector<FitsCarryOver> carry(static_cast<std::size_t>(std::max(ns, 0)));
+  std::vector<char> carried(carry.size(), 0);
+  std::vector<std::vector<std::string>> opened(carry.size());
+  parallel_for(1, ns, [&](int n, int) {
+    {
+      CarryOverScope scope(carry[static_cast<std::size_t>(n - 1)]);
+      HeldInputNotes notes;
+      read_tile(te.filepix_n(n), te.kkk_n(n), te.ccc_n(n), te.itil_n(n), te.jtil_n(n), te.pixv_n.plane(n),
+                te.pixe_n.plane(n), te.pixu_n.plane(n), te.sky_n(n));
+      carried[static_cast<std::size_t>(n - 1)] = scope.used();
+      opened[static_cast<std::size_t>(n - 1)] = notes.paths();
+    }
     if (verbose) write_exposure_line(std::cout, it, jt, uref_t, vref_t, te, n);
     calibrate_and_blank(te, n);
     if (verbose) write_exposure_line(std::cout, it, jt, uref_t, vref_t, te, n);
-  }
+  });
+  for (const auto& paths : opened)
+    for (const std::string& path : paths) note_input_file(path);
+  for (int n = ns; n >= 1; --n)
+    if (carried[static_cast<std::size_t>(n - 1)]) {
+      fits_carry_over() = std::move(carry[static_cast<std::size_t>(n - 1)]);
+      break;
+    }
 
   if (verbose) write_list(std::cout, "      init_tile --- C   Ns: ", ns, bright.bs);
   find_loc_brite(uref_t, vref_t, bright, local, verbose, settings.show_tile != 0);
   if (verbose) write_mask_banner(uref_t, vref_t, bright.bs, local.bbs);
 
-  for (int n = 1; n <= ns; ++n) {
+  parallel_for(1, ns, [&](int n, int) {
     if (verbose && (n < 10 || n % 25 == 0)) write_list(std::cout, "----> N", n, " / ", ns);
     mask_tile(te.pixm_n.plane(n), te.kkk_n(n), te.fff_n(n), uref_t, vref_t, te.itil_n(n), te.jtil_n(n),
               tab_of(te.xtab_n, n), tab_of(te.ytab_n, n), local);
-  }
+  });
   if (verbose) write_list(std::cout, "RETURN FROM init_tile...");
   return local.bbs;
 }

@@ -48,6 +48,11 @@ struct TileExposures {
   Array3<std::uint8_t> pixu_n;
   Array3<float> pixf_n, pixd_n, pixt_n, pixv_h, pixe_h;
 
+  // Exchanges the rasters' storage with `other`. A run lends one set of
+  // rasters to each tile in turn, so that allocate_rasters refills memory the
+  // run already has instead of allocating (and faulting in) it anew.
+  void swap_rasters(TileExposures& other);
+
   // Allocates every raster for `ns_alloc` exposures, all zero.
   void allocate_rasters(int ns_alloc);
 };

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "core/fortran_format.h"
+#include "core/parallel.h"
 #include "core/stop.h"
 #include "core/text.h"
 #include "geometry/distortion.h"
@@ -111,17 +112,26 @@ float yr_uv(double u, double v, TabView, TabView ytab, int, int jtil, int uref_t
   return yt - 151.0f + static_cast<float>(jtil);
 }
 
-void trans_tile(int uref_t, int vref_t, int itil, int jtil, double xtil, double ytil, double util, double vtil,
-                double ga, double gb, double gc, double gd, int kkk, int chip, int flt, const std::string& filegcs,
-                View2<float> utab, View2<float> vtab, View2<float> xtab, View2<float> ytab) {
+namespace {
+
+// The determinant of the exposure's linear map; a singular map ties the whole
+// exposure to one line of the sky, and no table can be built from it.
+double invertible_det(double ga, double gb, double gc, double gd) {
   const double det = gd * ga - gc * gb;
   if (det == 0.0 || !std::isfinite(det)) {
-    // A singular map ties the whole exposure to one line of the sky: no table
-    // can be built from it.
     write_list(std::cout, "trans_tile: the transformation of the exposure cannot be inverted");
     write_list(std::cout, "  GA GB GC GD: ", ga, gb, gc, gd);
     stop_run("trans_tile: singular transformation");
   }
+  return det;
+}
+
+}  // namespace
+
+void trans_tile(int uref_t, int vref_t, int itil, int jtil, double xtil, double ytil, double util, double vtil,
+                double ga, double gb, double gc, double gd, int kkk, int chip, int flt, const std::string& filegcs,
+                View2<float> utab, View2<float> vtab, View2<float> xtab, View2<float> ytab) {
+  const double det = invertible_det(ga, gb, gc, gd);
   const double ap = gd / det, bp = -gb / det, cp = -gc / det, dp = ga / det;
 
   for (int l = 1; l <= TAB_NODES; ++l) {
@@ -201,11 +211,18 @@ void init_tile_a(int /*it*/, int /*jt*/, int uref_t, int vref_t, const ImageSlot
       te.util_n(n) = s.ucen_cg(c, g) + s.ga_cg(c, g) * (xtil - s.xcen_cg(c, g)) + s.gb_cg(c, g) * (ytil - s.ycen_cg(c, g));
       te.vtil_n(n) = s.vcen_cg(c, g) + s.gc_cg(c, g) * (xtil - s.xcen_cg(c, g)) + s.gd_cg(c, g) * (ytil - s.ycen_cg(c, g));
 
-      trans_tile(uref_t, vref_t, itil, jtil, xtil, ytil, te.util_n(n), te.vtil_n(n), te.ga_n(n), te.gb_n(n),
-                 te.gc_n(n), te.gd_n(n), kkk, c, te.flt_n(n), te.filegcs_n(n), te.utab_n.plane(n),
-                 te.vtab_n.plane(n), te.xtab_n.plane(n), te.ytab_n.plane(n));
+      // The tables are built below, side by side; a map that cannot be
+      // inverted stops the run here, where building them one by one would.
+      invertible_det(te.ga_n(n), te.gb_n(n), te.gc_n(n), te.gd_n(n));
     }
   }
+  // Every distortion the tables use was already evaluated above for the same
+  // camera, filter and chip, so nothing below can stop the run.
+  parallel_for(1, te.ns, [&](int n, int) {
+    trans_tile(uref_t, vref_t, te.itil_n(n), te.jtil_n(n), te.xtil_n(n), te.ytil_n(n), te.util_n(n), te.vtil_n(n),
+               te.ga_n(n), te.gb_n(n), te.gc_n(n), te.gd_n(n), te.kkk_n(n), te.ccc_n(n), te.flt_n(n),
+               te.filegcs_n(n), te.utab_n.plane(n), te.vtab_n.plane(n), te.xtab_n.plane(n), te.ytab_n.plane(n));
+  });
   if (verbose) write_list(std::cout, "EXIT init_tile1...  Ns: ", te.ns);
 }
 

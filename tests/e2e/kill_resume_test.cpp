@@ -116,9 +116,12 @@ TEST(KillAndResume, KilledRunsLeaveWholeRecordsAndResumeToTheSameFiles) {
   // when a tile ends.
   std::mt19937 rng(20261207);
   Clock::time_point started;
+  // (A moment counts from when the run has marked the directory as its own:
+  // a run killed before that has started nothing.)
   auto after = [&](double fraction) {
-    return [&started, fraction, seconds] {
-      return Clock::now() - started >= std::chrono::duration<double>(fraction * seconds);
+    return [&started, &run, fraction, seconds] {
+      return Clock::now() - started >= std::chrono::duration<double>(fraction * seconds) &&
+             fs::exists(run / "ZEB.STATUS");
     };
   };
   std::vector<std::pair<std::string, std::function<bool()>>> moments;

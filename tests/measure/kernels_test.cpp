@@ -155,7 +155,7 @@ TEST(RpsfPhot, OffsetsThatAreNotNumbersGiveZero) {
 }
 
 // The centre gives the central element exactly.
-TEST(RpsfPhot, PrecomputedCellsAreBitIdenticalToThePlainRule) {
+TEST(RpsfPhot, PrecomputedCellsAndSharedPhasesAreBitIdenticalToThePlainRule) {
   std::mt19937 gen(2024);
   std::uniform_real_distribution<float> val(-0.02f, 0.5f);
   Array2<float> g(PSF_NPIX, PSF_NPIX);
@@ -172,6 +172,19 @@ TEST(RpsfPhot, PrecomputedCellsAreBitIdenticalToThePlainRule) {
     const float dx = inner ? near(gen) : far(gen);
     const float dy = inner ? near(gen) : far(gen);
     if (!same_bits(rpsf_phot(dx, dy, psf), reference_rpsf(dx, dy, g))) ++differing;
+  }
+  // A star's phase shared by the pixels around it, at positions where the
+  // sharing is exact, at its edges (16, just below 16, just below 512) and
+  // nearer the origin where every pixel is evaluated alone.
+  std::uniform_real_distribution<float> place(1.0f, 300.0f);
+  for (int n = 0; n < 400; ++n) {
+    const float edges[] = {16.0f, std::nextafter(16.0f, 0.0f), std::nextafter(512.0f, 0.0f), 3.3f};
+    const float tx = n < 4 ? edges[n] : place(gen), ty = n < 4 ? edges[3 - n] : place(gen);
+    const PsfPhase phase(tx, ty);
+    for (int j = static_cast<int>(ty) - 13; j <= static_cast<int>(ty) + 13; ++j)
+      for (int i = static_cast<int>(tx) - 13; i <= static_cast<int>(tx) + 13; ++i)
+        if (!same_bits(phase.at(i, j, psf), reference_rpsf(static_cast<float>(i) - tx, static_cast<float>(j) - ty, g)))
+          ++differing;
   }
   EXPECT_EQ(differing, 0);
 }

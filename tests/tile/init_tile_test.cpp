@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <sstream>
 
@@ -118,6 +119,20 @@ TEST(TableLookup, NodesCellsAndEdges) {
   // Far away or not a number: no out-of-range access, just a far value.
   EXPECT_TRUE(std::isfinite(rtab_tt(-1.0e9f, 5.0e9f, t)));
   EXPECT_TRUE(std::isnan(rtab_tt(NAN, 1.0f, t)));
+  // The whole-pixel lookups (one pixel, a whole row) give rtab_tt's bits,
+  // on a table whose values are not exact in single precision.
+  for (int l = 1; l <= TAB_NODES; ++l)
+    for (int k = 1; k <= TAB_NODES; ++k) a(k, l) = std::sqrt(static_cast<float>(k * 37 + l * l)) * 1.1f;
+  float row[302];
+  for (const int y : {0, 1, 7, 150, 299, 301}) {
+    rtab_row(t, pixel_axis(y), 0, 301, row);
+    for (int x = 0; x <= 301; ++x) {
+      const float want = rtab_tt(static_cast<float>(x), static_cast<float>(y), t);
+      EXPECT_EQ(std::memcmp(&row[x], &want, sizeof want), 0) << x << ' ' << y;
+      const float one = rtab_at(pixel_axis(x), pixel_axis(y), t);
+      EXPECT_EQ(std::memcmp(&one, &want, sizeof want), 0) << x << ' ' << y;
+    }
+  }
 }
 
 // Ns and the first raster column of a single IR exposure placed so that the
