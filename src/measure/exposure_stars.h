@@ -15,6 +15,7 @@
 #include "core/array.h"
 #include "core/limits.h"
 #include "geometry/tile_tables.h"
+#include "measure/neighbour_grid.h"
 #include "measure/local_list.h"
 #include "measure/local_results.h"
 #include "measure/neighbour_grid.h"
@@ -84,6 +85,22 @@ struct Predictions {
     i0.resize(static_cast<std::size_t>(ls));
     j0.resize(static_cast<std::size_t>(ls));
   }
+};
+
+// What every measurement method works with in one exposure, per worker and
+// kept for the run: the stars' predictions, their spatial index and the
+// neighbours gathered for one star. fit() refits it to a call's star count;
+// everything in it is rewritten before it is read.
+struct ExposureStarsWork {
+  explicit ExposureStarsWork(int ls) : pred(ls), grid(ls) { candidates.reserve(static_cast<std::size_t>(ls)); }
+  void fit(int ls) {
+    pred.resize(ls);
+    grid.reserve(ls);
+    candidates.reserve(static_cast<std::size_t>(ls));
+  }
+  Predictions pred;  // raster position and modelling flux of star L (element L - 1)
+  NeighbourGrid grid;
+  std::vector<int> candidates;
 };
 
 // Maps (u0_l, v0_l) of stars 1..ls into the exposure raster, with the fluxes

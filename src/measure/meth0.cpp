@@ -28,20 +28,11 @@ constexpr int FIT_PASSES = 9;
 constexpr float FIT_STEPS[FIT_PASSES] = {0.4f, 0.25f, 0.15f, 0.1f, 0.06f, 0.04f, 0.03f, 0.02f, 0.01f};
 constexpr int FIT_BOX_MAX = (2 * RAP_MAX + 1) * (2 * RAP_MAX + 1);
 
-// Everything one call works with, created on entry: nothing is allocated per
-// star or per pixel.
-struct Workspace {
-  explicit Workspace(int ls) : pred(ls), grid(ls), model(RASTER, RASTER) { candidates.reserve(ls); }
-  // Refitted to a call's star count; everything is rewritten before it is read.
-  void fit(int ls) {
-    pred.resize(ls);
-    grid.reserve(ls);
-    candidates.reserve(static_cast<std::size_t>(ls));
-  }
-  Predictions pred;
-  NeighbourGrid grid;
+// Everything a worker works with in one exposure, kept for the run: nothing
+// is allocated per call, per star or per pixel.
+struct Workspace : ExposureStarsWork {
+  explicit Workspace(int ls) : ExposureStarsWork(ls), model(RASTER, RASTER) {}
   Array2<float> model;
-  std::vector<int> candidates;
   std::array<Point2, CLOSE_MAX> close{};
   int nclose = 0;
   PreparedBox box;

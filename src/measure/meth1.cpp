@@ -30,21 +30,11 @@ constexpr double SINGLE_FLUX_SCATTER = 99999.0;
 constexpr double TRIM_FRACTION = 0.2;
 constexpr double FLOOR_POS = 0.01, FLOOR_FLUX = 0.01;
 
-// Everything one call of meth1_xyz_tile works with, created on entry.
-struct Workspace {
-  explicit Workspace(int ls) : pred(ls), grid(ls), model(RASTER, RASTER), resid(RASTER, RASTER) {
-    candidates.reserve(static_cast<std::size_t>(ls));
-  }
-  // Refitted to a call's star count; everything is rewritten before it is read.
-  void fit(int ls) {
-    pred.resize(ls);
-    grid.reserve(ls);
-    candidates.reserve(static_cast<std::size_t>(ls));
-  }
-  Predictions pred;
-  NeighbourGrid grid;
+// Everything a worker works with in one exposure, kept for the run: nothing
+// is allocated per call, per star or per pixel.
+struct Workspace : ExposureStarsWork {
+  explicit Workspace(int ls) : ExposureStarsWork(ls), model(RASTER, RASTER), resid(RASTER, RASTER) {}
   Array2<float> model, resid;
-  std::vector<int> candidates;
   Meth1SkyBuffer sky;
   Meth1NeighbourBox nb;
 };

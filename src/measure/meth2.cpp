@@ -11,7 +11,6 @@
 #include "core/stop.h"
 #include "geometry/tile_tables.h"
 #include "measure/exposure_stars.h"
-#include "measure/neighbour_grid.h"
 #include "measure/tile_model.h"
 
 namespace zeb {
@@ -27,22 +26,11 @@ void check_mode(int mode) {
   if (mode != 2 && mode != 3) stop_run("M2M3 must be 2 or 3");
 }
 
-// Everything one call works with, created on entry: nothing is allocated per
-// star or per pixel.
-struct Workspace {
+// Everything a worker works with in one exposure, kept for the run: nothing
+// is allocated per call, per star or per pixel.
+struct Workspace : ExposureStarsWork {
   explicit Workspace(int ls)
-      : pred(ls), grid(ls), model(RASTER, RASTER), residual(RASTER, RASTER), neighbours(RASTER, RASTER) {
-    candidates.reserve(static_cast<std::size_t>(ls));
-  }
-  // Refitted to a call's star count; everything is rewritten before it is read.
-  void fit(int ls) {
-    pred.resize(ls);
-    grid.reserve(ls);
-    candidates.reserve(static_cast<std::size_t>(ls));
-  }
-  Predictions pred;  // raster position and modelling flux of star L (element L - 1)
-  NeighbourGrid grid;
-  std::vector<int> candidates;
+      : ExposureStarsWork(ls), model(RASTER, RASTER), residual(RASTER, RASTER), neighbours(RASTER, RASTER) {}
   Array2<float> model, residual, neighbours;
   Sky2Buffer sky;
 };
