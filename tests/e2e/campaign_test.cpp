@@ -34,7 +34,7 @@ using namespace zeb::test;
 
 const std::string kCampaign = binary_path("tools/campaign/zeb-campaign");
 
-// 120 artificial stars spread over both tiles of the e2e-ir field (u 16..256,
+// 64 artificial stars spread over both tiles of the e2e-ir field (u 16..256,
 // v 16..136), magnitudes -13 to -7; every fourth lies on a starting star, so
 // that the star reported for it is that loaded starting star.
 std::string artificial_stars() {
@@ -46,10 +46,10 @@ std::string artificial_stars() {
   }
   std::ostringstream s;
   s << "# u v mag1 mag2\n";
-  for (std::size_t i = 0; i < 120; ++i) {
+  for (std::size_t i = 0; i < 64; ++i) {
     double u = 20.0 + std::fmod(i * 37.31, 232.0), v = 20.0 + std::fmod(i * 17.93, 112.0);
     if (i % 4 == 0) std::tie(u, v) = start.at(i / 4 % start.size());
-    s << u + 0.3 << ' ' << v - 0.2 << ' ' << -13.0 + 0.05 * i << ' ' << -12.7 + 0.05 * i << '\n';
+    s << u + 0.3 << ' ' << v - 0.2 << ' ' << -13.0 + 0.095 * i << ' ' << -12.7 + 0.095 * i << '\n';
   }
   return s.str();
 }

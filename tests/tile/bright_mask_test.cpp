@@ -16,7 +16,6 @@ namespace {
 using namespace zeb;
 using namespace zeb::test;
 
-constexpr int kUref = 436, kVref = 316;
 
 TEST(Profiles, InterpolateBetweenNodesAndVanishOutside) {
   // r = 1 lies in the first interval (0..5) at f = 1/5.

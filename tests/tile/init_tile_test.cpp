@@ -21,7 +21,6 @@ namespace {
 using namespace zeb;
 using namespace zeb::test;
 
-constexpr int kUref = 436, kVref = 316;  // tile (4, 3)
 
 // An IR file of nx x ny pixels, every value v and error e, no flags.
 void write_ir(const std::string& name, int nx, int ny, float v, float e) {

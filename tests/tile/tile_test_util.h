@@ -11,6 +11,9 @@
 
 namespace zeb::test {
 
+// The reference centre of tile (4, 3).
+inline constexpr int kUref = 436, kVref = 316;
+
 // Slot g: a single-chip exposure of camera kkk (7 or 9) in filter slot fff,
 // with corrected pixels equal to reference pixels (a unit linear map) and the
 // tile centre (uref, vref) landing on raw (x0, y0).
