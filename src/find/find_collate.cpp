@@ -19,12 +19,7 @@ namespace find_detail {
 void spread_tallies(FineCounts& counts, const FineWindow& fw, int r) {
   counts.spread_r = r;
   if (r < 0) return;
-  // The disc row by row: offsets dx = -half..half of row dy (the disc is
-  // symmetric and each of its rows one run of pixels).
-  const std::vector<Offset> disc = disc_offsets(r);
-  std::vector<int> half(static_cast<std::size_t>(r) + 1, -1);
-  for (const Offset& o : disc)
-    if (o.dy >= 0) half[static_cast<std::size_t>(o.dy)] = std::max(half[static_cast<std::size_t>(o.dy)], o.dx);
+  const std::vector<int> half = disc_half_widths(r);
   // Tallies this close to the edge of the fine grid are not spread.
   const int alo = std::max(6, fw.a1 - 8), ahi = std::min(FINE_GRID - 5, fw.a2 + 8);
   const int blo = std::max(6, fw.b1 - 8), bhi = std::min(FINE_GRID - 5, fw.b2 + 8);

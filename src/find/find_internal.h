@@ -38,6 +38,9 @@ struct Offset {
   int dx = 0, dy = 0;
 };
 std::vector<Offset> disc_offsets(int r);
+// The disc row by row: element dy = 0..r is the largest dx of row dy (each
+// row of the disc is the one run -dx..dx). Empty for a negative r.
+std::vector<int> disc_half_widths(int r);
 
 // Fine-grid radius trunc(4 s + add) of a spreading radius s in tile-grid
 // steps. Radii beyond the whole fine grid act alike, so absurd settings are

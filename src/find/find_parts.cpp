@@ -274,6 +274,17 @@ std::vector<Offset> disc_offsets(int r) {
   return out;
 }
 
+std::vector<int> disc_half_widths(int r) {
+  std::vector<int> half;
+  const double lim = (r + 0.5) * (r + 0.5);
+  for (int dy = 0; dy <= r; ++dy) {
+    int dx = r;
+    while (static_cast<double>(dx) * dx + static_cast<double>(dy) * dy > lim) --dx;
+    half.push_back(dx);
+  }
+  return half;
+}
+
 int fine_radius(float s, float add) {
   const float r = 4.0f * s + add;
   if (!(r > -1.0f)) return -1;  // negative or not a number: no disc

@@ -57,19 +57,13 @@ void LocalMaximumTest::configure(int h) {
   configured_ = true;
   h_ = h;
   offsets_.clear();
-  half_width_.clear();
   for (const Offset& o : disc_offsets(h_))
     if (o.dx != 0 || o.dy != 0) offsets_.push_back(o);
   std::stable_sort(offsets_.begin(), offsets_.end(), [](const Offset& a, const Offset& b) {
     return a.dx * a.dx + a.dy * a.dy < b.dx * b.dx + b.dy * b.dy;
   });
   may_leave_raster_ = h_ > RADIUS_INSIDE;
-  // dx^2 + dy^2 <= (h + 0.5)^2 is dx^2 + dy^2 <= h^2 + h for integers.
-  for (int dy = 0; dy <= h_; ++dy) {
-    int w = 0;
-    while ((w + 1) * (w + 1) + dy * dy <= h_ * h_ + h_) ++w;
-    half_width_.push_back(w);
-  }
+  half_width_ = disc_half_widths(h_);
   budget_ = offsets_.size() > MAP_WORTHWHILE ? VISITS_PER_PIXEL * SEARCHED_PIXELS : -1;
 }
 

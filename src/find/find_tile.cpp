@@ -45,9 +45,7 @@ struct Search {
   FineWindow fw;
   std::vector<Offset> wing;  // negative-wing neighbourhood
   int level_r = 0;           // level-map radius, fine pixels
-  // Half-width of the level-map disc's row dy = 0..level_r: the largest
-  // integer dx with dx^2 + dy^2 <= (R + 0.5)^2.
-  std::vector<int> level_half_width;
+  std::vector<int> level_half_width;  // of the level-map disc's rows dy = 0..level_r
 };
 
 Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
@@ -60,12 +58,7 @@ Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
     for (int dx = -4; dx <= 4; ++dx)
       if (dx * dx + dy * dy <= 20) sr.wing.push_back({dx, dy});  // dx^2 + dy^2 <= 20.25
   sr.level_r = fine_radius(s.psep, 1.0f);
-  const double r2 = (sr.level_r + 0.5) * (sr.level_r + 0.5);
-  for (int dy = 0; dy <= sr.level_r; ++dy) {
-    int dx = sr.level_r;
-    while (static_cast<double>(dx) * dx + static_cast<double>(dy) * dy > r2) --dx;
-    sr.level_half_width.push_back(dx);
-  }
+  sr.level_half_width = disc_half_widths(sr.level_r);
   return sr;
 }
 
