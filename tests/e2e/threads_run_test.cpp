@@ -1,7 +1,7 @@
 // Runs with 1, 2 and 7 threads write the same bytes: every file, the standard
 // output and error and the exit status, in the run modes R, D and A (and with
-// the joint criterion); a ZEB_THREADS that is not a number of threads stops
-// the run with a message naming it.
+// the joint criterion), on both cameras and the demo field; a ZEB_THREADS that
+// is not a number of threads stops the run with a message naming it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -50,7 +50,10 @@ TEST(Threads, AnyNumberOfThreadsWritesTheSameBytes) {
   FieldDesign ir = field_preset("e2e-ir");
   ir.with_start_list = true;
   write_field(ir, (dir.path() / "ir").string());
-  write_field(field_preset("e2e-hrc"), (dir.path() / "hrc").string());
+  FieldDesign hrc = field_preset("e2e-hrc");
+  hrc.with_start_list = true;
+  write_field(hrc, (dir.path() / "hrc").string());
+  write_field(field_preset("demo"), (dir.path() / "demo").string());
   auto params = [&](const std::string& field, const std::string& mode, const std::string& extra) {
     std::string p = read_file((dir.path() / field / kParamFile).string());
     p.replace(p.find("MODE=R\n"), 7, "MODE=" + mode + "\n");
@@ -63,11 +66,12 @@ TEST(Threads, AnyNumberOfThreadsWritesTheSameBytes) {
   struct Case {
     std::string field, mode, extra;
   };
+  const std::string two_art = "ADDART 80.25 70.5 5000 5000\nADDART 200.75 90.0 -9.0 -8.5\n";
+  // Every mode on both cameras; the demo field (four tiles that see each
+  // other's stars, three finding iterations) in mode R.
   const std::vector<Case> cases{
-      {"ir", "R", ""},
-      {"ir", "D", ""},
-      {"ir", "A", "ADDART 80.25 70.5 5000 5000\nADDART 200.75 90.0 -9.0 -8.5\n"},
-      {"hrc", "R", "NIT02 JSIG=4.0\n"},
+      {"ir", "R", ""},  {"ir", "D", ""},  {"ir", "A", two_art},  {"hrc", "R", "NIT02 JSIG=4.0\n"},
+      {"hrc", "D", ""}, {"hrc", "A", two_art}, {"demo", "R", ""},
   };
   for (const Case& c : cases) {
     const std::string p = params(c.field, c.mode, c.extra);
