@@ -1,5 +1,7 @@
 #include "core/parallel.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -21,12 +23,21 @@ namespace {
 
 std::atomic<int> configured{0};
 
+// The cores the run may use: those of its CPU affinity, which a batch
+// scheduler's task or taskset makes fewer than the machine has (more threads
+// than that would only take turns on them); the machine's count where the
+// affinity cannot be read.
+int cores_of_run() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const unsigned hw = std::thread::hardware_concurrency();
+  return hw == 0 ? 1 : static_cast<int>(hw);
+}
+
 int read_thread_count() {
   const char* env = std::getenv("ZEB_THREADS");
-  if (env == nullptr || *env == '\0') {
-    const unsigned hw = std::thread::hardware_concurrency();
-    return std::clamp(hw == 0 ? 1 : static_cast<int>(hw), 1, MAX_THREADS);
-  }
+  if (env == nullptr || *env == '\0') return std::clamp(cores_of_run(), 1, MAX_THREADS);
   const std::string text(env);
   bool digits = text.size() <= 3;
   for (const char c : text) digits = digits && c >= '0' && c <= '9';

@@ -18,8 +18,8 @@
 namespace zeb {
 
 // Threads of the run: ZEB_THREADS when it is set (1 .. MAX_THREADS; 1 is the
-// plain serial run), otherwise every core of the machine. A value that is not
-// such a number stops the run. Read once.
+// plain serial run), otherwise every core the run may use (its CPU affinity).
+// A value that is not such a number stops the run. Read once.
 inline constexpr int MAX_THREADS = 256;
 int thread_count();
 
