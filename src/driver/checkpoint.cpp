@@ -336,15 +336,16 @@ ResumePoint read_checkpoint(const std::string& infile) {
   ResumePoint p;
   p.infile = infile;
   struct stat st {};
+  // A finished run marks itself so before it removes its checkpoint: a
+  // checkpoint beside that mark (the run was killed in between) is stale.
+  if (status.rfind("FINISHED", 0) == 0)
+    refuse_resume({"the run in this directory has finished (" + std::string(RUN_MARKER_FILE) + "): nothing to resume"},
+                  "nothing to resume");
   if (::stat(CHECKPOINT_FILE, &st) == 0) p.journal = read_whole(CHECKPOINT_FILE);
   std::size_t complete = 0;
   const std::vector<Record> records =
       p.journal.size() < sizeof kMagic ? std::vector<Record>{} : journal_records(p.journal, complete);
   if (records.empty() || records.front().kind != kStart) {
-    if (status.rfind("FINISHED", 0) == 0)
-      refuse_resume(
-          {"the run in this directory has finished (" + std::string(RUN_MARKER_FILE) + "): nothing to resume"},
-          "nothing to resume");
     if (status.rfind("RUNNING", 0) != 0 && status.rfind("STOPPED", 0) != 0)
       refuse_resume({"there is no interrupted run in this directory (no " + std::string(RUN_MARKER_FILE) + ")",
                      "(run without --resume to start the run)"},

@@ -144,7 +144,6 @@ TEST(KillAndResume, KilledRunsLeaveWholeRecordsAndResumeToTheSameFiles) {
     // stretch that moment): its files are complete either way.
     if (!killed || read_lines("ZEB.STATUS").at(0) == "FINISHED") {
       EXPECT_EQ(outputs(run), reference);
-      if (killed) continue;
       auto again = run_program(binary_path("src/driver/zeb"), {"--resume", "params.txt"});
       EXPECT_EQ(again.status, 1);
       EXPECT_EQ(again.err, "STOP nothing to resume\n");
@@ -173,6 +172,14 @@ TEST(KillAndResume, KilledRunsLeaveWholeRecordsAndResumeToTheSameFiles) {
       EXPECT_NE(refused.out.find(exposure + " has changed since the interrupted run read it"), std::string::npos)
           << refused.out;
       fs::last_write_time(exposure, then);
+      // A checkpoint left beside a finished run (killed after it marked
+      // itself finished) is not resumed.
+      fs::copy_file("ZEB.CHECKPOINT", dir.path() / "ref" / "ZEB.CHECKPOINT");
+      fs::current_path(dir.path() / "ref");
+      auto finished = run_program(binary_path("src/driver/zeb"), {"--resume", "params.txt"});
+      EXPECT_EQ(finished.status, 1);
+      EXPECT_EQ(finished.err, "STOP nothing to resume\n");
+      fs::current_path(run);
     }
     auto resumed = run_program(binary_path("src/driver/zeb"), {"--resume", "params.txt"});
     ASSERT_EQ(resumed.status, 0) << resumed.out.substr(0, 2000) << resumed.err;
