@@ -43,6 +43,9 @@ TEST(BarsigSns, HandWorkedSamplesOfOneToEightValues) {
       // m = 100.5, S = 10.05 drops 180, then 140. (The lower pair alone would
       // have kept all four.)
       {{100.0f, 101.0f, 140.0f, 180.0f}, 100.5f, 0.5f, 2, "the third candidate"},
+      // Five values: the lower spread (20 - 10) / 2 exceeds the third
+      // candidate's 1.5 (12 - 10), whose mean 11 keeps 22.8 <= 11 + 3 x 4.
+      {{10.0f, 11.0f, 12.0f, 20.0f, 22.8f}, 15.16f, 6.24f, 5, "the third candidate of five"},
       {{40000.0f, 500.0f, 41000.0f, 600.0f}, 550.0f, 50.0f, 2, "a saturated half keeps the two faint"},
       {{500.0f, 600.0f, 40000.0f, 41000.0f, 42000.0f}, 550.0f, 50.0f, 2, "a saturated majority"},
       {{500.0f, 600.0f, 40000.0f, 41000.0f, 42000.0f, 1.0e6f}, 550.0f, 50.0f, 2, "1e6 first, then the five"},

@@ -37,8 +37,16 @@ TEST(Meth1Tile, NeighbourSubtractedAndCountedInO) {
   f.draw_all(ub, vb, zb);
   const int a = f.list_star(static_cast<float>(ua), static_cast<float>(va), static_cast<float>(za));
   const int b = f.list_star(static_cast<float>(ub), static_cast<float>(vb), static_cast<float>(zb));
+  // A star off the raster, its entry as an earlier pass left it: reset, not kept.
+  const int off = f.list_star(900.0f, 150.0f, 1000.0f);
+  f.ln().f1_ln(off, 1) = 1;
+  f.ln().z1_ln(off, 1) = 123.0f;
+  f.ln().q1_ln(off, 1) = 0.5f;
   run_meth1(f);
   const LocalExposureResults& ln = f.ln();
+  EXPECT_EQ(ln.f1_ln(off, 1), 0);
+  EXPECT_EQ(ln.z1_ln(off, 1), 0.0f);
+  EXPECT_EQ(ln.q1_ln(off, 1), 0.0f);
   EXPECT_EQ(ln.f1_ln(a, 1), 1);
   EXPECT_EQ(ln.f1_ln(b, 1), 1);
   EXPECT_NEAR(ln.x1_ln(a, 1), ua, POS_TOL);
@@ -65,7 +73,13 @@ TEST(Meth2Tile, NeighboursAreModelledWithTheirStartingFluxes) {
   f.draw_all(150.0, 150.0, 4000.0);
   f.draw_all(153.0, 150.0, 8000.0);
   const int a = f.list_star(150.0f, 150.0f, 4000.0f), b = f.list_star(153.0f, 150.0f, 8000.0f);
+  // A star off the raster, its entry as an earlier pass left it: reset, not kept.
+  const int off = f.list_star(900.0f, 150.0f, 1000.0f);
+  f.ln().f2_ln(off, 1) = 1;
+  f.ln().z2_ln(off, 1) = 123.0f;
   meth2_xyz_tile(f.ls(), f.local(), f.ln(), f.te(), f.psfs(), 2);
+  EXPECT_EQ(f.ln().f2_ln(off, 1), 0);
+  EXPECT_EQ(f.ln().z2_ln(off, 1), 0.0f);
   EXPECT_NEAR(f.ln().z2_ln(a, 1), 4000.0, 0.01 * 4000.0);
   EXPECT_NEAR(f.ln().z2_ln(b, 1), 8000.0, 0.01 * 8000.0);
 }
@@ -232,6 +246,23 @@ TEST_F(FindAvgZ2, WeightedAveragesPerFilter) {
   // Mode 2 leaves the method-3 arrays alone.
   EXPECT_EQ(ln.g3_ln(1, 1), 7);
   EXPECT_EQ(local->z3_lf(1, 1), 0.0f);
+}
+
+TEST_F(FindAvgZ2, AnOutlyingExposureIsLeftOut) {
+  meth2_ln(ln, 3).z(1, 2) = 300.0f;
+  find_avg_z2(1, 5, fff, ln, *local, 3);
+  // Filter 1, weights 4/9, 4/9, 1/9 on 100, 300, 105. Leaving out 300: the
+  // others' mean is 101, their scatter (4/9 * 1 + 1/9 * 4) / (1/9) = 8, so 300
+  // lies 24.9 away (beyond 4); leaving out 100 or 105 gives 0.52 or 0.48. Two
+  // remain: mean 101, scatter 8, q (4 * 0.9 + 0.5) / 5, o (4 * 0.1 + 0.3) / 5.
+  EXPECT_NEAR(local->z3_lf(1, 1), 101.0, 1e-4);
+  EXPECT_NEAR(local->sz3_lf(1, 1), 8.0, 1e-5);
+  EXPECT_NEAR(local->q3_lf(1, 1), 0.82, 1e-6);
+  EXPECT_NEAR(local->o3_lf(1, 1), 0.14, 1e-6);
+  EXPECT_EQ(local->f3_lf(1, 1), 3);
+  EXPECT_EQ(local->g3_lf(1, 1), 2);
+  const int kept[5] = {1, 0, 1, 1, 0};
+  for (int n = 1; n <= 5; ++n) EXPECT_EQ(ln.g3_ln(1, n), kept[n - 1]) << n;
 }
 
 }  // namespace

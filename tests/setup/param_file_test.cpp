@@ -112,6 +112,18 @@ TEST(ParamFile, SlotLineTakesCurrentSettings) {
   EXPECT_EQ(s.pos_g(1), "000000000");
 }
 
+TEST(ParamFile, SwitchesTakeTheLastSignGiven) {
+  Fixture f;
+  Captured c = f.feed("MODE=R\nLOGFINFO+ LOGNIMFO+ VERBOSE+ MOSAIC_X2-\nLOGFINFO- LOGNIMFO- LOGNIMFO+ MOSAIC_X1- MOSAIC_X2+\n");
+  ASSERT_FALSE(c.stopped) << c.out << c.err;
+  const zeb::Settings& st = f.run.settings;
+  EXPECT_EQ(st.logfinfo, 0);
+  EXPECT_EQ(st.lognimfo, 1);
+  EXPECT_EQ(st.verbose, 1);
+  EXPECT_EQ(st.mosaic_x1, 0);
+  EXPECT_EQ(st.mosaic_x2, 1);
+}
+
 // Values that would once have been taken silently (a NaN threshold switches a
 // finding test off, a reversed tile range processes nothing, an exposure time
 // of 0 or infinity feeds the artificial-star noise) stop the run, naming the

@@ -79,6 +79,16 @@ TEST(StartingList, BadInputEndsTheRunWithAMessageNamingTheFile) {
     EXPECT_TRUE(c.errored) << line;
     EXPECT_NE(c.err.find(where), std::string::npos) << line << ": " << c.err;
   }
+  // A line with fewer values than the filter slots: the block names the file
+  // (its name in a 60-character field) and shows the line (as read, in its
+  // 200-character buffer); list output puts a blank between items.
+  write_file("short.txt", lines({"1 2 3 4", "1 2 3"}));
+  Lists l;
+  Captured c = capture([&] { item_premag(param_line("PREMAG short.txt 0 0"), 1, true, l.master); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.out, "  \n NEED to have _FDIM_ columns in PREMAG/BRITE..\n  \n FILE  :   short.txt" + std::string(51, ' ') +
+                       "\n  \n Line from PREMAG/BRITE that did not have enough entries: \n  \n STRING:   1 2 3" +
+                       std::string(195, ' ') + "\n  \n ---> short.txt line 2\n");
 }
 
 TEST(BrightStars, AddbriteAppendsAndTakesNegativeValuesAsMagnitudes) {

@@ -207,6 +207,17 @@ TEST(IrReader, ValuesErrorsAndDataQualityFlags) {
   EXPECT_EQ(r.v(ix(0), ix(5)), -500.0f);
   EXPECT_EQ(r.e(ix(21), ix(5)), 99999.0f);
   EXPECT_EQ(r.u(ix(5), ix(21)), 3);
+
+  // An error extension of 32-bit integers (the same size as reals) is refused,
+  // naming what it holds.
+  std::string bytes = im.bytes();
+  std::size_t at = 0;
+  for (int header = 0; header < 3; ++header) at = bytes.find("BITPIX  =", at + 1);  // primary, values, errors
+  bytes.replace(bytes.find("-32", at), 3, " 32");
+  write_bytes("err32.fits", bytes);
+  const Captured c = capture([] { read_ir("err32.fits"); });
+  EXPECT_TRUE(c.stopped);
+  EXPECT_EQ(c.out, " readfits_wfc3ir_flt_rast:  the error extension has BITPIX 32, not -32\n FILE:  err32.fits\n");
 }
 
 // ---------------------------------------------------------------------------
