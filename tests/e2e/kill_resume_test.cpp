@@ -172,8 +172,7 @@ TEST(KillAndResume, KilledRunsLeaveWholeRecordsAndResumeToTheSameFiles) {
       EXPECT_NE(refused.out.find(exposure + " has changed since the interrupted run read it"), std::string::npos)
           << refused.out;
       fs::last_write_time(exposure, then);
-      // A checkpoint left beside a finished run (killed after it marked
-      // itself finished) is not resumed.
+      // A checkpoint left beside a finished run is not resumed.
       fs::copy_file("ZEB.CHECKPOINT", dir.path() / "ref" / "ZEB.CHECKPOINT");
       fs::current_path(dir.path() / "ref");
       auto finished = run_program(binary_path("src/driver/zeb"), {"--resume", "params.txt"});

@@ -1,14 +1,19 @@
 // Runs with 1, 2 and 7 threads write the same bytes: every file, the standard
 // output and error and the exit status, in the run modes R, D and A (and with
 // the joint criterion), on both cameras and the demo field; a ZEB_THREADS that
-// is not a number of threads stops the run with a message naming it.
+// is not a number of threads stops the run with a message naming it; without
+// it, a run confined to one core (a batch task, taskset) gets one thread.
 #include <gtest/gtest.h>
+#include <sched.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "core/parallel.h"
 #include "field_files.h"
 #include "support/test_support.h"
 
@@ -63,9 +68,7 @@ TEST(Threads, AnyNumberOfThreadsWritesTheSameBytes) {
     p.replace(p.find("END\n"), 4, extra + "END\n");
     return p;
   };
-  struct Case {
-    std::string field, mode, extra;
-  };
+  struct Case { std::string field, mode, extra; };
   const std::string two_art = "ADDART 80.25 70.5 5000 5000\nADDART 200.75 90.0 -9.0 -8.5\n";
   // Every mode on both cameras; the demo field (four tiles that see each
   // other's stars, three finding iterations) in mode R.
@@ -100,6 +103,23 @@ TEST(Threads, AnyNumberOfThreadsWritesTheSameBytes) {
     EXPECT_NE(refused.out.find(std::string("VALUE REFUSED: ZEB_THREADS = ") + bad), std::string::npos) << refused.out;
     EXPECT_EQ(refused.err, "STOP ZEB_THREADS out of range\n");
   }
+}
+
+TEST(Threads, DefaultFollowsTheCoresTheRunMayUse) {
+  ASSERT_EQ(unsetenv("ZEB_THREADS"), 0);
+  cpu_set_t all, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  int first = 0;
+  while (!CPU_ISSET(first, &all)) ++first;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  zeb::set_thread_count(0);
+  const int confined = zeb::thread_count();
+  ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+  zeb::set_thread_count(0);
+  EXPECT_EQ(confined, 1);
+  EXPECT_EQ(zeb::thread_count(), std::min(CPU_COUNT(&all), zeb::MAX_THREADS));
 }
 
 }  // namespace

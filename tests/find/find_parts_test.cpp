@@ -175,8 +175,7 @@ TEST(JointStatistic, StarOfKnownFluxInThreeExposures) {
   const double sigma = 0.5 / std::sqrt(kk);
   EXPECT_NEAR(e.sigma, sigma, 0.02 * sigma);
   EXPECT_NEAR(e.flux, flux, 4.0 * sigma);
-  // The significance map of the search agrees at the star (exact eighths of
-  // a pixel: the map's kernels are those of the star's own position).
+  // The search's significance map agrees at the star (its offsets are exact eighths).
   auto jw = std::make_unique<find_detail::JointWork>();
   const Array2<std::uint8_t> unflagged(TILE_GRID, TILE_GRID);
   const FindWindow w{148, 152, 148, 152};

@@ -41,12 +41,10 @@ TEST(Meth1Tile, NeighbourSubtractedAndCountedInO) {
   const int off = f.list_star(900.0f, 150.0f, 1000.0f);
   f.ln().f1_ln(off, 1) = 1;
   f.ln().z1_ln(off, 1) = 123.0f;
-  f.ln().q1_ln(off, 1) = 0.5f;
   run_meth1(f);
   const LocalExposureResults& ln = f.ln();
   EXPECT_EQ(ln.f1_ln(off, 1), 0);
   EXPECT_EQ(ln.z1_ln(off, 1), 0.0f);
-  EXPECT_EQ(ln.q1_ln(off, 1), 0.0f);
   EXPECT_EQ(ln.f1_ln(a, 1), 1);
   EXPECT_EQ(ln.f1_ln(b, 1), 1);
   EXPECT_NEAR(ln.x1_ln(a, 1), ua, POS_TOL);

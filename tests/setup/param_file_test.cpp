@@ -114,12 +114,11 @@ TEST(ParamFile, SlotLineTakesCurrentSettings) {
 
 TEST(ParamFile, SwitchesTakeTheLastSignGiven) {
   Fixture f;
-  Captured c = f.feed("MODE=R\nLOGFINFO+ LOGNIMFO+ VERBOSE+ MOSAIC_X2-\nLOGFINFO- LOGNIMFO- LOGNIMFO+ MOSAIC_X1- MOSAIC_X2+\n");
+  Captured c = f.feed("MODE=R\nLOGFINFO+ LOGNIMFO+ MOSAIC_X2-\nLOGFINFO- LOGNIMFO- LOGNIMFO+ MOSAIC_X1- MOSAIC_X2+\n");
   ASSERT_FALSE(c.stopped) << c.out << c.err;
   const zeb::Settings& st = f.run.settings;
   EXPECT_EQ(st.logfinfo, 0);
   EXPECT_EQ(st.lognimfo, 1);
-  EXPECT_EQ(st.verbose, 1);
   EXPECT_EQ(st.mosaic_x1, 0);
   EXPECT_EQ(st.mosaic_x2, 1);
 }

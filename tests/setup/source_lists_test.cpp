@@ -79,9 +79,8 @@ TEST(StartingList, BadInputEndsTheRunWithAMessageNamingTheFile) {
     EXPECT_TRUE(c.errored) << line;
     EXPECT_NE(c.err.find(where), std::string::npos) << line << ": " << c.err;
   }
-  // A line with fewer values than the filter slots: the block names the file
-  // (its name in a 60-character field) and shows the line (as read, in its
-  // 200-character buffer); list output puts a blank between items.
+  // A line short of values: the block names the file (in a 60-character field)
+  // and shows the line (in its 200-character buffer), items a blank apart.
   write_file("short.txt", lines({"1 2 3 4", "1 2 3"}));
   Lists l;
   Captured c = capture([&] { item_premag(param_line("PREMAG short.txt 0 0"), 1, true, l.master); });
