@@ -6,6 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "core/fortran_format.h"
 #include "core/parallel.h"
@@ -203,14 +205,23 @@ namespace {
 
 constexpr char kMapLetters[] = {'P', 'Q', 'D', 'C', 'Y'};
 
+// Creates every mosaic file of a sampling, the files side by side on the
+// threads (creation only reads the FITS carry-over tables).
 void create_mosaic_files(const MosaicStrips& s, const Mosaics& m) {
   const float z = static_cast<float>(s.zoom);
+  std::vector<std::function<void()>> creations;
   for (int k = 1; k <= m.fs; ++k) {
     const float scl = m.scl_f[static_cast<std::size_t>(k - 1)];
-    for (char letter : {'V', 'S', 'M'}) writfits_j2_init(stack_file_name(s.zoom, letter, k), s.side, s.side, scl, z);
-    writfits_b1_init(stack_file_name(s.zoom, 'N', k), s.side, s.side, z);
+    for (char letter : {'V', 'S', 'M'})
+      creations.emplace_back([&s, k, letter, scl, z] {
+        writfits_j2_init(stack_file_name(s.zoom, letter, k), s.side, s.side, scl, z);
+      });
+    creations.emplace_back([&s, k, z] { writfits_b1_init(stack_file_name(s.zoom, 'N', k), s.side, s.side, z); });
   }
-  for (char letter : kMapLetters) writfits_b1_init(map_file_name(s.zoom, letter), s.side, s.side, z);
+  for (char letter : kMapLetters)
+    creations.emplace_back([&s, letter, z] { writfits_b1_init(map_file_name(s.zoom, letter), s.side, s.side, z); });
+  parallel_for(0, static_cast<int>(creations.size()) - 1,
+               [&](int i, int) { creations[static_cast<std::size_t>(i)](); });
 }
 
 // A mosaic an interrupted run created: it must still be the file the creation
@@ -258,29 +269,41 @@ void paste_into(MosaicStrips& s, const Mosaics& m, std::span<const TileFilterSta
 }
 
 // Strip rows row_first..row_last of every plane into the mosaic rows of the
-// tile row centred at vref_t, all columns.
+// tile row centred at vref_t, all columns. The files are written side by
+// side on the threads. Each write parses its mosaic's header into the FITS
+// carry-over tables: here into tables of its own, and the run keeps those of
+// the file written last in the plain order, as a plain loop leaves them.
 void write_sampling(const MosaicStrips& s, const Mosaics& m, int vref_t, bool verbose) {
   const int row0 = s.zoom * vref_t - (s.row_last - s.row_first) / 2;
-  auto j2 = [&](const std::string& name, View2<const std::int16_t> plane) {
-    writfits_j2_rastx(name, plane, 1, row0, 1, s.side, s.row_first, s.row_last, s.side, s.rows, s.side, s.side);
+  struct StripFile {
+    std::string name;
+    View2<const std::int16_t> plane;
+    bool j2;
   };
-  auto b1 = [&](const std::string& name, View2<const std::int16_t> plane) {
-    writfits_b1_rastx(name, plane, 1, row0, 1, s.side, s.row_first, s.row_last, s.side, s.rows, s.side, s.side);
-  };
-  const bool trace = verbose && s.zoom == 2;
+  std::vector<StripFile> files;
   for (int k = 1; k <= m.fs; ++k) {
-    if (trace && k == 1) write_list(std::cout, "call rastX...");
-    j2(stack_file_name(s.zoom, 'V', k), s.stackv_sf.plane(k));
-    if (trace && k == 1) write_list(std::cout, "ret. rastX...");
-    j2(stack_file_name(s.zoom, 'S', k), s.stackd_sf.plane(k));
-    j2(stack_file_name(s.zoom, 'M', k), s.stackm_sf.plane(k));
-    b1(stack_file_name(s.zoom, 'N', k), s.stackn_sf.plane(k));
+    files.push_back({stack_file_name(s.zoom, 'V', k), s.stackv_sf.plane(k), true});
+    files.push_back({stack_file_name(s.zoom, 'S', k), s.stackd_sf.plane(k), true});
+    files.push_back({stack_file_name(s.zoom, 'M', k), s.stackm_sf.plane(k), true});
+    files.push_back({stack_file_name(s.zoom, 'N', k), s.stackn_sf.plane(k), false});
   }
-  b1(map_file_name(s.zoom, 'Q'), s.stackq_s.view());
-  b1(map_file_name(s.zoom, 'D'), s.stackd_s.view());
-  b1(map_file_name(s.zoom, 'P'), s.stackp_s.view());
-  b1(map_file_name(s.zoom, 'C'), s.stackc_s.view());
-  b1(map_file_name(s.zoom, 'Y'), s.stacky_s.view());
+  files.push_back({map_file_name(s.zoom, 'Q'), s.stackq_s.view(), false});
+  files.push_back({map_file_name(s.zoom, 'D'), s.stackd_s.view(), false});
+  files.push_back({map_file_name(s.zoom, 'P'), s.stackp_s.view(), false});
+  files.push_back({map_file_name(s.zoom, 'C'), s.stackc_s.view(), false});
+  files.push_back({map_file_name(s.zoom, 'Y'), s.stacky_s.view(), false});
+
+  const bool trace = verbose && s.zoom == 2;
+  std::vector<FitsCarryOver> carry(files.size());
+  parallel_for(0, static_cast<int>(files.size()) - 1, [&](int i, int) {
+    const StripFile& f = files[static_cast<std::size_t>(i)];
+    CarryOverScope scope(carry[static_cast<std::size_t>(i)]);
+    if (trace && i == 0) write_list(std::cout, "call rastX...");
+    auto write = f.j2 ? writfits_j2_rastx : writfits_b1_rastx;
+    write(f.name, f.plane, 1, row0, 1, s.side, s.row_first, s.row_last, s.side, s.rows, s.side, s.side);
+    if (trace && i == 0) write_list(std::cout, "ret. rastX...");
+  });
+  fits_carry_over() = std::move(carry.back());
 }
 
 }  // namespace
