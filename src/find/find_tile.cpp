@@ -46,7 +46,27 @@ struct Search {
   std::vector<Offset> wing;  // negative-wing neighbourhood
   int level_r = 0;           // level-map radius, fine pixels
   std::vector<int> level_half_width;  // of the level-map disc's rows dy = 0..level_r
+  // The tile-grid points of the level-map disc around a fine pixel (a, b),
+  // as offsets in the level map from the grid point at or before it, one list
+  // for each phase ((a - 1) mod 4, (b - 1) mod 4): the points of a disc that
+  // lies wholly inside the fine window, found without working out its rows.
+  std::array<std::vector<int>, 16> level_disc;
 };
+
+// The grid points at fine distance 4 di - pa across and 4 dj - pb down from
+// a fine pixel of phase (pa, pb) that a disc of the half-widths `half` covers,
+// as offsets di + TILE_GRID dj in a tile-grid map.
+std::vector<int> grid_points_of_disc(const std::vector<int>& half, int pa, int pb) {
+  std::vector<int> points;
+  const int r = static_cast<int>(half.size()) - 1;
+  for (int dj = -(r / 4 + 1); dj <= r / 4 + 1; ++dj) {
+    const int dy = std::abs(4 * dj - pb);
+    if (dy > r) continue;
+    for (int di = -(r / 4 + 1); di <= r / 4 + 1; ++di)
+      if (std::abs(4 * di - pa) <= half[static_cast<std::size_t>(dy)]) points.push_back(di + TILE_GRID * dj);
+  }
+  return points;
+}
 
 Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
   Search sr;
@@ -59,6 +79,9 @@ Search make_search(int nit, const FindSettings& s, const FindWindow& w) {
       if (dx * dx + dy * dy <= 20) sr.wing.push_back({dx, dy});  // dx^2 + dy^2 <= 20.25
   sr.level_r = fine_radius(s.psep, 1.0f);
   sr.level_half_width = disc_half_widths(sr.level_r);
+  if (sr.level_r >= 0)
+    for (int phase = 0; phase < 16; ++phase)
+      sr.level_disc[static_cast<std::size_t>(phase)] = grid_points_of_disc(sr.level_half_width, phase % 4, phase / 4);
   return sr;
 }
 
@@ -247,8 +270,17 @@ void raise_level_map(const Search& sr, Work& wk, int a, int b, int level) {
   const int r = sr.level_r;
   if (r < 0) return;
   const FineWindow& fw = sr.fw;
-  const int blo = first_grid_point_from(std::max(b - r, fw.b1)), bhi = std::min(b + r, fw.b2);
   const auto lv = static_cast<std::uint8_t>(level);
+  if (a - r >= std::max(fw.a1, 1) && a + r <= fw.a2 && b - r >= std::max(fw.b1, 1) && b + r <= fw.b2) {
+    const int phase = (a - 1) % 4 + 4 * ((b - 1) % 4);
+    std::uint8_t* const centre = &wk.level_t((a - 1) / 4 + 1, (b - 1) / 4 + 1);
+    for (const int offset : sr.level_disc[static_cast<std::size_t>(phase)]) {
+      std::uint8_t& cell = centre[offset];
+      if (cell < lv) cell = lv;
+    }
+    return;
+  }
+  const int blo = first_grid_point_from(std::max(b - r, fw.b1)), bhi = std::min(b + r, fw.b2);
   for (int bt = blo; bt <= bhi; bt += 4) {
     const int hw = sr.level_half_width[static_cast<std::size_t>(std::abs(bt - b))];
     const int alo = first_grid_point_from(std::max(a - hw, fw.a1)), ahi = std::min(a + hw, fw.a2);
