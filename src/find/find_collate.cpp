@@ -51,12 +51,11 @@ void FineCounts::clear() {
   spread_r = -1;
 }
 
-void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint8_t>& seen, std::vector<int>& points,
-                 Array2<std::int16_t>& out) {
+void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint8_t>& seen,
+                 std::vector<std::int16_t>& column_max, Array2<std::int16_t>& out) {
   const int r = counts.spread_r;
   if (r < 0) return;
   seen.fill(0);
-  points.clear();
   // Grid point iu's block holds fine pixels 4 iu - 5 .. 4 iu - 1: it meets
   // lo..hi (1 <= lo) for iu from (lo + 4) / 4 to (hi + 5) / 4.
   for (std::size_t k = 0; k < counts.marked_a.size(); ++k) {
@@ -65,22 +64,34 @@ void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint
     const int iu_hi = std::min(w.i2, (std::min(FINE_GRID, a + r) + 5) / 4);
     const int iv_lo = std::max(w.j1, (std::max(1, b - r) + 4) / 4);
     const int iv_hi = std::min(w.j2, (std::min(FINE_GRID, b + r) + 5) / 4);
-    for (int iv = iv_lo; iv <= iv_hi; ++iv)
-      for (int iu = iu_lo; iu <= iu_hi; ++iu)
-        if (!seen(iu, iv)) {
-          seen(iu, iv) = 1;
-          points.push_back((iu - 1) + TILE_GRID * (iv - 1));
-        }
+    if (iu_lo > iu_hi) continue;
+    for (int iv = iv_lo; iv <= iv_hi; ++iv) std::fill(&seen(iu_lo, iv), &seen(iu_hi, iv) + 1, std::uint8_t{1});
   }
-  for (const int pt : points) {
-    const int iu = pt % TILE_GRID + 1, iv = pt / TILE_GRID + 1;
-    const int a = 4 * (iu - 1) + 1, b = 4 * (iv - 1) + 1;
-    const int alo = std::max(1, a - 2), ahi = std::min(FINE_GRID, a + 2);
+  // Row by row: the largest value of each fine column over the row's five
+  // fine rows, whole rows at a time, then of five columns for each point.
+  column_max.resize(FINE_GRID + 1);
+  for (int iv = std::max(w.j1, 1); iv <= std::min(w.j2, TILE_GRID); ++iv) {
+    int first = std::max(w.i1, 1), last = std::min(w.i2, TILE_GRID);
+    while (first <= last && !seen(first, iv)) ++first;
+    while (last >= first && !seen(last, iv)) --last;
+    if (first > last) continue;
+    const int b = 4 * (iv - 1) + 1;
     const int blo = std::max(1, b - 2), bhi = std::min(FINE_GRID, b + 2);
-    std::int16_t mx = counts.spread(alo, blo);
-    for (int q = blo; q <= bhi; ++q)
-      for (int p = alo; p <= ahi; ++p) mx = std::max(mx, counts.spread(p, q));
-    out(iu, iv) = mx;
+    const int plo = std::max(1, 4 * (first - 1) - 1), phi = std::min(FINE_GRID, 4 * (last - 1) + 3);
+    std::int16_t* const cm = column_max.data();
+    std::copy(&counts.spread(plo, blo), &counts.spread(phi, blo) + 1, cm + plo);
+    for (int q = blo + 1; q <= bhi; ++q) {
+      const std::int16_t* row = &counts.spread(1, q);
+      for (int p = plo; p <= phi; ++p) cm[p] = std::max(cm[p], row[p - 1]);
+    }
+    for (int iu = first; iu <= last; ++iu) {
+      if (!seen(iu, iv)) continue;
+      const int a = 4 * (iu - 1) + 1;
+      const int alo = std::max(1, a - 2), ahi = std::min(FINE_GRID, a + 2);
+      std::int16_t mx = cm[alo];
+      for (int p = alo + 1; p <= ahi; ++p) mx = std::max(mx, cm[p]);
+      out(iu, iv) = mx;
+    }
   }
 }
 

@@ -123,9 +123,9 @@ void spread_tallies(FineCounts& counts, const FineWindow& fw, int r);
 // Stage 2: the tile-grid count of window point (iu, iv) is the largest spread
 // value of the fine pixels a - 2..a + 2 x b - 2..b + 2 around its fine point.
 // Only points whose block a spread disc reaches can be non-zero; `out` must
-// be 0 elsewhere on entry. `seen` and `points` are scratch space.
-void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint8_t>& seen, std::vector<int>& points,
-                 Array2<std::int16_t>& out);
+// be 0 elsewhere on entry. `seen` and `column_max` are scratch space.
+void bin_to_tile(const FineCounts& counts, const FindWindow& w, Array2<std::uint8_t>& seen,
+                 std::vector<std::int16_t>& column_max, Array2<std::int16_t>& out);
 
 // Per tile-grid point, how many exposures reached each candidate level 1..7
 // (the level of an exposure at a point being the highest level of its raster
@@ -252,7 +252,7 @@ struct FindWork {
   std::array<Array2<std::uint8_t>, 3> bin_seen{Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
                                                Array2<std::uint8_t>{TILE_GRID, TILE_GRID},
                                                Array2<std::uint8_t>{TILE_GRID, TILE_GRID}};
-  std::array<std::vector<int>, 3> bin_points;
+  std::array<std::vector<std::int16_t>, 3> bin_column_max;
   std::unique_ptr<JointWork> joint;  // created by the first call that uses the joint criterion
 };
 

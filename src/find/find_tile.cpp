@@ -503,7 +503,7 @@ int find_tile(int nit, const Settings& settings, const FindWindow& window, const
     kind.counts.clear();
     for (const int n : wk.taking) add_candidates(wk.candidates[static_cast<std::size_t>(n)].*kind.log, kind.counts);
     spread_tallies(kind.counts, sr.fw, kind.r);
-    bin_to_tile(kind.counts, w, wk.bin_seen[static_cast<std::size_t>(k)], wk.bin_points[static_cast<std::size_t>(k)],
+    bin_to_tile(kind.counts, w, wk.bin_seen[static_cast<std::size_t>(k)], wk.bin_column_max[static_cast<std::size_t>(k)],
                 kind.out);
   });
   if (settings.show_tiles) write_count_images(nit, wk, maps, joint);
