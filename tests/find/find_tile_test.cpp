@@ -126,6 +126,16 @@ TEST(FindTileCoverage, CoverageAndLevelMaps) {
   EXPECT_EQ(t.maps.stacky_t(150, 149), 7);
   EXPECT_LT(t.maps.stacky_t(151, 151), 7);
   EXPECT_LT(t.maps.stacky_t(152, 150), 7);
+  // Rasters half a pixel down put the star's fine pixel two below a grid
+  // point: the disc now takes three grid points across in two rows.
+  TestTile s(3);
+  for (int n = 1; n <= 3; ++n) linear_tables(s.te, n, 1.0f, 0.0f, 0.5f);
+  s.add_star_all(150.25f, 149.75f, 2000.0f);
+  s.find(1);
+  for (int iu = 149; iu <= 151; ++iu)
+    EXPECT_TRUE(s.maps.stacky_t(iu, 150) == 7 && s.maps.stacky_t(iu, 151) == 7) << iu;
+  EXPECT_LT(s.maps.stacky_t(150, 149), 7);
+  EXPECT_LT(s.maps.stacky_t(148, 150), 7);
   EXPECT_EQ(t.maps.stacky_t(60, 200), 4);
   EXPECT_EQ(t.maps.stacky_t(5, 5), 0);
   EXPECT_EQ(t.maps.stackp_t(150, 150), 3);
